@@ -1,0 +1,102 @@
+// The raster type shared by the codecs, the resampler and the workers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tz {
+
+enum class PixelFormat { Bits1, Bits4, Bits8, Bits24 };
+
+int bitsPerPixel(PixelFormat format);
+
+// One colour-table entry.
+struct Rgb {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// A rectangle given by its left, top, right and bottom edges (right and bottom exclusive).
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// Width × height pixels, rows 0 (top) to height − 1, stored top-down without padding.
+// 24-bit pixels are three bytes in blue, green, red order. 1-, 4- and 8-bit pixels are
+// colour-table indices, packed most significant bits first. An index outside the colour
+// table reads as black.
+class Bitmap {
+public:
+    // An empty 0 × 0 bitmap of 24 bits per pixel.
+    Bitmap() = default;
+
+    // A new bitmap is white: 24-bit pixels are 255, 255, 255; indexed pixels take the index
+    // of the first white entry of the colour table (0 when there is none).
+    // Throws tz::Error when the size is negative or needs more memory than the machine has.
+    Bitmap(int width, int height, PixelFormat format = PixelFormat::Bits24,
+           std::vector<Rgb> colorTable = {});
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    PixelFormat format() const { return m_format; }
+    bool empty() const { return m_width == 0 || m_height == 0; }
+
+    // Bytes per row.
+    std::size_t stride() const { return m_stride; }
+
+    std::uint8_t* row(int y) { return m_pixels.data() + static_cast<std::size_t>(y) * m_stride; }
+    const std::uint8_t* row(int y) const {
+        return m_pixels.data() + static_cast<std::size_t>(y) * m_stride;
+    }
+    std::span<std::uint8_t> pixels() { return m_pixels; }
+    std::span<const std::uint8_t> pixels() const { return m_pixels; }
+
+    const std::vector<Rgb>& colorTable() const { return m_colorTable; }
+    void setColorTable(std::vector<Rgb> table) { m_colorTable = std::move(table); }
+
+    // The colour-table index at (x, y) of an indexed bitmap.
+    std::uint8_t index(int x, int y) const;
+    void setIndex(int x, int y, std::uint8_t value);
+
+    // The colour at (x, y) whatever the format.
+    Rgb color(int x, int y) const;
+    // Sets a 24-bit pixel.
+    void setColor(int x, int y, Rgb value);
+
+    // Changes the size; the content becomes white (as a new bitmap of that size).
+    void setSize(int width, int height);
+
+    // Converts the pixels to 24 bits in place; a 24-bit bitmap is left as it is.
+    void convertTo24();
+    // A 24-bit copy.
+    Bitmap to24() const;
+
+    friend bool operator==(const Bitmap&, const Bitmap&) = default;
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    PixelFormat m_format = PixelFormat::Bits24;
+    std::size_t m_stride = 0;
+    std::vector<std::uint8_t> m_pixels;
+    std::vector<Rgb> m_colorTable;
+};
+
+// Bytes needed by a bitmap of that size and format; throws tz::Error on overflow.
+std::size_t bitmapBytes(int width, int height, PixelFormat format);
+
+// Throws tz::Error with a clear message when `bytes` more cannot be allocated without running
+// the machine out of memory (checked against the memory the system reports as available).
+void ensureAllocatable(std::size_t bytes, int width, int height);
+
+}  // namespace tz

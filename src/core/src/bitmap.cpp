@@ -1,0 +1,191 @@
+// Bitmap storage, pixel access and conversion to 24 bits per pixel.
+#include "tz/bitmap.h"
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <string>
+
+#include "tz/errors.h"
+
+namespace tz {
+
+namespace {
+
+constexpr Rgb kWhite{255, 255, 255};
+
+std::size_t rowBytes(int width, PixelFormat format) {
+    const auto bits = static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel(format));
+    return (bits + 7) / 8;
+}
+
+std::uint8_t whiteIndex(const std::vector<Rgb>& table) {
+    const auto found = std::find(table.begin(), table.end(), kWhite);
+    if (found == table.end() || found - table.begin() > 255) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(found - table.begin());
+}
+
+// Fills a packed indexed row with one index.
+std::uint8_t packedFill(std::uint8_t index, PixelFormat format) {
+    switch (format) {
+        case PixelFormat::Bits1:
+            return (index & 1) != 0 ? 0xFF : 0x00;
+        case PixelFormat::Bits4:
+            return static_cast<std::uint8_t>((index & 0x0F) * 0x11);
+        default:
+            return index;
+    }
+}
+
+// Bytes of memory the system can still hand out, or the maximum when it does not say.
+std::size_t availableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::size_t value = 0;
+    std::string unit;
+    while (meminfo >> key >> value) {
+        std::getline(meminfo, unit);
+        if (key == "MemAvailable:") {
+            return value * 1024;
+        }
+    }
+    return std::numeric_limits<std::size_t>::max();
+}
+
+}  // namespace
+
+int bitsPerPixel(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::Bits1:
+            return 1;
+        case PixelFormat::Bits4:
+            return 4;
+        case PixelFormat::Bits8:
+            return 8;
+        case PixelFormat::Bits24:
+            return 24;
+    }
+    return 24;
+}
+
+std::size_t bitmapBytes(int width, int height, PixelFormat format) {
+    if (width < 0 || height < 0) {
+        throw Error("Invalid bitmap size " + std::to_string(width) + " x " + std::to_string(height));
+    }
+    const std::size_t stride = rowBytes(width, format);
+    if (height != 0 && stride > std::numeric_limits<std::size_t>::max() / static_cast<std::size_t>(height)) {
+        throw Error("Bitmap size " + std::to_string(width) + " x " + std::to_string(height) +
+                    " is too large");
+    }
+    return stride * static_cast<std::size_t>(height);
+}
+
+void ensureAllocatable(std::size_t bytes, int width, int height) {
+    // Small buffers never need the check; it reads /proc.
+    constexpr std::size_t kAlwaysAllowed = std::size_t{64} << 20;
+    if (bytes <= kAlwaysAllowed) {
+        return;
+    }
+    if (bytes > availableMemory()) {
+        throw Error("Not enough memory for a picture of " + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels");
+    }
+}
+
+Bitmap::Bitmap(int width, int height, PixelFormat format, std::vector<Rgb> colorTable)
+    : m_format(format), m_colorTable(std::move(colorTable)) {
+    setSize(width, height);
+}
+
+void Bitmap::setSize(int width, int height) {
+    const std::size_t bytes = bitmapBytes(width, height, m_format);
+    ensureAllocatable(bytes, width, height);
+    const std::uint8_t fill =
+        m_format == PixelFormat::Bits24 ? 0xFF : packedFill(whiteIndex(m_colorTable), m_format);
+    std::vector<std::uint8_t> pixels(bytes, fill);
+    m_pixels.swap(pixels);
+    m_width = width;
+    m_height = height;
+    m_stride = rowBytes(width, m_format);
+}
+
+std::uint8_t Bitmap::index(int x, int y) const {
+    const std::uint8_t* line = row(y);
+    switch (m_format) {
+        case PixelFormat::Bits1:
+            return (line[x >> 3] >> (7 - (x & 7))) & 1;
+        case PixelFormat::Bits4:
+            return (x & 1) == 0 ? line[x >> 1] >> 4 : line[x >> 1] & 0x0F;
+        case PixelFormat::Bits8:
+            return line[x];
+        case PixelFormat::Bits24:
+            break;
+    }
+    return 0;
+}
+
+void Bitmap::setIndex(int x, int y, std::uint8_t value) {
+    std::uint8_t* line = row(y);
+    switch (m_format) {
+        case PixelFormat::Bits1: {
+            const int shift = 7 - (x & 7);
+            line[x >> 3] = static_cast<std::uint8_t>((line[x >> 3] & ~(1 << shift)) | ((value & 1) << shift));
+            break;
+        }
+        case PixelFormat::Bits4:
+            if ((x & 1) == 0) {
+                line[x >> 1] = static_cast<std::uint8_t>((line[x >> 1] & 0x0F) | (value << 4));
+            } else {
+                line[x >> 1] = static_cast<std::uint8_t>((line[x >> 1] & 0xF0) | (value & 0x0F));
+            }
+            break;
+        case PixelFormat::Bits8:
+            line[x] = value;
+            break;
+        case PixelFormat::Bits24:
+            break;
+    }
+}
+
+Rgb Bitmap::color(int x, int y) const {
+    if (m_format == PixelFormat::Bits24) {
+        const std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 3;
+        return Rgb{pixel[2], pixel[1], pixel[0]};
+    }
+    const std::uint8_t i = index(x, y);
+    return i < m_colorTable.size() ? m_colorTable[i] : Rgb{};
+}
+
+void Bitmap::setColor(int x, int y, Rgb value) {
+    std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 3;
+    pixel[0] = value.blue;
+    pixel[1] = value.green;
+    pixel[2] = value.red;
+}
+
+Bitmap Bitmap::to24() const {
+    if (m_format == PixelFormat::Bits24) {
+        return *this;
+    }
+    Bitmap result(m_width, m_height, PixelFormat::Bits24);
+    for (int y = 0; y < m_height; ++y) {
+        std::uint8_t* out = result.row(y);
+        for (int x = 0; x < m_width; ++x) {
+            const Rgb c = color(x, y);
+            *out++ = c.blue;
+            *out++ = c.green;
+            *out++ = c.red;
+        }
+    }
+    return result;
+}
+
+void Bitmap::convertTo24() {
+    if (m_format != PixelFormat::Bits24) {
+        *this = to24();
+    }
+}
+
+}  // namespace tz

@@ -1,0 +1,46 @@
+// Helpers shared by the tests: temporary folders, current-folder guards, file bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tz::test {
+
+// A fresh folder under the system's temporary folder, removed with its content at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Makes a folder the process's current folder for the guard's lifetime.
+class CurrentDirGuard {
+public:
+    explicit CurrentDirGuard(const std::filesystem::path& folder);
+    ~CurrentDirGuard();
+    CurrentDirGuard(const CurrentDirGuard&) = delete;
+    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
+
+private:
+    std::filesystem::path m_previous;
+};
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
+
+// The shared folder with the real-world corpus, or an empty path when it is absent.
+// Tests that need it call GTEST_SKIP() with a message when this is empty.
+std::filesystem::path sharedDir();
+std::filesystem::path corpusDir(const std::string& format);
+
+}  // namespace tz::test
