@@ -1,0 +1,45 @@
+// The preview window TPreviewForm: a small topmost tool window that shows the current file of
+// the main window's list, scaled down by the program's preview divisor.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+class AnimatedImage;
+
+// The preview's image size for a picture of `natural` size: each side is divided by `divisor`
+// and rounded to the nearest integer, an exact half to the even neighbour (1000 × 750 with 4
+// gives 250 × 188). A divisor below 1 leaves the size as it is.
+QSize previewImageSize(QSize natural, int divisor);
+
+class TPreviewForm : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Hidden at creation, at screen position 555, 180, titled "Preview", with an empty
+    // 137 × 85 image area.
+    explicit TPreviewForm(QWidget* parent = nullptr);
+
+    // Loads a file into Image1 (picture class by extension). Any failure returns false
+    // silently and keeps the previous picture. The image area keeps its size until fitImage.
+    bool loadPicture(const QString& path);
+
+    // Sizes Image1 to its picture's natural size (0 × 0 with none) divided by `divisor`, and the
+    // window to fit it.
+    void fitImage(int divisor);
+
+    QWidget* image1() const;
+
+  signals:
+    // The window was closed (its close box or close()); it is hidden, not destroyed.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void fitWindowToImage();
+
+    AnimatedImage* m_image1 = nullptr;  // owned by this window as its child
+};

@@ -1,0 +1,93 @@
+// Bitmap -> QImage copies and the picture loader by file extension.
+#include "qtbridge.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tz/bmp.h"
+#include "tz/errors.h"
+#include "tz/gif.h"
+#include "tz/jpeg.h"
+
+namespace {
+
+QImage allocateImage(int width, int height, QImage::Format format) {
+    QImage image(width, height, format);
+    if (image.isNull()) {
+        throw tz::Error("Not enough memory to show the picture");
+    }
+    return image;
+}
+
+// 24-bit rows are blue, green, red: exactly Qt's BGR888 layout, so rows copy as they are.
+QImage copy24(const tz::Bitmap& bitmap) {
+    QImage image = allocateImage(bitmap.width(), bitmap.height(), QImage::Format_BGR888);
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.width()) * 3;
+    for (int y = 0; y < bitmap.height(); ++y) {
+        std::memcpy(image.scanLine(y), bitmap.row(y), rowBytes);
+    }
+    return image;
+}
+
+std::filesystem::path fileSystemPath(const QString& path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    return std::filesystem::path(std::string(encoded.constData(), encoded.size()));
+}
+
+ScreenPicture stillPicture(const tz::Bitmap& bitmap) {
+    ScreenPicture picture;
+    picture.size = QSize(bitmap.width(), bitmap.height());
+    picture.still = toQImage(bitmap);
+    return picture;
+}
+
+ScreenPicture loadGif(const std::filesystem::path& file) {
+    tz::TGIFImage gif;
+    gif.loadFromFile(file);
+    auto animation = std::make_unique<tz::GifAnimation>(gif);
+    if (!animation->animated()) {
+        // One frame: its first look over white, as the picture draws itself.
+        return stillPicture(animation->current());
+    }
+    ScreenPicture picture = stillPicture(animation->current());
+    picture.animation = std::move(animation);
+    return picture;
+}
+
+ScreenPicture loadJpeg(const std::filesystem::path& file) {
+    tz::TJPEGImage jpeg;
+    jpeg.loadFromFile(file);
+    tz::Bitmap decoded;
+    jpeg.assignTo(decoded);
+    return stillPicture(decoded);
+}
+
+}  // namespace
+
+QImage toQImage(const tz::Bitmap& bitmap) {
+    if (bitmap.empty()) {
+        return {};
+    }
+    if (bitmap.format() == tz::PixelFormat::Bits24) {
+        return copy24(bitmap);
+    }
+    return copy24(bitmap.to24());
+}
+
+ScreenPicture loadScreenPicture(const QString& path) {
+    const QString extension = QFileInfo(path).suffix().toLower();
+    const std::filesystem::path file = fileSystemPath(path);
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg")) {
+        return loadJpeg(file);
+    }
+    if (extension == QLatin1String("gif")) {
+        return loadGif(file);
+    }
+    if (extension == QLatin1String("bmp")) {
+        return stillPicture(tz::loadBmpFile(file));
+    }
+    throw tz::Error("No picture class for this file");
+}

@@ -1,0 +1,30 @@
+// The bridge between the core's pictures and Qt: the only place where tz::Bitmap and QImage meet,
+// and the loader that picks the picture class by a file's extension for the preview and viewer.
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <memory>
+
+#include "tz/bitmap.h"
+#include "tz/gif_animation.h"
+
+// A copy of the bitmap as a QImage (any pixel format; 1-, 4- and 8-bit bitmaps through their
+// colour table). An empty bitmap gives a null image. Throws tz::Error when the copy cannot be
+// allocated.
+QImage toQImage(const tz::Bitmap& bitmap);
+
+// A picture as the windows show it: its first look as a still image and, for a GIF of several
+// frames, the animation timeline standing on its first frame (the look `still` shows).
+struct ScreenPicture {
+    QSize size;  // natural pixel size (for a GIF its logical screen)
+    QImage still;
+    std::unique_ptr<tz::GifAnimation> animation;
+};
+
+// Loads a file with the picture class its extension names, compared without regard to case:
+// "jpg" and "jpeg" as JPEG, "gif" as GIF, "bmp" as a bitmap file. Any other extension and any
+// unreadable or undecodable file throw (tz::Error or one of its kinds). `path` is a file name
+// as the file system spells it.
+ScreenPicture loadScreenPicture(const QString& path);

@@ -1,0 +1,109 @@
+// The image viewer and its size and centring rules.
+#include "slika.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "animated_image.h"
+#include "qtbridge.h"
+
+namespace {
+
+constexpr QSize designSize{182, 143};
+// The room the frame and title bar are expected to take around the picture.
+constexpr int frameWidth = 9;
+constexpr int frameHeight = 28;
+
+int outerSide(int picture, int screen, int frame) {
+    return picture < screen ? picture + frame : screen - frame;
+}
+
+int centredStart(int outer, int desktop) {
+    return std::max(0, (desktop - outer) / 2);
+}
+
+}  // namespace
+
+QSize viewerOuterSize(QSize picture, QSize screen) {
+    return {outerSide(picture.width(), screen.width(), frameWidth),
+            outerSide(picture.height(), screen.height(), frameHeight)};
+}
+
+QPoint viewerPosition(QSize outer, QSize desktop) {
+    return {centredStart(outer.width(), desktop.width()),
+            centredStart(outer.height(), desktop.height())};
+}
+
+TSlikca::TSlikca(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QStringLiteral("View image"));
+    // Closing this window only hides it; it must not keep the program running on its own.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The window takes any size the picture asks for, however small.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+
+    m_scrollBox = new QScrollArea(this);
+    m_scrollBox->setObjectName(QStringLiteral("ScrollBox"));
+    m_scrollBox->setFrameShape(QFrame::NoFrame);
+    m_scrollBox->setWidgetResizable(false);
+    m_scrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_scrollBox->horizontalScrollBar()->setTracking(true);
+    m_scrollBox->verticalScrollBar()->setTracking(true);
+    layout->addWidget(m_scrollBox);
+
+    m_image1 = new AnimatedImage;
+    m_image1->setObjectName(QStringLiteral("Image1"));
+    m_image1->setFixedSize(0, 0);
+    m_scrollBox->setWidget(m_image1);  // the scroll area owns it from here
+    connect(m_image1, &AnimatedImage::clicked, this, &TSlikca::Image1Click);
+
+    resize(designSize);
+    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        const QRect area = primary->geometry();
+        move(area.topLeft() + viewerPosition(designSize, area.size()));
+    }
+}
+
+bool TSlikca::Preview(const QString& path, QSize screen, QSize desktop) {
+    try {
+        ScreenPicture picture = loadScreenPicture(path);
+        const QSize pictureSize = picture.size;
+        m_image1->setPicture(std::move(picture));
+        m_image1->setFixedSize(pictureSize);
+
+        const QSize outer = viewerOuterSize(pictureSize, screen);
+        setOuterSize(outer);
+        show();
+        raise();
+        activateWindow();
+        // The frame's size is known only once the window is on screen.
+        setOuterSize(outer);
+        move(viewerPosition(outer, desktop));
+        return true;
+    } catch (const std::exception&) {
+        // Opening the viewer swallows every failure.
+        return false;
+    }
+}
+
+void TSlikca::Image1Click() {
+    close();
+}
+
+QWidget* TSlikca::image1() const {
+    return m_image1;
+}
+
+// Qt sizes a window by its client area; the frame's share is what the frame geometry adds.
+// Without a frame (the offscreen platform, no window manager) outer and client size are one.
+void TSlikca::setOuterSize(QSize outer) {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize((outer - frame).expandedTo(QSize(1, 1)));
+}
