@@ -1,0 +1,281 @@
+// The GIF picture: reading GIF87a/GIF89a files, rendering their first frame into bitmaps,
+// and writing a bitmap as a one-frame GIF reduced to the 216-colour web palette.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tz/bitmap.h"
+
+namespace tz {
+
+// A GIF colour table: up to 256 entries and a sorted flag.
+class ColorTable {
+  public:
+    static constexpr int kMaxEntries = 256;
+
+    ColorTable() = default;
+    // Throws GIFException "Color table overflow" for more than 256 entries.
+    explicit ColorTable(std::vector<Rgb> colors, bool sorted = false);
+
+    int count() const { return static_cast<int>(m_colors.size()); }
+    bool empty() const { return m_colors.empty(); }
+    const std::vector<Rgb>& colors() const { return m_colors; }
+    bool sorted() const { return m_sorted; }
+    void setSorted(bool sorted) { m_sorted = sorted; }
+
+    // Appends an entry and returns its index; "Color table overflow" past 256 entries.
+    int add(Rgb color);
+    // The entry at `index`; "Color table is empty" or "Invalid color index".
+    Rgb color(int index) const;
+    void clear();
+
+    // 0 for an empty table, else the smallest b >= 1 with 2^b >= count().
+    int bitsPerPixel() const;
+    // Entries the storage currently holds room for: at least 16, growing in steps of 32, at
+    // most 256.
+    int capacity() const { return m_capacity; }
+
+    friend bool operator==(const ColorTable& a, const ColorTable& b) {
+        return a.m_colors == b.m_colors && a.m_sorted == b.m_sorted;
+    }
+
+  private:
+    void reserveFor(int entries);
+
+    std::vector<Rgb> m_colors;
+    bool m_sorted = false;
+    int m_capacity = 0;
+};
+
+// Bits per pixel of a table with `entries` entries (0 for none, else ceil(log2), at least 1).
+int colorBitsPerPixel(int entries);
+
+// Disposal methods of the graphic control extension (values 4 to 7 are undefined and
+// treated as None).
+enum class DisposalMethod : std::uint8_t {
+    None = 0,               // no disposal specified
+    Keep = 1,               // leave the frame in place
+    RestoreBackground = 2,  // restore its area to the background
+    RestorePrevious = 3,    // restore its area to what was there before the frame
+};
+
+struct GraphicControlExtension {
+    std::uint8_t packed = 0;  // reserved bits, disposal (bits 2-4), user input, transparency
+    std::uint16_t delay = 0;  // hundredths of a second as written
+    std::uint8_t transparentIndex = 0;
+
+    DisposalMethod disposal() const;
+    bool transparent() const { return (packed & 0x01) != 0; }
+    friend bool operator==(const GraphicControlExtension&,
+                           const GraphicControlExtension&) = default;
+};
+
+struct CommentExtension {
+    std::string text;
+    friend bool operator==(const CommentExtension&, const CommentExtension&) = default;
+};
+
+struct PlainTextExtension {
+    std::vector<std::uint8_t> header;  // the 12-byte text grid block as read
+    std::string text;
+    friend bool operator==(const PlainTextExtension&, const PlainTextExtension&) = default;
+};
+
+struct ApplicationExtension {
+    std::string identifier;      // 8 characters
+    std::string authentication;  // 3 characters
+    std::vector<std::vector<std::uint8_t>> subBlocks;
+
+    // "NETSCAPE2.0" or "ANIMEXTS1.0" with a looping sub-block (id 1): its 16-bit count.
+    std::optional<int> loopCount() const;
+    friend bool operator==(const ApplicationExtension&, const ApplicationExtension&) = default;
+};
+
+using GIFExtension = std::variant<GraphicControlExtension, CommentExtension, PlainTextExtension,
+                                  ApplicationExtension>;
+
+// One frame: image descriptor, local colour table, extensions and pixel indices (one byte
+// per pixel, rows top to bottom, width × height).
+//
+// Indices are stored lazily: a frame read from a file holds only the rows its data reached,
+// so a tiny file announcing a huge frame costs no huge allocation. Rows never reached read as
+// index 0, as they would in a zero-filled buffer.
+class TGIFSubImage {
+  public:
+    TGIFSubImage() = default;
+    // A frame at (left, top) with all its indices; `pixels` must hold width × height bytes
+    // (GIFException "Invalid image dimensions" otherwise).
+    TGIFSubImage(int left, int top, int width, int height, ColorTable localTable,
+                 std::vector<std::uint8_t> pixels);
+
+    int left() const { return m_left; }
+    int top() const { return m_top; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    Rect bounds() const { return {m_left, m_top, m_left + m_width, m_top + m_height}; }
+    // No pixels: an extension-only frame, or one built from an empty bitmap.
+    bool empty() const { return m_width == 0 || m_height == 0; }
+    bool interlaced() const { return m_interlaced; }
+    void setInterlaced(bool interlaced) { m_interlaced = interlaced; }
+
+    const ColorTable& colorTable() const { return m_localTable; }
+    ColorTable& colorTable() { return m_localTable; }
+
+    const std::vector<GIFExtension>& extensions() const { return m_extensions; }
+    void addExtension(GIFExtension extension) { m_extensions.push_back(std::move(extension)); }
+    // The first graphic control extension, if any.
+    const GraphicControlExtension* graphicControl() const;
+    // The transparent index when the graphic control extension marks one.
+    std::optional<int> transparentIndex() const;
+
+    // The row's indices; empty for a row the data never reached (all index 0).
+    std::span<const std::uint8_t> row(int y) const;
+    // Rows held in memory (the others read as index 0).
+    int storedRows() const;
+    // The index at (x, y) of the frame; "Invalid pixel coordinates" outside it.
+    std::uint8_t pixel(int x, int y) const;
+
+    // "89a" when the table is sorted or the frame has an extension, else "87a".
+    std::string version() const;
+
+  private:
+    friend class GifReader;
+    friend class TGIFImage;
+
+    int m_left = 0;
+    int m_top = 0;
+    int m_width = 0;
+    int m_height = 0;
+    bool m_interlaced = false;
+    ColorTable m_localTable;
+    std::vector<GIFExtension> m_extensions;
+    std::vector<std::uint8_t> m_pixels;  // whole rows, storedRows() × width
+};
+
+// Colour reduction methods by their setting code. Only the web palette, the default, is
+// provided; the program never selects another.
+enum class ColorReduction {
+    None = 0,
+    Windows20 = 1,
+    Windows256 = 2,
+    WindowsGray = 3,
+    Monochrome = 4,
+    GrayScale = 5,
+    Netscape = 6,
+    Quantize = 7,
+    QuantizeWindows = 8,
+    Palette = 9,
+};
+
+// Dither modes by their setting code; only nearest colour is provided.
+enum class DitherMode {
+    Nearest = 0,
+    FloydSteinberg = 1,
+    Stucki = 2,
+    Sierra = 3,
+    JaJuNi = 4,
+    SteveArche = 5,
+    Burkes = 6,
+};
+
+enum class GIFCompression { LZW = 0, RLE = 1 };
+
+// The picture's settings with their defaults.
+struct GIFSettings {
+    ColorReduction colorReduction = ColorReduction::Netscape;
+    int reductionBits = 8;
+    DitherMode ditherMode = DitherMode::Nearest;
+    GIFCompression compression = GIFCompression::LZW;
+    bool drawTransparent = true;
+    bool drawAnimate = true;
+    bool drawLoop = true;
+    bool drawAsync = true;
+    bool drawDitherOnPaletteDisplay = true;
+    int animationSpeed = 100;  // percent
+};
+
+class TGIFImage {
+  public:
+    // Empty: no frames, screen 0 × 0, default settings.
+    TGIFImage() = default;
+
+    // Replaces the content by the file's. Throws tz::Error when the file cannot be read and
+    // GIFException for format errors (frames read completely before the error are kept).
+    void loadFromFile(const std::filesystem::path& file);
+    // Reads a GIF from `bytes` as from a stream starting at offset 0.
+    void loadFromBytes(std::span<const std::uint8_t> bytes);
+    // Reads a GIF from `bytes` starting at `position`; on success `position` is past the
+    // last byte read, on a GIFException it is restored to where the load began.
+    void loadFromStream(std::span<const std::uint8_t> bytes, std::size_t& position);
+
+    // The file's bytes; GIFException "Unsupported GIF version" without frames, "Color not in
+    // color table" for an index not below its table's entry count.
+    std::vector<std::uint8_t> saveToBytes() const;
+    // Throws tz::Error when the file cannot be written.
+    void saveToFile(const std::filesystem::path& file) const;
+
+    // The logical screen.
+    int width() const { return m_screenWidth; }
+    int height() const { return m_screenHeight; }
+    void setScreenSize(int width, int height);
+    std::uint8_t backgroundIndex() const { return m_backgroundIndex; }
+    void setBackgroundIndex(std::uint8_t index) { m_backgroundIndex = index; }
+    std::uint8_t aspectRatio() const { return m_aspectRatio; }
+    const ColorTable& globalColorTable() const { return m_globalTable; }
+    ColorTable& globalColorTable() { return m_globalTable; }
+
+    const std::vector<TGIFSubImage>& images() const { return m_images; }
+    // Appends a frame; the logical screen grows to cover it.
+    void addImage(TGIFSubImage image);
+    bool empty() const { return m_images.empty(); }
+    void clear();
+
+    // The table the frame's indices refer to: its local table, else the global table.
+    const ColorTable& activeColorTable(const TGIFSubImage& image) const;
+    // The loop count of the first looping application extension, if any frame carries one.
+    std::optional<int> loopCount() const;
+    // "87a" or "89a": the highest any frame needs; empty without frames.
+    std::string version() const;
+
+    const GIFSettings& settings() const { return m_settings; }
+    void setSettings(const GIFSettings& settings) { m_settings = settings; }
+
+    // Draws the first frame into `rect` of `canvas` (made 24-bit), scaled by the ratio of the
+    // rectangle to the logical screen and placed at its scaled position; transparent pixels
+    // are left undrawn. An animated picture draws its first frame the same way.
+    void draw(Bitmap& canvas, const Rect& rect) const;
+    // The first frame as a bitmap: an 8-bit copy with its own table when it covers exactly the
+    // logical screen, else a 24-bit white screen-sized bitmap with the frame drawn at its
+    // position. An empty picture leaves `target` unchanged.
+    void assignTo(Bitmap& target) const;
+    // The content becomes one frame built from `source`: 1-, 4- and 8-bit bitmaps with their
+    // colour tables, other depths reduced to the web palette.
+    void assign(const Bitmap& source);
+
+  private:
+    friend class GifReader;
+
+    int m_screenWidth = 0;
+    int m_screenHeight = 0;
+    std::uint8_t m_backgroundIndex = 0;
+    std::uint8_t m_aspectRatio = 0;
+    ColorTable m_globalTable;
+    std::vector<TGIFSubImage> m_images;
+    GIFSettings m_settings;
+};
+
+// The 256-entry web palette: entry i < 216 is (51·(i div 36), 51·((i div 6) mod 6),
+// 51·(i mod 6)); entries 216 to 255 are black.
+const ColorTable& webPalette();
+
+// The web-palette index of a colour: 36·r + 6·g + b with each level (value + 3) div 51.
+std::uint8_t webPaletteIndex(Rgb color);
+
+}  // namespace tz

@@ -1,0 +1,287 @@
+// Reading a GIF file: signature, logical screen, colour tables, frames and their extensions.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "gif/lzw.h"
+#include "tz/errors.h"
+#include "tz/gif.h"
+
+namespace tz {
+
+namespace {
+
+constexpr std::uint8_t kExtensionIntroducer = 0x21;
+constexpr std::uint8_t kImageSeparator = 0x2C;
+constexpr std::uint8_t kTrailer = 0x3B;
+
+constexpr std::uint8_t kGraphicControlLabel = 0xF9;
+constexpr std::uint8_t kCommentLabel = 0xFE;
+constexpr std::uint8_t kPlainTextLabel = 0x01;
+constexpr std::uint8_t kApplicationLabel = 0xFF;
+constexpr std::size_t kApplicationBlockSize = 11;
+
+constexpr std::size_t kSignatureSize = 6;
+constexpr std::size_t kSignatureRetryOffset = 4;
+
+}  // namespace
+
+// Reads one GIF from a byte range as from a stream; every read is checked against the end.
+class GifReader {
+  public:
+    GifReader(std::span<const std::uint8_t> bytes, std::size_t position)
+        : m_bytes(bytes), m_position(std::min(position, bytes.size())) {}
+
+    std::size_t position() const { return m_position; }
+
+    void read(TGIFImage& image) {
+        readSignature();
+        readScreen(image);
+        readFrames(image);
+    }
+
+  private:
+    bool atEnd() const { return m_position >= m_bytes.size(); }
+    std::size_t remaining() const { return m_bytes.size() - m_position; }
+    std::uint8_t peek() const { return m_bytes[m_position]; }
+
+    std::uint8_t byte() {
+        if (atEnd()) {
+            throw GIFException("Premature end of data");
+        }
+        return m_bytes[m_position++];
+    }
+
+    std::span<const std::uint8_t> take(std::size_t count) {
+        if (remaining() < count) {
+            throw GIFException("Premature end of data");
+        }
+        const auto result = m_bytes.subspan(m_position, count);
+        m_position += count;
+        return result;
+    }
+
+    int word() {
+        const auto bytes = take(2);
+        return bytes[0] | (bytes[1] << 8);
+    }
+
+    static bool isSignature(std::span<const std::uint8_t> header) {
+        return std::toupper(header[0]) == 'G' && std::toupper(header[1]) == 'I' &&
+               std::toupper(header[2]) == 'F';
+    }
+
+    // "GIF" without regard to case, at the start or, failing that, 4 bytes further on; the
+    // version characters are not tested.
+    void readSignature() {
+        const std::size_t start = m_position;
+        for (const std::size_t offset : {std::size_t{0}, kSignatureRetryOffset}) {
+            m_position = std::min(start + offset, m_bytes.size());
+            if (remaining() >= kSignatureSize && isSignature(m_bytes.subspan(m_position, 3))) {
+                m_position += kSignatureSize;
+                return;
+            }
+        }
+        m_position = start;
+        if (remaining() >= 3 && remaining() < kSignatureSize &&
+            isSignature(m_bytes.subspan(m_position, 3))) {
+            throw GIFException("Premature end of data");
+        }
+        throw GIFException("Invalid GIF signature");
+    }
+
+    ColorTable readColorTable(std::uint8_t packed, bool sorted) {
+        const std::size_t entries = std::size_t{2} << (packed & 0x07);
+        const auto bytes = take(entries * 3);
+        std::vector<Rgb> colors(entries);
+        for (std::size_t i = 0; i < entries; ++i) {
+            colors[i] = Rgb{bytes[i * 3], bytes[i * 3 + 1], bytes[i * 3 + 2]};
+        }
+        return ColorTable(std::move(colors), sorted);
+    }
+
+    void readScreen(TGIFImage& image) {
+        const auto descriptor = take(7);
+        image.m_screenWidth = descriptor[0] | (descriptor[1] << 8);
+        image.m_screenHeight = descriptor[2] | (descriptor[3] << 8);
+        const std::uint8_t packed = descriptor[4];
+        image.m_backgroundIndex = descriptor[5];
+        image.m_aspectRatio = descriptor[6];
+        if ((packed & 0x80) != 0) {
+            image.m_globalTable = readColorTable(packed, (packed & 0x08) != 0);
+        }
+    }
+
+    void readFrames(TGIFImage& image) {
+        while (!atEnd()) {
+            const std::uint8_t block = peek();
+            if (block == 0) {
+                ++m_position;
+                continue;
+            }
+            if (block == kExtensionIntroducer || block == kImageSeparator) {
+                TGIFSubImage frame = readFrame(image);
+                image.m_images.push_back(std::move(frame));
+                continue;
+            }
+            // The trailer, or any other byte: either ends the frames without error.
+            ++m_position;
+            return;
+        }
+    }
+
+    TGIFSubImage readFrame(const TGIFImage& image) {
+        TGIFSubImage frame;
+        while (!atEnd() && peek() == kExtensionIntroducer) {
+            ++m_position;
+            readExtension(frame);
+        }
+        // A frame made of extensions only ends at the trailer, a zero byte or the end of the
+        // data; any other byte ("Invalid extension introducer", a warning) ends it too and is
+        // left for the frame loop, which stops there.
+        if (!atEnd() && peek() == kImageSeparator) {
+            ++m_position;
+            readImage(image, frame);
+        }
+        return frame;
+    }
+
+    std::vector<std::uint8_t> readSubBlock() {
+        const std::size_t size = byte();
+        const auto data = take(size);
+        std::vector<std::uint8_t> block(size);
+        std::copy(data.begin(), data.end(), block.begin());
+        return block;
+    }
+
+    // Sub-blocks up to the zero-length terminator, joined.
+    std::vector<std::uint8_t> readSubBlocks() {
+        std::vector<std::uint8_t> joined;
+        for (;;) {
+            const std::size_t size = byte();
+            if (size == 0) {
+                return joined;
+            }
+            const auto data = take(size);
+            joined.insert(joined.end(), data.begin(), data.end());
+        }
+    }
+
+    static std::string text(const std::vector<std::uint8_t>& bytes) {
+        return {bytes.begin(), bytes.end()};
+    }
+
+    void readExtension(TGIFSubImage& frame) {
+        const std::uint8_t label = byte();
+        switch (label) {
+            case kGraphicControlLabel: {
+                std::vector<std::uint8_t> fields = readSubBlock();
+                if (!fields.empty()) {
+                    // Fields after the block's terminator (size 4 is the rule; others tolerated).
+                    readSubBlocks();
+                }
+                fields.resize(std::max<std::size_t>(fields.size(), 4), 0);
+                GraphicControlExtension control;
+                control.packed = fields[0];
+                control.delay = static_cast<std::uint16_t>(fields[1] | (fields[2] << 8));
+                control.transparentIndex = fields[3];
+                frame.m_extensions.emplace_back(control);
+                return;
+            }
+            case kCommentLabel:
+                frame.m_extensions.emplace_back(CommentExtension{text(readSubBlocks())});
+                return;
+            case kPlainTextLabel: {
+                PlainTextExtension plain;
+                plain.header = readSubBlock();
+                if (!plain.header.empty()) {
+                    plain.text = text(readSubBlocks());
+                }
+                frame.m_extensions.emplace_back(std::move(plain));
+                return;
+            }
+            case kApplicationLabel: {
+                const std::size_t size = byte();
+                if (size != kApplicationBlockSize) {
+                    throw GIFException("Unsupported Application Extension block size");
+                }
+                const auto header = take(kApplicationBlockSize);
+                ApplicationExtension application;
+                application.identifier.assign(header.begin(), header.begin() + 8);
+                application.authentication.assign(header.begin() + 8, header.end());
+                for (;;) {
+                    std::vector<std::uint8_t> block = readSubBlock();
+                    if (block.empty()) {
+                        break;
+                    }
+                    application.subBlocks.push_back(std::move(block));
+                }
+                frame.m_extensions.emplace_back(std::move(application));
+                return;
+            }
+            default:
+                throw GIFException("Unknown extension type");
+        }
+    }
+
+    // The image data's sub-blocks joined; data cut short by the end of the bytes is only a
+    // warning, so whatever arrived is returned.
+    std::vector<std::uint8_t> readImageData() {
+        std::vector<std::uint8_t> data;
+        while (!atEnd()) {
+            const std::size_t size = m_bytes[m_position++];
+            if (size == 0) {
+                break;
+            }
+            const std::size_t available = std::min(size, remaining());
+            const auto block = m_bytes.subspan(m_position, available);
+            data.insert(data.end(), block.begin(), block.end());
+            m_position += available;
+        }
+        return data;
+    }
+
+    void readImage(const TGIFImage& image, TGIFSubImage& frame) {
+        const auto descriptor = take(9);
+        frame.m_left = descriptor[0] | (descriptor[1] << 8);
+        frame.m_top = descriptor[2] | (descriptor[3] << 8);
+        frame.m_width = descriptor[4] | (descriptor[5] << 8);
+        frame.m_height = descriptor[6] | (descriptor[7] << 8);
+        const std::uint8_t packed = descriptor[8];
+        if (frame.m_width == 0 || frame.m_height == 0) {
+            frame.m_width = image.m_screenWidth;
+            frame.m_height = image.m_screenHeight;
+        }
+        frame.m_interlaced = (packed & 0x40) != 0;
+        if ((packed & 0x80) != 0) {
+            frame.m_localTable = readColorTable(packed, (packed & 0x20) != 0);
+        }
+        if (atEnd()) {
+            return;  // no image data at all: a warning, the frame keeps index 0
+        }
+        const int minCodeSize = byte();
+        const std::vector<std::uint8_t> data = readImageData();
+        gif::FrameRows rows(frame.m_pixels, frame.m_width, frame.m_height, frame.m_interlaced);
+        // How the data ended (end code, frame complete, or data cut short) is only a warning.
+        gif::lzwDecode(data, minCodeSize, rows);
+    }
+
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_position;
+};
+
+void TGIFImage::loadFromStream(std::span<const std::uint8_t> bytes, std::size_t& position) {
+    const std::size_t start = position;
+    clear();
+    GifReader reader(bytes, start);
+    try {
+        reader.read(*this);
+    } catch (...) {
+        position = start;
+        throw;
+    }
+    position = reader.position();
+}
+
+}  // namespace tz

@@ -1,0 +1,16 @@
+// Drawing one frame of a GIF picture into a rectangle of a 24-bit bitmap.
+#pragma once
+
+#include "tz/bitmap.h"
+#include "tz/gif.h"
+
+namespace tz::gif {
+
+// Draws `frame` into `rect` of the 24-bit `canvas`: the logical screen (screenWidth ×
+// screenHeight) is scaled to the rectangle by nearest-pixel sampling and the frame appears at
+// its scaled position, clipped to the screen and the canvas. Indices outside `table` draw
+// black; with `honourTransparency` the frame's transparent index is left undrawn.
+void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
+               const TGIFSubImage& frame, const ColorTable& table, bool honourTransparency);
+
+}  // namespace tz::gif
