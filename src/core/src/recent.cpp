@@ -1,0 +1,163 @@
+// The recent-folder list in the settings store, and the special folders from the XDG user-dirs
+// file.
+#include "tz/recent.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string_view>
+
+#include "tz/settings.h"
+
+namespace tz {
+
+namespace {
+
+constexpr std::size_t kRecentCount = 5;
+
+// More than any real user-dirs file holds; the rest of a larger file is ignored.
+constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
+
+std::string recentName(std::size_t number) {
+    return "Recent" + std::to_string(number);
+}
+
+std::string absoluteEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
+}
+
+std::string userDirsText() {
+    std::string folder = absoluteEnvironment("XDG_CONFIG_HOME");
+    if (folder.empty()) {
+        const std::string home = absoluteEnvironment("HOME");
+        if (home.empty()) {
+            return {};
+        }
+        folder = home + "/.config";
+    }
+    std::ifstream in(folder + "/user-dirs.dirs", std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    std::string text(kMaxUserDirsSize, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+void skipBlanks(std::string_view& rest) {
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) {
+        rest.remove_prefix(1);
+    }
+}
+
+bool consume(std::string_view& rest, std::string_view expected) {
+    if (!rest.starts_with(expected)) {
+        return false;
+    }
+    rest.remove_prefix(expected.size());
+    return true;
+}
+
+// One line of the form XDG_NAME_DIR="$HOME/Path" or XDG_NAME_DIR="/Path", read as the
+// xdg-user-dirs tools read it: blanks around "=", a backslash takes the next character
+// literally, and a value must be absolute or start with "$HOME".
+std::optional<std::string> parseUserDirLine(std::string_view line, std::string_view variable,
+                                            const std::string& home) {
+    skipBlanks(line);
+    if (!consume(line, variable)) {
+        return std::nullopt;
+    }
+    skipBlanks(line);
+    if (!consume(line, "=")) {
+        return std::nullopt;
+    }
+    skipBlanks(line);
+    if (!consume(line, "\"")) {
+        return std::nullopt;
+    }
+    std::string path;
+    if (consume(line, "$HOME")) {
+        if (home.empty() || (!line.starts_with('/') && !line.starts_with('"'))) {
+            return std::nullopt;
+        }
+        path = home;
+    } else if (!line.starts_with('/')) {
+        return std::nullopt;
+    }
+    while (!line.empty() && line.front() != '"') {
+        if (line.front() == '\\' && line.size() > 1) {
+            line.remove_prefix(1);
+        }
+        path += line.front();
+        line.remove_prefix(1);
+    }
+    return path;
+}
+
+const char* userDirVariable(SpecialFolder folder) {
+    switch (folder) {
+        case SpecialFolder::Pictures:
+            return "XDG_PICTURES_DIR";
+        case SpecialFolder::Documents:
+            return "XDG_DOCUMENTS_DIR";
+        case SpecialFolder::Desktop:
+            return "XDG_DESKTOP_DIR";
+        case SpecialFolder::Recent:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::array<std::string, 5> loadRecentFolders() {
+    std::array<std::string, kRecentCount> folders;
+    for (std::size_t n = 1; n <= kRecentCount; ++n) {
+        folders[n - 1] = RegReadString(kProgramKey, recentName(n), kDefaultFolder);
+    }
+    return folders;
+}
+
+bool addFolderToRecent(const std::string& folder, const std::array<std::string, 5>& captions) {
+    // Exact comparison, letter case included, against the captions and not the store: a folder
+    // already listed is not moved to the top.
+    for (const std::string& caption : captions) {
+        if (caption == folder) {
+            return false;
+        }
+    }
+    for (std::size_t n = kRecentCount - 1; n >= 1; --n) {
+        RegWriteString(kProgramKey, recentName(n + 1),
+                       RegReadString(kProgramKey, recentName(n), kDefaultFolder));
+    }
+    RegWriteString(kProgramKey, recentName(1), folder);
+    return true;
+}
+
+std::string specialFolderPath(SpecialFolder folder) {
+    const char* variable = userDirVariable(folder);
+    if (variable == nullptr) {
+        return {};
+    }
+    const std::string text = userDirsText();
+    const std::string home = absoluteEnvironment("HOME");
+    std::string found;
+    std::size_t start = 0;
+    // Each pass consumes one line; a later line overrides an earlier one.
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        if (std::optional<std::string> path = parseUserDirLine(line, variable, home)) {
+            found = std::move(*path);
+        }
+    }
+    return found;
+}
+
+}  // namespace tz
