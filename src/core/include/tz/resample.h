@@ -1,0 +1,76 @@
+// The separable resampler and its table of seven reconstruction kernels.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "tz/bitmap.h"
+
+namespace tz {
+
+// A kernel takes a distance in source pixels and returns a weight, both single precision.
+using KernelFunction = float (*)(float);
+
+struct KernelEntry {
+    const char* Name;
+    KernelFunction Kernel;
+    float Support;  // the kernel is zero for |x| at or beyond this
+};
+
+// The kernels: pure functions evaluated in extended precision, results rounded to single.
+float BoxKernel(float x);  // 1 for −0.5 < x ≤ 0.5, else 0
+float TriangleKernel(float x);
+float HermiteKernel(float x);
+float BellKernel(float x);
+float BSplineKernel(float x);
+float Lanczos3Kernel(float x);
+float MitchellKernel(float x);  // Mitchell–Netravali, B = C = 1/3
+float Sinc(float x);            // sin(πx)/(πx), 1 at 0; only given x ≥ 0
+
+// The kernels by index; the index is significant. Entry 5, "Lanczos3" with support 3.0, is the
+// one the resize operations use.
+extern const std::array<KernelEntry, 7> KernelTable;
+inline constexpr std::size_t kLanczos3Index = 5;
+
+// The table entry with exactly this name, or nullptr.
+const KernelEntry* findKernel(std::string_view name);
+
+// How the passes are computed. Every path gives the same bytes.
+enum class ResamplePath {
+    Automatic,  // vector code when the processor has AVX2 and FMA, else Portable
+    Portable,   // plain C++ with the same exactness argument as the vector code
+    Reference,  // the plain extended-precision algorithm, one thread
+};
+
+struct ResampleOptions {
+    ResamplePath path = ResamplePath::Automatic;
+    // Threads for the passes: 0 chooses by image size and processor count; 1 keeps all the
+    // work on the caller's thread.
+    int threads = 0;
+};
+
+// Scales `source` into `destination` at the destination's current size, which is never changed.
+// The source is converted to 24 bits per pixel in place and so is the destination (whatever it
+// held) before it is written. `support` is the kernel's reach in source pixels at scale 1.
+//
+// Throws tz::Error "Source bitmap too small" when the source is less than 1 pixel wide or high,
+// and tz::Error when `kernel` is null or `support` is not a finite value in 0 … 64; in these
+// cases nothing is changed.
+//
+// Cases the algorithm leaves open, decided here:
+// - a destination width or height of 0: nothing to compute; the bitmaps are only converted;
+// - a destination width (height) of 1 from a wider (taller) source, where the corner-aligned
+//   scale is 0: the one column (row) samples the source's centre, computed as at scale 1 with
+//   the kernel centred at (n − 1) / 2 stored as single, n the source width (height);
+// - a kernel reach beyond the source, where folding still leaves an index outside: the folded
+//   index is clamped to the first or last pixel;
+// - a sum that is not a number (only from a kernel returning one) becomes byte 0.
+void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support);
+void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
+                    const ResampleOptions& options);
+
+// The plain extended-precision algorithm (ResamplePath::Reference): the yardstick of the tests.
+void ResampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,
+                             float support);
+
+}  // namespace tz

@@ -1,0 +1,77 @@
+// Internal pieces of the resampler, public only so the tests can check them one by one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tz/bitmap.h"
+#include "tz/resample.h"
+
+namespace tz::detail {
+
+struct WeightPair {
+    std::int32_t SourceIndex;  // folded (and clamped) into the source
+    float Weight;              // never exactly 0
+};
+
+// The cheapest arithmetic that gives the extended-precision result for every sum of a list.
+enum class ExactIn : std::uint8_t {
+    Double,    // every intermediate sum is exactly representable in double
+    Extended,  // ... in the 64-bit significand: a fused single-precision step is exact
+    Nothing,   // no such guarantee: only the extended-precision steps may be used
+};
+
+// The weight lists of one pass: list i holds the pairs of destination column (or row) i.
+class WeightLists {
+  public:
+    int size() const { return static_cast<int>(m_exactIn.size()); }
+    std::span<const WeightPair> operator[](int i) const {
+        const auto index = static_cast<std::size_t>(i);
+        return std::span<const WeightPair>(m_pairs).subspan(m_starts[index],
+                                                            m_starts[index + 1] - m_starts[index]);
+    }
+    ExactIn exactIn(int i) const { return m_exactIn[static_cast<std::size_t>(i)]; }
+    std::size_t pairCount() const { return m_pairs.size(); }
+
+    // Built list by list: reserve, then for each list its pairs followed by endList().
+    void reserve(std::size_t lists, std::size_t pairs);
+    void append(WeightPair pair) { m_pairs.push_back(pair); }
+    void endList();
+
+  private:
+    std::vector<std::size_t> m_starts{0};
+    std::vector<WeightPair> m_pairs;
+    std::vector<ExactIn> m_exactIn;
+};
+
+// The scale of one axis, stored as single: n/1 for a source of one pixel, else corner-aligned
+// (destination − 1)/(source − 1). 0 for a destination of 1 pixel from a longer source.
+float scaleFactor(int destinationExtent, int sourceExtent);
+
+// The lists for destination extent d from source extent n ≥ 1 (d ≥ 0).
+WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
+                             float support);
+
+// Which arithmetic is exact for a list (see ExactIn).
+ExactIn exactArithmetic(std::span<const WeightPair> pairs);
+
+// One step of a sum: value · weight + sum in extended precision, stored as single.
+float accumulate(float sum, std::uint8_t value, float weight);
+
+// A sum to a channel byte: above 255 gives 255, below 0 (or not a number) gives 0, otherwise
+// the nearest integer, halves to even.
+std::uint8_t toByte(float sum);
+
+// The two passes on their own. `work` has the destination's width and the source's height;
+// `destination` and `work` are 24-bit and already sized.
+void horizontalPass(const Bitmap& source, Bitmap& work, const WeightLists& lists,
+                    const ResampleOptions& options);
+void verticalPass(const Bitmap& work, Bitmap& destination, const WeightLists& lists,
+                  const ResampleOptions& options);
+
+// Whether ResamplePath::Automatic runs the vector code on this processor.
+bool vectorPathAvailable();
+
+}  // namespace tz::detail
