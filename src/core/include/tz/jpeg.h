@@ -1,0 +1,130 @@
+// The JPEG picture: a JPEG file's compressed bytes, decoded into a bitmap on demand and encoded
+// from a bitmap when saved, all through libjpeg.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "tz/bitmap.h"
+
+namespace tz {
+
+// Output scale of decoding: full size, 1/2, 1/4, 1/8 (codes 0 to 3).
+enum class JpegScale { Full, Half, Quarter, Eighth };
+// Output depth of decoding: 24 bits per pixel, or 8 bits with a palette of up to 236 colours.
+enum class JpegPixelFormat { Bits24, Bits8 };
+enum class JpegPerformance { BestQuality, BestSpeed };
+
+// The settings every new picture starts from.
+struct JpegSettings {
+    std::uint8_t compressionQuality = 90;  // 1 to 100; 0 acts as 1
+    bool grayscale = false;
+    JpegPerformance performance = JpegPerformance::BestQuality;
+    // 24 bits: there is no palette display to adapt to.
+    JpegPixelFormat pixelFormat = JpegPixelFormat::Bits24;
+    bool progressiveDisplay = false;
+    bool progressiveEncoding = false;
+    JpegScale scale = JpegScale::Full;
+    bool smoothing = true;
+};
+
+// The process-wide defaults record; the program never changes it.
+inline constexpr JpegSettings kJpegDefaults{};
+
+// The compressed-data holder: one complete JPEG file and the facts read from its header. It is
+// never changed once made, so pictures share it freely.
+struct JpegData {
+    std::vector<std::uint8_t> bytes;
+    int width = 0;
+    int height = 0;
+    bool grayscale = false;    // the file has a single grey channel
+    bool progressive = false;  // the file has several scans
+};
+
+// Errors: library failures throw tz::EJPEG "JPEG error #N" with the library's message code;
+// file-system failures and pictures too large for the machine's memory throw tz::Error.
+class TJPEGImage {
+  public:
+    // Settings from kJpegDefaults; no data, no bitmap.
+    TJPEGImage();
+
+    // Reads the whole file as the picture's compressed data and parses its header.
+    void loadFromFile(const std::filesystem::path& file);
+    // The same from bytes in memory. An empty span leaves width and height 0.
+    void loadFromBytes(std::span<const std::uint8_t> bytes);
+
+    // The compressed data, compressing the bitmap first when there is none. A loaded picture
+    // that was never re-compressed gives back exactly the bytes it was loaded from.
+    std::vector<std::uint8_t> saveToBytes();
+    // Writes saveToBytes() to `file`; throws tz::Error naming the file when that fails.
+    void saveToFile(const std::filesystem::path& file);
+
+    // The bitmap's size when there is one; otherwise the header's at the output scale.
+    int width() const;
+    int height() const;
+    // Always throw tz::EJPEG "Cannot change the size of a JPEG image".
+    void setWidth(int width);
+    void setHeight(int height);
+
+    // True when the greyscale switch is on or the file has a single grey channel.
+    bool grayscale() const;
+    // True when the loaded file has several scans.
+    bool progressive() const;
+    // True when there is neither compressed data nor a bitmap with pixels.
+    bool empty() const;
+
+    // Decodes when needed, then stretches the bitmap into `rect` of `canvas`.
+    void draw(Bitmap& canvas, const Rect& rect);
+    // Decodes when needed, then copies the bitmap into `target`.
+    void assignTo(Bitmap& target);
+    // Drops the compressed data and takes a copy of `source` as the picture's bitmap.
+    void assign(const Bitmap& source);
+    // Shares the other picture's compressed data and copies its bitmap.
+    void assign(const TJPEGImage& other);
+
+    // Makes sure the bitmap exists, decoding the compressed data when it does not. A picture
+    // without data fails with the library's "empty input" error.
+    void decode();
+    // The decoded or assigned bitmap, or nullptr.
+    const Bitmap* bitmap() const { return m_bitmap ? &*m_bitmap : nullptr; }
+
+    const JpegSettings& settings() const { return m_settings; }
+
+    std::uint8_t compressionQuality() const { return m_settings.compressionQuality; }
+    void setCompressionQuality(std::uint8_t quality) { m_settings.compressionQuality = quality; }
+    bool grayscaleSwitch() const { return m_settings.grayscale; }
+    void setGrayscale(bool on);
+    JpegPerformance performance() const { return m_settings.performance; }
+    void setPerformance(JpegPerformance performance);
+    JpegPixelFormat pixelFormat() const { return m_settings.pixelFormat; }
+    void setPixelFormat(JpegPixelFormat format);
+    bool progressiveDisplay() const { return m_settings.progressiveDisplay; }
+    void setProgressiveDisplay(bool on);
+    bool progressiveEncoding() const { return m_settings.progressiveEncoding; }
+    void setProgressiveEncoding(bool on) { m_settings.progressiveEncoding = on; }
+    JpegScale scale() const { return m_settings.scale; }
+    // Also recomputes the output size for the new scale (may throw tz::EJPEG).
+    void setScale(JpegScale scale);
+    bool smoothing() const { return m_settings.smoothing; }
+    void setSmoothing(bool on);
+
+  private:
+    bool hasData() const { return !m_data->bytes.empty(); }
+    // A decoding setting changed: a bitmap decoded from the data no longer matches it.
+    void decodingSettingChanged();
+    void updateScaledSize();
+    void compress();
+
+    JpegSettings m_settings = kJpegDefaults;
+    std::shared_ptr<const JpegData> m_data;
+    std::optional<Bitmap> m_bitmap;
+    // The header's size at the output scale.
+    int m_scaledWidth = 0;
+    int m_scaledHeight = 0;
+};
+
+}  // namespace tz

@@ -1,0 +1,563 @@
+// The adapter over libjpeg: header parsing, decoding into bitmaps and encoding from them. The only
+// file that includes the library's headers.
+#include <algorithm>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <limits>
+#include <string>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "jpeg_codec.h"
+#include "tz/errors.h"
+
+namespace tz::jpegcodec {
+
+namespace {
+
+// Colours of 8-bit output, greyscale output included.
+constexpr int kQuantizedColors = 236;
+// No real file needs this many scans; a crafted file with thousands of tiny scans would
+// otherwise make decoding run for hours.
+constexpr int kScanLimit = 1000;
+// Rows handed to the library per call.
+constexpr int kRowsPerCall = 16;
+
+// The library's error manager, extended with the place fatal errors jump to and what they were.
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first, so the library's pointer to it is a pointer to the whole
+    std::jmp_buf jump;
+    int code;
+    bool tooManyScans;
+};
+
+[[noreturn]] void exitWithError(j_common_ptr cinfo) {
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    errors->code = cinfo->err->msg_code;
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings and trace messages go nowhere: data the library recovers from decodes silently.
+void discardMessage(j_common_ptr, int) {}
+void discardOutput(j_common_ptr) {}
+
+void checkScanLimit(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor == 0) {
+        return;
+    }
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kScanLimit) {
+        auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+        errors->tooManyScans = true;
+        std::longjmp(errors->jump, 1);
+    }
+}
+
+void initErrorManager(ErrorManager& errors) {
+    jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = exitWithError;
+    errors.pub.emit_message = discardMessage;
+    errors.pub.output_message = discardOutput;
+    errors.code = 0;
+    errors.tooManyScans = false;
+}
+
+// Runs `step` with the library's fatal errors landing in this frame, which owns no C++ objects.
+// `step` must own none either, since a fatal error leaves it by longjmp. Returns false after a
+// fatal error; the caller then throws with throwLibraryError.
+template <typename Step>
+[[nodiscard]] bool guarded(ErrorManager& errors, const Step& step) {
+    if (setjmp(errors.jump) != 0) {
+        return false;
+    }
+    step();
+    return true;
+}
+
+[[noreturn]] void throwLibraryError(const ErrorManager& errors) {
+    if (errors.tooManyScans) {
+        throw Error("JPEG data with more than " + std::to_string(kScanLimit) + " scans");
+    }
+    throw EJPEG("JPEG error #" + std::to_string(errors.code), errors.code);
+}
+
+// A decompressor and its error manager; the library object is destroyed on every path.
+class Decompressor {
+  public:
+    Decompressor() {
+        initErrorManager(m_errors);
+        m_cinfo.err = &m_errors.pub;
+        m_progress.progress_monitor = checkScanLimit;
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&m_cinfo); }  // safe also when never created
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    jpeg_decompress_struct& cinfo() { return m_cinfo; }
+
+    template <typename Step>
+    void run(const Step& step) {
+        if (!guarded(m_errors, step)) {
+            throwLibraryError(m_errors);
+        }
+    }
+
+    // Creates the library object over `bytes` and reads the header, requiring an image.
+    void open(std::span<const std::uint8_t> bytes) {
+        run([&] {
+            jpeg_create_decompress(&m_cinfo);
+            m_cinfo.progress = &m_progress;
+            jpeg_mem_src(&m_cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+            jpeg_read_header(&m_cinfo, TRUE);
+            m_multipleScans = jpeg_has_multiple_scans(&m_cinfo) != 0;
+        });
+    }
+
+    // Whether the opened file has several scans.
+    bool multipleScans() const { return m_multipleScans; }
+
+  private:
+    ErrorManager m_errors{};
+    jpeg_progress_mgr m_progress{};
+    jpeg_decompress_struct m_cinfo{};
+    bool m_multipleScans = false;
+};
+
+unsigned int scaleDenominator(JpegScale scale) {
+    switch (scale) {
+        case JpegScale::Full:
+            return 1;
+        case JpegScale::Half:
+            return 2;
+        case JpegScale::Quarter:
+            return 4;
+        case JpegScale::Eighth:
+            return 8;
+    }
+    return 1;
+}
+
+// What the library keeps in whole-image buffers besides our bitmap: the coefficients of every
+// block for files of several scans and buffered-image output, and the colour-converted picture
+// for two-pass quantisation.
+std::size_t libraryImageBytes(const jpeg_decompress_struct& cinfo, bool multipleScans) {
+    std::size_t bytes = 0;
+    if (cinfo.buffered_image != 0 || multipleScans) {
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info& component = cinfo.comp_info[c];
+            const auto roundUp = [](std::size_t value, int multiple) {
+                const auto m = static_cast<std::size_t>(std::max(multiple, 1));
+                return (value + m - 1) / m * m;
+            };
+            const std::size_t blocks = roundUp(component.width_in_blocks, component.h_samp_factor) *
+                                       roundUp(component.height_in_blocks, component.v_samp_factor);
+            bytes += blocks * DCTSIZE2 * sizeof(JCOEF);
+        }
+    }
+    if (cinfo.quantize_colors != 0 && cinfo.out_color_components == 3 &&
+        (cinfo.two_pass_quantize != 0 || cinfo.enable_2pass_quant != 0)) {
+        bytes += static_cast<std::size_t>(cinfo.output_width) * cinfo.output_height * 3;
+    }
+    return bytes;
+}
+
+// Reads the rows of the current output pass straight into the bitmap.
+void readRows(jpeg_decompress_struct& cinfo, Bitmap& bitmap) {
+    JSAMPROW rows[kRowsPerCall];
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const JDIMENSION first = cinfo.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(kRowsPerCall, cinfo.output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) {
+            rows[i] = bitmap.row(static_cast<int>(first + i));
+        }
+        if (jpeg_read_scanlines(&cinfo, rows, count) == 0) {
+            break;  // only a suspending source returns nothing; ours never does
+        }
+    }
+}
+
+// How the library's output rows become bitmap rows.
+enum class Conversion {
+    Direct,  // the library writes blue, green, red or palette indices straight into the bitmap
+    Cmyk,    // four channels of ink, converted here
+    Other,   // a colour space the library cannot convert: channels taken as they come
+};
+
+// The colour of one CMYK sample. Adobe's files store the inks inverted (0 is full ink); YCCK
+// files come out of the library in that same form.
+inline std::uint8_t inkToChannel(unsigned int ink, unsigned int black, bool inverted) {
+    if (!inverted) {
+        ink = 255 - ink;
+        black = 255 - black;
+    }
+    return static_cast<std::uint8_t>((ink * black + 127) / 255);
+}
+
+// One row of library output in `in` to blue, green, red in `out`.
+void convertRow(const jpeg_decompress_struct& cinfo, Conversion conversion, const std::uint8_t* in,
+                std::uint8_t* out) {
+    const JDIMENSION width = cinfo.output_width;
+    if (conversion == Conversion::Cmyk) {
+        const bool inverted = cinfo.saw_Adobe_marker != 0;
+        for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+            out[0] = inkToChannel(in[2], in[3], inverted);
+            out[1] = inkToChannel(in[1], in[3], inverted);
+            out[2] = inkToChannel(in[0], in[3], inverted);
+        }
+        return;
+    }
+    // Unknown channels: the first three as red, green and blue, or the first as grey.
+    const auto channels = static_cast<std::size_t>(std::max(cinfo.out_color_components, 1));
+    const bool colour = channels >= 3;
+    for (JDIMENSION x = 0; x < width; ++x, in += channels, out += 3) {
+        out[0] = colour ? in[2] : in[0];
+        out[1] = colour ? in[1] : in[0];
+        out[2] = in[0];
+    }
+}
+
+// Reads rows through `buffer` (kRowsPerCall rows of the library's output) and converts them into
+// the bitmap.
+void readConvertedRows(jpeg_decompress_struct& cinfo, Conversion conversion, Bitmap& bitmap,
+                       std::uint8_t* buffer) {
+    const std::size_t bufferStride = static_cast<std::size_t>(cinfo.output_width) *
+                                     static_cast<std::size_t>(cinfo.out_color_components);
+    JSAMPROW rows[kRowsPerCall];
+    for (int i = 0; i < kRowsPerCall; ++i) {
+        rows[i] = buffer + static_cast<std::size_t>(i) * bufferStride;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const JDIMENSION first = cinfo.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(kRowsPerCall, cinfo.output_height - first);
+        const JDIMENSION read = jpeg_read_scanlines(&cinfo, rows, count);
+        if (read == 0) {
+            break;
+        }
+        for (JDIMENSION i = 0; i < read; ++i) {
+            convertRow(cinfo, conversion, rows[i], bitmap.row(static_cast<int>(first + i)));
+        }
+    }
+}
+
+Conversion conversionFor(const jpeg_decompress_struct& cinfo) {
+    switch (cinfo.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+        case JCS_RGB:
+        case JCS_YCbCr:
+            return Conversion::Direct;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            return Conversion::Cmyk;
+        default:
+            return Conversion::Other;
+    }
+}
+
+// The palette of quantised output: the colour map's one row repeated as grey, or its red,
+// green and blue rows.
+std::vector<Rgb> quantizedPalette(const jpeg_decompress_struct& cinfo) {
+    std::vector<Rgb> palette;
+    if (cinfo.colormap == nullptr) {
+        return palette;
+    }
+    const int count = std::clamp(cinfo.actual_number_of_colors, 0, 256);
+    palette.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (cinfo.out_color_components == 1) {
+            const std::uint8_t level = cinfo.colormap[0][i];
+            palette.push_back(Rgb{level, level, level});
+        } else {
+            palette.push_back(
+                Rgb{cinfo.colormap[0][i], cinfo.colormap[1][i], cinfo.colormap[2][i]});
+        }
+    }
+    return palette;
+}
+
+// Decoding parameters that buffered-image display switches to the fast ones until the last pass.
+struct OutputQuality {
+    J_DCT_METHOD dctMethod;
+    boolean twoPassQuantize;
+    J_DITHER_MODE ditherMode;
+};
+
+void setOutputQuality(jpeg_decompress_struct& cinfo, const OutputQuality& quality) {
+    cinfo.dct_method = quality.dctMethod;
+    cinfo.two_pass_quantize = quality.twoPassQuantize;
+    cinfo.dither_mode = quality.ditherMode;
+}
+
+constexpr OutputQuality kFastOutput{JDCT_IFAST, FALSE, JDITHER_ORDERED};
+
+}  // namespace
+
+HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale) {
+    Decompressor decompressor;
+    decompressor.open(bytes);
+    jpeg_decompress_struct& cinfo = decompressor.cinfo();
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = scaleDenominator(scale);
+    decompressor.run([&] { jpeg_calc_output_dimensions(&cinfo); });
+    HeaderInfo info;
+    info.width = static_cast<int>(cinfo.image_width);
+    info.height = static_cast<int>(cinfo.image_height);
+    info.grayscale = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    info.progressive = decompressor.multipleScans();
+    info.scaledWidth = static_cast<int>(cinfo.output_width);
+    info.scaledHeight = static_cast<int>(cinfo.output_height);
+    return info;
+}
+
+Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings) {
+    Decompressor decompressor;
+    decompressor.open(bytes);
+    jpeg_decompress_struct& cinfo = decompressor.cinfo();
+
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = scaleDenominator(settings.scale);
+    cinfo.do_block_smoothing = settings.smoothing ? TRUE : FALSE;
+    // The library converts only grey, RGB and YCbCr files to our formats. Four-channel files
+    // are read as CMYK and others as they come, both converted here, always to 24 bits.
+    const Conversion conversion = conversionFor(cinfo);
+    if (conversion == Conversion::Cmyk) {
+        cinfo.out_color_space = JCS_CMYK;
+    } else if (conversion == Conversion::Direct && settings.grayscale) {
+        cinfo.out_color_space = JCS_GRAYSCALE;
+    }
+    const bool indexed =
+        conversion == Conversion::Direct &&
+        (settings.pixelFormat == JpegPixelFormat::Bits8 || cinfo.out_color_space == JCS_GRAYSCALE);
+    if (indexed) {
+        cinfo.quantize_colors = TRUE;
+        cinfo.desired_number_of_colors = kQuantizedColors;
+    } else if (conversion == Conversion::Direct) {
+        // Rows exchanged with the library are in the bitmap's blue, green, red order.
+        cinfo.out_color_space = JCS_EXT_BGR;
+    }
+    // This program's decoding defaults, set explicitly where the library's differ.
+    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.do_fancy_upsampling = TRUE;
+    cinfo.dither_mode = JDITHER_FS;
+    cinfo.two_pass_quantize = TRUE;
+    if (settings.performance == JpegPerformance::BestSpeed) {
+        setOutputQuality(cinfo, kFastOutput);
+    }
+    const OutputQuality finalQuality{cinfo.dct_method, cinfo.two_pass_quantize, cinfo.dither_mode};
+    const bool buffered = conversion == Conversion::Direct && settings.progressiveDisplay &&
+                          decompressor.multipleScans();
+    if (buffered) {
+        setOutputQuality(cinfo, kFastOutput);
+        cinfo.buffered_image = TRUE;
+        if (indexed) {
+            cinfo.enable_1pass_quant = TRUE;
+            cinfo.enable_2pass_quant = finalQuality.twoPassQuantize;
+        }
+    }
+
+    // Refuse before the library allocates its whole-image buffers and before the bitmap exists.
+    decompressor.run([&] { jpeg_calc_output_dimensions(&cinfo); });
+    const int width = static_cast<int>(cinfo.output_width);
+    const int height = static_cast<int>(cinfo.output_height);
+    const PixelFormat format = indexed ? PixelFormat::Bits8 : PixelFormat::Bits24;
+    std::size_t needed = bitmapBytes(width, height, format);
+    const std::size_t libraryBytes = libraryImageBytes(cinfo, decompressor.multipleScans());
+    if (libraryBytes > std::numeric_limits<std::size_t>::max() - needed) {
+        throw Error("Not enough memory for a picture of " + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels");
+    }
+    needed += libraryBytes;
+    ensureAllocatable(needed, width, height);
+
+    decompressor.run([&] { jpeg_start_decompress(&cinfo); });
+    Bitmap bitmap(width, height, format, buffered ? std::vector<Rgb>{} : quantizedPalette(cinfo));
+    if (conversion != Conversion::Direct) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) *
+                                         static_cast<std::size_t>(cinfo.out_color_components) *
+                                         kRowsPerCall);
+        decompressor.run([&] {
+            readConvertedRows(cinfo, conversion, bitmap, buffer.data());
+            jpeg_finish_decompress(&cinfo);
+        });
+        return bitmap;
+    }
+    if (!buffered) {
+        decompressor.run([&] {
+            readRows(cinfo, bitmap);
+            jpeg_finish_decompress(&cinfo);
+        });
+        return bitmap;
+    }
+
+    // Buffered-image display: every scan is shown as it arrives with the fast settings, then
+    // the last pass is decoded again with the final ones.
+    decompressor.run([&] {
+        for (int pass = 0; pass <= kScanLimit && jpeg_input_complete(&cinfo) == 0; ++pass) {
+            jpeg_start_output(&cinfo, cinfo.input_scan_number);
+            readRows(cinfo, bitmap);
+            jpeg_finish_output(&cinfo);
+        }
+    });
+    setOutputQuality(cinfo, finalQuality);
+    if (indexed) {
+        cinfo.colormap = nullptr;  // a new colour map for the final settings
+    }
+    decompressor.run([&] { jpeg_start_output(&cinfo, cinfo.input_scan_number); });
+    if (indexed) {
+        bitmap.setColorTable(quantizedPalette(cinfo));
+    }
+    decompressor.run([&] {
+        readRows(cinfo, bitmap);
+        jpeg_finish_output(&cinfo);
+        jpeg_finish_decompress(&cinfo);
+    });
+    return bitmap;
+}
+
+namespace {
+
+// A library destination that appends to a byte vector owned by the caller.
+struct VectorDestination {
+    jpeg_destination_mgr pub;  // first, so the library's pointer to it is a pointer to the whole
+    std::vector<std::uint8_t>* bytes;
+};
+
+// Grows the buffer without letting an exception into the library's frames.
+bool growBuffer(std::vector<std::uint8_t>& bytes) noexcept {
+    try {
+        bytes.resize(std::max<std::size_t>(bytes.size() * 2, 65536));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void pointAtFreeSpace(VectorDestination& destination, std::size_t used) {
+    destination.pub.next_output_byte = destination.bytes->data() + used;
+    destination.pub.free_in_buffer = destination.bytes->size() - used;
+}
+
+// The library stores a byte before it checks for space, so the buffer is never left full.
+void initDestination(j_compress_ptr cinfo) {
+    auto* destination = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    destination->bytes->clear();
+    if (!growBuffer(*destination->bytes)) {
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    }
+    pointAtFreeSpace(*destination, 0);
+}
+
+boolean emptyOutputBuffer(j_compress_ptr cinfo) {
+    auto* destination = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    const std::size_t used = destination->bytes->size();
+    if (!growBuffer(*destination->bytes)) {
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    }
+    pointAtFreeSpace(*destination, used);
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo) {
+    auto* destination = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    // Shrinking never allocates.
+    destination->bytes->resize(destination->bytes->size() - destination->pub.free_in_buffer);
+}
+
+// A compressor writing into `bytes`; the library object is destroyed on every path.
+class Compressor {
+  public:
+    explicit Compressor(std::vector<std::uint8_t>& bytes) {
+        initErrorManager(m_errors);
+        m_cinfo.err = &m_errors.pub;
+        m_destination.pub.init_destination = initDestination;
+        m_destination.pub.empty_output_buffer = emptyOutputBuffer;
+        m_destination.pub.term_destination = termDestination;
+        m_destination.bytes = &bytes;
+    }
+    ~Compressor() { jpeg_destroy_compress(&m_cinfo); }  // safe also when never created
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    jpeg_compress_struct& cinfo() { return m_cinfo; }
+    jpeg_destination_mgr* destination() { return &m_destination.pub; }
+
+    template <typename Step>
+    void run(const Step& step) {
+        if (!guarded(m_errors, step)) {
+            throwLibraryError(m_errors);
+        }
+    }
+
+  private:
+    ErrorManager m_errors{};
+    VectorDestination m_destination{};
+    jpeg_compress_struct m_cinfo{};
+};
+
+void setCompressionParameters(jpeg_compress_struct& cinfo, const JpegSettings& settings) {
+    jpeg_set_defaults(&cinfo);
+    // The library clamps the quality into 1 … 100, so a stored 0 acts as 1.
+    jpeg_set_quality(&cinfo, settings.compressionQuality, TRUE);
+    // This program's encoding defaults, set explicitly where the library's differ.
+    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.optimize_coding = FALSE;
+    cinfo.write_JFIF_header = TRUE;
+    cinfo.JFIF_major_version = 1;
+    cinfo.JFIF_minor_version = 1;
+    cinfo.density_unit = 0;
+    cinfo.X_density = 1;
+    cinfo.Y_density = 1;
+    cinfo.restart_interval = 0;
+    cinfo.restart_in_rows = 0;
+    cinfo.comp_info[0].h_samp_factor = 2;
+    cinfo.comp_info[0].v_samp_factor = 2;
+    for (int c = 1; c < 3; ++c) {
+        cinfo.comp_info[c].h_samp_factor = 1;
+        cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    if (settings.grayscale) {
+        jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+    }
+    if (settings.progressiveEncoding) {
+        jpeg_simple_progression(&cinfo);
+    }
+}
+
+void writeRows(jpeg_compress_struct& cinfo, const Bitmap& bitmap) {
+    JSAMPROW rows[kRowsPerCall];
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const JDIMENSION first = cinfo.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(kRowsPerCall, cinfo.image_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) {
+            // The library only reads input rows; its interface is not const-correct.
+            rows[i] = const_cast<JSAMPROW>(bitmap.row(static_cast<int>(first + i)));
+        }
+        if (jpeg_write_scanlines(&cinfo, rows, count) == 0) {
+            break;  // only a suspending destination takes nothing; ours never does
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode(const Bitmap& bitmap24, const JpegSettings& settings) {
+    std::vector<std::uint8_t> bytes;
+    Compressor compressor(bytes);
+    jpeg_compress_struct& cinfo = compressor.cinfo();
+    compressor.run([&] {
+        jpeg_create_compress(&cinfo);
+        cinfo.dest = compressor.destination();
+        cinfo.image_width = static_cast<JDIMENSION>(bitmap24.width());
+        cinfo.image_height = static_cast<JDIMENSION>(bitmap24.height());
+        cinfo.input_components = 3;
+        // Rows exchanged with the library are in the bitmap's blue, green, red order.
+        cinfo.in_color_space = JCS_EXT_BGR;
+        setCompressionParameters(cinfo, settings);
+        jpeg_start_compress(&cinfo, TRUE);
+        writeRows(cinfo, bitmap24);
+        jpeg_finish_compress(&cinfo);
+    });
+    return bytes;
+}
+
+}  // namespace tz::jpegcodec

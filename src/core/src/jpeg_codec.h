@@ -1,0 +1,34 @@
+// The JPEG picture's use of libjpeg: header parsing, decoding and encoding. Only jpeg.cpp, their
+// implementation, includes the library's headers.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tz/bitmap.h"
+#include "tz/jpeg.h"
+
+namespace tz::jpegcodec {
+
+// The facts a header gives: the file's own size, its kind, and the size at an output scale.
+struct HeaderInfo {
+    int width = 0;
+    int height = 0;
+    bool grayscale = false;
+    bool progressive = false;
+    int scaledWidth = 0;
+    int scaledHeight = 0;
+};
+
+// Parses the header of a JPEG file (no pixels). Throws tz::EJPEG.
+HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale);
+
+// Decodes a JPEG file with the decoding settings. Throws tz::EJPEG for library failures and
+// tz::Error when the picture needs more memory than the machine can give.
+Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings);
+
+// Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file. Throws tz::EJPEG.
+std::vector<std::uint8_t> encode(const Bitmap& bitmap24, const JpegSettings& settings);
+
+}  // namespace tz::jpegcodec

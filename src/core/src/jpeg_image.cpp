@@ -1,0 +1,239 @@
+// The JPEG picture: shared compressed data, decoding on demand, settings and saving.
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "jpeg_codec.h"
+#include "tz/canvas.h"
+#include "tz/errors.h"
+#include "tz/jpeg.h"
+
+namespace tz {
+
+namespace {
+
+const std::shared_ptr<const JpegData>& emptyData() {
+    static const auto empty = std::make_shared<const JpegData>();
+    return empty;
+}
+
+std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw Error("Cannot open file \"" + file.string() + "\"");
+    }
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        throw Error("Cannot read file \"" + file.string() + "\"");
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TJPEGImage::TJPEGImage() : m_data(emptyData()) {}
+
+void TJPEGImage::loadFromFile(const std::filesystem::path& file) {
+    loadFromBytes(readWholeFile(file));
+}
+
+void TJPEGImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
+    auto data = std::make_shared<JpegData>();
+    data->bytes.assign(bytes.begin(), bytes.end());
+    m_bitmap.reset();
+    m_scaledWidth = 0;
+    m_scaledHeight = 0;
+    // The new data replaces the old even when its header turns out to be bad.
+    m_data = data;
+    if (bytes.empty()) {
+        return;
+    }
+    const jpegcodec::HeaderInfo header = jpegcodec::readHeader(bytes, m_settings.scale);
+    data->width = header.width;
+    data->height = header.height;
+    data->grayscale = header.grayscale;
+    data->progressive = header.progressive;
+    m_scaledWidth = header.scaledWidth;
+    m_scaledHeight = header.scaledHeight;
+}
+
+std::vector<std::uint8_t> TJPEGImage::saveToBytes() {
+    if (!hasData()) {
+        compress();
+    }
+    return m_data->bytes;
+}
+
+void TJPEGImage::saveToFile(const std::filesystem::path& file) {
+    const std::vector<std::uint8_t> bytes = saveToBytes();
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        throw Error("Cannot create file \"" + file.string() + "\"");
+    }
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        throw Error("Cannot write file \"" + file.string() + "\"");
+    }
+}
+
+void TJPEGImage::compress() {
+    m_data = emptyData();
+    if (!m_bitmap || m_bitmap->empty()) {
+        return;
+    }
+    auto data = std::make_shared<JpegData>();
+    data->width = m_bitmap->width();
+    data->height = m_bitmap->height();
+    data->grayscale = m_settings.grayscale;
+    if (m_bitmap->format() == PixelFormat::Bits24) {
+        data->bytes = jpegcodec::encode(*m_bitmap, m_settings);
+    } else {
+        data->bytes = jpegcodec::encode(m_bitmap->to24(), m_settings);
+    }
+    m_data = data;
+    m_scaledWidth = data->width;
+    m_scaledHeight = data->height;
+}
+
+int TJPEGImage::width() const {
+    if (m_bitmap) {
+        return m_bitmap->width();
+    }
+    return m_settings.scale == JpegScale::Full ? m_data->width : m_scaledWidth;
+}
+
+int TJPEGImage::height() const {
+    if (m_bitmap) {
+        return m_bitmap->height();
+    }
+    return m_settings.scale == JpegScale::Full ? m_data->height : m_scaledHeight;
+}
+
+void TJPEGImage::setWidth(int) {
+    throw EJPEG("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::setHeight(int) {
+    throw EJPEG("Cannot change the size of a JPEG image");
+}
+
+bool TJPEGImage::grayscale() const {
+    return m_settings.grayscale || m_data->grayscale;
+}
+
+bool TJPEGImage::progressive() const {
+    return m_data->progressive;
+}
+
+bool TJPEGImage::empty() const {
+    return !hasData() && (!m_bitmap || m_bitmap->empty());
+}
+
+void TJPEGImage::draw(Bitmap& canvas, const Rect& rect) {
+    decode();
+    if (m_bitmap) {
+        stretchDraw(canvas, rect, *m_bitmap);
+    }
+}
+
+void TJPEGImage::assignTo(Bitmap& target) {
+    decode();
+    target = m_bitmap ? *m_bitmap : Bitmap();
+}
+
+void TJPEGImage::assign(const Bitmap& source) {
+    Bitmap copy = source;
+    m_data = emptyData();
+    m_bitmap = std::move(copy);
+    m_scaledWidth = 0;
+    m_scaledHeight = 0;
+}
+
+void TJPEGImage::assign(const TJPEGImage& other) {
+    if (&other == this) {
+        return;
+    }
+    std::optional<Bitmap> copy = other.m_bitmap;
+    m_data = other.m_data;
+    m_bitmap = std::move(copy);
+    if (other.m_settings.scale == m_settings.scale) {
+        m_scaledWidth = other.m_scaledWidth;
+        m_scaledHeight = other.m_scaledHeight;
+    } else {
+        updateScaledSize();
+    }
+}
+
+void TJPEGImage::decode() {
+    if (m_bitmap) {
+        return;
+    }
+    m_bitmap = jpegcodec::decode(m_data->bytes, m_settings);
+}
+
+void TJPEGImage::setGrayscale(bool on) {
+    if (m_settings.grayscale != on) {
+        m_settings.grayscale = on;
+        decodingSettingChanged();
+    }
+}
+
+void TJPEGImage::setPerformance(JpegPerformance performance) {
+    if (m_settings.performance != performance) {
+        m_settings.performance = performance;
+        decodingSettingChanged();
+    }
+}
+
+void TJPEGImage::setPixelFormat(JpegPixelFormat format) {
+    if (m_settings.pixelFormat != format) {
+        m_settings.pixelFormat = format;
+        decodingSettingChanged();
+    }
+}
+
+void TJPEGImage::setProgressiveDisplay(bool on) {
+    if (m_settings.progressiveDisplay != on) {
+        m_settings.progressiveDisplay = on;
+        decodingSettingChanged();
+    }
+}
+
+void TJPEGImage::setSmoothing(bool on) {
+    if (m_settings.smoothing != on) {
+        m_settings.smoothing = on;
+        decodingSettingChanged();
+    }
+}
+
+void TJPEGImage::setScale(JpegScale scale) {
+    if (m_settings.scale != scale) {
+        m_settings.scale = scale;
+        decodingSettingChanged();
+        updateScaledSize();
+    }
+}
+
+void TJPEGImage::decodingSettingChanged() {
+    // A bitmap that came from the data is decoded again with the new setting; an assigned
+    // bitmap is the picture's only content and stays.
+    if (hasData()) {
+        m_bitmap.reset();
+    }
+}
+
+void TJPEGImage::updateScaledSize() {
+    if (!hasData()) {
+        m_scaledWidth = m_data->width;
+        m_scaledHeight = m_data->height;
+        return;
+    }
+    const jpegcodec::HeaderInfo header = jpegcodec::readHeader(m_data->bytes, m_settings.scale);
+    m_scaledWidth = header.scaledWidth;
+    m_scaledHeight = header.scaledHeight;
+}
+
+}  // namespace tz
