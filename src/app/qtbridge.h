@@ -18,7 +18,7 @@ QImage toQImage(const tz::Bitmap& bitmap);
 // A picture as the windows show it: its first look as a still image and, for a GIF of several
 // frames, the animation timeline standing on its first frame (the look `still` shows).
 struct ScreenPicture {
-    QSize size;  // natural pixel size (for a GIF its logical screen)
+    QSize size{0, 0};  // natural pixel size (for a GIF its logical screen)
     QImage still;
     std::unique_ptr<tz::GifAnimation> animation;
 };

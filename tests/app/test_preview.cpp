@@ -1,0 +1,270 @@
+// The preview window: its size rule, loading by extension, failures keeping the picture, and
+// animated GIFs playing on the window's timer.
+#include <QCloseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "animated_image.h"
+#include "picture_files.h"
+#include "preview.h"
+#include "qtbridge.h"
+
+namespace {
+
+constexpr int divisor = 4;  // the program's preview divisor
+
+const tz::Rgb red{255, 0, 0};
+const tz::Rgb green{0, 255, 0};
+const tz::Rgb blue{0, 0, 255};
+
+AnimatedImage* imageOf(const TPreviewForm& form) {
+    return qobject_cast<AnimatedImage*>(form.image1());
+}
+
+}  // namespace
+
+class TestPreview : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { QVERIFY(m_dir.isValid()); }
+
+    void startsHiddenAsDesigned() {
+        TPreviewForm form;
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.windowTitle(), QStringLiteral("Preview"));
+        QCOMPARE(form.pos(), QPoint(555, 180));
+        QVERIFY(form.windowFlags().testFlag(Qt::Tool));
+        QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!form.testAttribute(Qt::WA_QuitOnClose));
+        QCOMPARE(form.image1()->objectName(), QStringLiteral("Image1"));
+        QCOMPARE(form.image1()->geometry(), QRect(0, 0, 137, 85));
+        QCOMPARE(form.size(), QSize(137, 85));
+        QVERIFY(!imageOf(form)->hasPicture());
+        QVERIFY(imageOf(form)->stretch());
+    }
+
+    void sizeRule_data() {
+        QTest::addColumn<QSize>("natural");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("187.5 rounds up to even 188") << QSize(1000, 750) << QSize(250, 188);
+        QTest::newRow("250.5 rounds down to even 250") << QSize(1002, 750) << QSize(250, 188);
+        QTest::newRow("2.5 rounds down to 2") << QSize(10, 10) << QSize(2, 2);
+        QTest::newRow("0.5 rounds down to 0") << QSize(2, 2) << QSize(0, 0);
+        QTest::newRow("x.75 rounds up") << QSize(1023, 767) << QSize(256, 192);
+        QTest::newRow("255.5 and 191.5 round up to even") << QSize(1022, 766) << QSize(256, 192);
+        QTest::newRow("1.5 rounds up to 2") << QSize(6, 6) << QSize(2, 2);
+        QTest::newRow("no picture") << QSize(0, 0) << QSize(0, 0);
+    }
+
+    void sizeRule() {
+        QFETCH(QSize, natural);
+        QFETCH(QSize, expected);
+        QCOMPARE(previewImageSize(natural, divisor), expected);
+    }
+
+    void sizeOfLoadedFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("natural");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("bmp 1000x750") << "a.bmp" << QSize(1000, 750) << QSize(250, 188);
+        QTest::newRow("jpg 1002x750") << "b.jpg" << QSize(1002, 750) << QSize(250, 188);
+        QTest::newRow("gif 10x10") << "c.gif" << QSize(10, 10) << QSize(2, 2);
+        QTest::newRow("bmp 2x2") << "d.bmp" << QSize(2, 2) << QSize(0, 0);
+        QTest::newRow("jpeg 1023x767") << "e.jpeg" << QSize(1023, 767) << QSize(256, 192);
+        QTest::newRow("upper-case GIF") << "f.GIF" << QSize(1022, 766) << QSize(256, 192);
+        QTest::newRow("mixed-case Jpg") << "g.Jpg" << QSize(20, 12) << QSize(5, 3);
+        QTest::newRow("upper-case BMP") << "h.BMP" << QSize(18, 14) << QSize(4, 4);
+    }
+
+    void sizeOfLoadedFile() {
+        QFETCH(QString, name);
+        QFETCH(QSize, natural);
+        QFETCH(QSize, expected);
+        const QString path = m_dir.filePath(name);
+        pictures::writePicture(path, natural.width(), natural.height());
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        // Loading alone leaves the image area as it was.
+        QCOMPARE(form.image1()->size(), QSize(137, 85));
+        form.fitImage(divisor);
+        QCOMPARE(imageOf(form)->pictureSize(), natural);
+        QCOMPARE(form.image1()->size(), expected);
+        QCOMPARE(form.image1()->pos(), QPoint(0, 0));
+        QCOMPARE(form.size(), expected.expandedTo(QSize(1, 1)));
+    }
+
+    void noPictureFitsToNothing() {
+        TPreviewForm form;
+        form.fitImage(divisor);
+        QCOMPARE(form.image1()->size(), QSize(0, 0));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.image1()->size(), QSize(0, 0));
+    }
+
+    void failedLoadKeepsPicture_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        const auto bmp = pictures::bmpBytes(8, 8, blue);
+        const QByteArray bmpBytes(reinterpret_cast<const char*>(bmp.data()),
+                                  static_cast<qsizetype>(bmp.size()));
+        QTest::newRow("missing file") << "missing.bmp" << QByteArray();
+        QTest::newRow("no picture class for png") << "real.png" << bmpBytes;
+        QTest::newRow("no extension") << "picture" << bmpBytes;
+        QTest::newRow("truncated bmp") << "cut.bmp" << bmpBytes.left(20);
+        QTest::newRow("text as jpeg") << "text.jpg" << QByteArray("not a picture at all");
+        QTest::newRow("empty gif") << "empty.gif" << QByteArray("");
+        QTest::newRow("gif header only") << "head.gif" << QByteArray("GIF89a");
+        QTest::newRow("empty path") << QString() << QByteArray();
+    }
+
+    void failedLoadKeepsPicture() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        const QString good = m_dir.filePath("good.bmp");
+        pictures::writeBytes(good, pictures::bmpBytes(1000, 750, red));
+        QString bad;
+        if (!name.isEmpty()) {
+            bad = m_dir.filePath(name);
+            if (!content.isNull()) {
+                pictures::writeBytes(bad, pictures::Bytes(content.begin(), content.end()));
+            }
+        }
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(good));
+        form.fitImage(divisor);
+        const QImage before = imageOf(form)->currentImage();
+
+        QVERIFY(!form.loadPicture(bad));
+        form.fitImage(divisor);
+        QCOMPARE(imageOf(form)->pictureSize(), QSize(1000, 750));
+        QCOMPARE(form.image1()->size(), QSize(250, 188));
+        QCOMPARE(imageOf(form)->currentImage(), before);
+    }
+
+    void showsThePictureColours() {
+        tz::Bitmap bitmap(2, 1);
+        bitmap.setColor(0, 0, {10, 20, 30});
+        bitmap.setColor(1, 0, {200, 100, 50});
+        const QString path = m_dir.filePath("two.bmp");
+        pictures::writeBytes(path, tz::encodeBmp(bitmap));
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        const QImage shown = imageOf(form)->currentImage();
+        QCOMPARE(shown.size(), QSize(2, 1));
+        QCOMPARE(shown.pixelColor(0, 0), QColor(10, 20, 30));
+        QCOMPARE(shown.pixelColor(1, 0), QColor(200, 100, 50));
+    }
+
+    void bridgeReadsIndexedBitmaps() {
+        tz::Bitmap bitmap(3, 1, tz::PixelFormat::Bits8, {{0, 0, 0}, {1, 2, 3}, {250, 128, 7}});
+        bitmap.setIndex(0, 0, 2);
+        bitmap.setIndex(1, 0, 1);
+        bitmap.setIndex(2, 0, 0);
+        const QImage image = toQImage(bitmap);
+        QCOMPARE(image.size(), QSize(3, 1));
+        QCOMPARE(image.pixelColor(0, 0), QColor(250, 128, 7));
+        QCOMPARE(image.pixelColor(1, 0), QColor(1, 2, 3));
+        QCOMPARE(image.pixelColor(2, 0), QColor(0, 0, 0));
+        QVERIFY(toQImage(tz::Bitmap()).isNull());
+    }
+
+    void closeBoxHidesAndSignals() {
+        TPreviewForm form;
+        QSignalSpy closed(&form, &TPreviewForm::closed);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.close());
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!form.isVisible());
+        form.show();  // shown again with what it had
+        QVERIFY(form.isVisible());
+    }
+
+    void animatedGifLoops() {
+        const QString path = m_dir.filePath("loop.gif");
+        pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 3, 0));
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        form.fitImage(divisor);
+        QCOMPARE(form.image1()->size(), QSize(2, 1));
+        AnimatedImage* image = imageOf(form);
+        QVERIFY(image->playing());
+        QCOMPARE(image->currentFrame(), 0);
+        QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::red));
+        QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 1, 2000);
+        QCOMPARE(image->currentImage().pixelColor(5, 3), QColor(Qt::green));
+        QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 2, 2000);
+        QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::blue));
+        // Endless looping: back to the first frame.
+        QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 0, 2000);
+        QVERIFY(image->playing());
+    }
+
+    void animationWithoutLoopingPlaysOnePass() {
+        const QString path = m_dir.filePath("once.gif");
+        pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {red, green, blue}, 3));
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        AnimatedImage* image = imageOf(form);
+        QVERIFY(image->playing());
+        QTRY_VERIFY_WITH_TIMEOUT(!image->playing(), 3000);
+        QCOMPARE(image->currentFrame(), 2);
+        QCOMPARE(image->currentImage().pixelColor(1, 1), QColor(Qt::blue));
+    }
+
+    void replacingThePictureStopsTheAnimation() {
+        const QString gif = m_dir.filePath("loop.gif");
+        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 3, 0));
+        const QString bmp = m_dir.filePath("still.bmp");
+        pictures::writeBytes(bmp, pictures::bmpBytes(4, 4, blue));
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(gif));
+        AnimatedImage* image = imageOf(form);
+        QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 1, 2000);
+
+        // A failed load keeps the animation playing with the rest of the picture.
+        QVERIFY(!form.loadPicture(m_dir.filePath("missing.gif")));
+        QVERIFY(image->playing());
+
+        QVERIFY(form.loadPicture(bmp));
+        QVERIFY(!image->playing());
+        QTest::qWait(150);  // several frame waits
+        QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::blue));
+        QCOMPARE(image->currentFrame(), 0);
+    }
+
+    void clearingThePictureStopsTheAnimation() {
+        const QString gif = m_dir.filePath("loop.gif");
+        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 3, 0));
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(gif));
+        AnimatedImage* image = imageOf(form);
+        QVERIFY(image->playing());
+        image->clear();
+        QVERIFY(!image->playing());
+        QVERIFY(!image->hasPicture());
+        QCOMPARE(image->pictureSize(), QSize(0, 0));
+    }
+
+    void stillGifDoesNotPlay() {
+        const QString path = m_dir.filePath("one.gif");
+        pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {green}, 3, 0));
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        QVERIFY(!imageOf(form)->playing());
+        QCOMPARE(imageOf(form)->currentImage().pixelColor(3, 3), QColor(Qt::green));
+    }
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_MAIN(TestPreview)
+#include "test_preview.moc"
