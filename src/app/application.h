@@ -1,0 +1,69 @@
+// The application object and the default error box: every error that leaves an event handler
+// ends here, is shown in a modal box with its message, and the program goes on.
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <type_traits>
+#include <utility>
+
+namespace tz::app {
+
+// The application's title: the main window's caption and the error box's.
+inline constexpr char kApplicationTitle[] = "Tovan Zevediz";
+
+// Shows a modal message box and returns the button chosen (a QMessageBox::StandardButton).
+// Every modal box of the program goes through the installed hook, so tests can answer it.
+using MessageBoxHook =
+    std::function<int(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                      QMessageBox::StandardButtons buttons)>;
+
+// Replaces the hook; an empty hook restores the real modal box.
+void setMessageBoxHook(MessageBoxHook hook);
+int showMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                   QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+// The default error box: a critical box captioned with the application title, OK only.
+void showErrorBox(const QString& message);
+
+// Shows the error in flight (the current exception) in the default error box.
+// Call only from inside a catch block.
+void reportCurrentException();
+
+// Runs one event handler; an error leaving it goes to the default error box.
+template <class Handler>
+void runGuarded(Handler&& handler) {
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        reportCurrentException();
+    }
+}
+
+// Wraps a handler for QObject::connect, so a throwing handler never unwinds through Qt.
+// A handler that takes no arguments ignores the signal's.
+template <class Handler>
+auto guarded(Handler handler) {
+    return [handler = std::move(handler)](auto&&... args) {
+        if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
+            runGuarded([&] { handler(std::forward<decltype(args)>(args)...); });
+        } else {
+            runGuarded([&] { handler(); });
+        }
+    };
+}
+
+// The application object. Its notify() is the last line of defence for errors thrown from
+// event overrides that are not wrapped by runGuarded.
+class Application : public QApplication {
+    Q_OBJECT
+  public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+}  // namespace tz::app

@@ -1,0 +1,317 @@
+// The file browser's controls over the mounted file systems and QDir.
+#include "browser.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
+#include "application.h"
+#include "tz/errors.h"
+
+namespace tz::app {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kLevelRole = Qt::UserRole + 1;
+constexpr int kIndentStep = 10;
+
+QString cleanFolder(const QString& folder) {
+    return QDir::cleanPath(QDir(folder).absolutePath());
+}
+
+// Folder entries are indented by their depth below the root, like a tree drawn flat.
+class IndentDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented(option);
+        indented.rect.setLeft(option.rect.left() + indent(index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QSize size = QStyledItemDelegate::sizeHint(option, index);
+        return {size.width() + indent(index), size.height()};
+    }
+
+  private:
+    static int indent(const QModelIndex& index) {
+        return std::clamp(index.data(kLevelRole).toInt(), 0, 64) * kIndentStep;
+    }
+};
+
+}  // namespace
+
+QString joinPath(const QString& folder, const QString& name) {
+    if (folder.endsWith(QLatin1Char('/'))) {
+        return folder + name;
+    }
+    return folder + QLatin1Char('/') + name;
+}
+
+void SendToRecycleBin(const QString& path) {
+    const QFileInfo file(path);
+    if (path.isEmpty() || !file.isFile()) {
+        return;
+    }
+    const int answer = showMessageBox(
+        QMessageBox::Question, QStringLiteral("Confirm File Delete"),
+        QStringLiteral("Are you sure you want to move \"%1\" to the trash?").arg(file.fileName()),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        return;
+    }
+    // Follows the freedesktop trash: the home trash under $XDG_DATA_HOME, or the trash at the top
+    // of the file's own file system.
+    if (!QFile::moveToTrash(file.absoluteFilePath())) {
+        showErrorBox(
+            QStringLiteral("\"%1\" could not be moved to the trash.").arg(file.absoluteFilePath()));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DriveComboBox10::DriveComboBox10(QWidget* parent) : QComboBox(parent) {
+    setObjectName(QStringLiteral("DriveComboBox10"));
+    readDrives();
+    connect(this, &QComboBox::activated, this, &DriveComboBox10::onActivated);
+}
+
+void DriveComboBox10::readDrives() {
+    const QString chosen = drive();
+    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    QStringList roots;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && volume.isReady()) {
+            roots.append(volume.rootPath());
+        }
+    }
+    // The root always exists, even where the container's root file system is not reported.
+    roots.append(QStringLiteral("/"));
+    roots.removeDuplicates();
+    std::sort(roots.begin(), roots.end());
+    clear();
+    for (const QString& root : roots) {
+        addItem(icon, root, root);
+    }
+    const int index = findData(chosen.isEmpty() ? QStringLiteral("/") : chosen);
+    setCurrentIndex(std::max(index, 0));
+}
+
+void DriveComboBox10::showFolder(const QString& folder) {
+    const QString root = QStorageInfo(folder).rootPath();
+    const QString key = root.isEmpty() ? QStringLiteral("/") : root;
+    int index = findData(key);
+    if (index < 0) {
+        addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), key, key);
+        index = count() - 1;
+    }
+    setCurrentIndex(index);
+    m_lastFolder.insert(key, folder);
+}
+
+QString DriveComboBox10::drive() const {
+    return currentData().toString();
+}
+
+void DriveComboBox10::onActivated(int index) {
+    const QString root = itemData(index).toString();
+    emit driveChosen(m_lastFolder.value(root, root));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DirectoryListBox10::DirectoryListBox10(QWidget* parent) : QListWidget(parent) {
+    setObjectName(QStringLiteral("DirectoryListBox10"));
+    setItemDelegate(new IndentDelegate(this));
+    setUniformItemSizes(true);
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { runGuarded([&] { openEntry(item); }); });
+    m_directory = cleanFolder(QDir::currentPath());
+    readEntries();
+}
+
+QString DirectoryListBox10::entryPath(const QListWidgetItem* item) {
+    return item != nullptr ? item->data(kPathRole).toString() : QString();
+}
+
+void DirectoryListBox10::setDirectory(const QString& folder) {
+    const QString target = cleanFolder(folder);
+    const QFileInfo info(target);
+    if (!info.isDir()) {
+        throw tz::Error("The folder \"" + target.toStdString() + "\" does not exist.");
+    }
+    if (!info.isExecutable() || !QDir::setCurrent(target)) {
+        throw tz::Error("The folder \"" + target.toStdString() + "\" cannot be opened.");
+    }
+    m_directory = target;
+    readEntries();
+    emit directoryChanged(m_directory);
+}
+
+void DirectoryListBox10::refresh() {
+    if (!QDir::setCurrent(m_directory)) {
+        throw tz::Error("The folder \"" + m_directory.toStdString() + "\" cannot be opened.");
+    }
+    readEntries();
+}
+
+void DirectoryListBox10::keyPressEvent(QKeyEvent* event) {
+    // Backspace goes one level up, as in the usual file dialogs.
+    if (event->key() == Qt::Key_Backspace && m_directory != QLatin1String("/")) {
+        runGuarded([&] { setDirectory(QFileInfo(m_directory).path()); });
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void DirectoryListBox10::readEntries() {
+    clear();
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+
+    auto addEntry = [this](const QIcon& icon, const QString& text, const QString& path, int level) {
+        auto* item = new QListWidgetItem(icon, text, this);
+        item->setData(kPathRole, path);
+        item->setData(kLevelRole, level);
+        item->setToolTip(path);
+        return item;
+    };
+
+    // The path from the root down to the folder shown.
+    addEntry(openIcon, QStringLiteral("/"), QStringLiteral("/"), 0);
+    const QStringList parts = m_directory.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    int level = 0;
+    QListWidgetItem* current = item(0);
+    for (const QString& part : parts) {
+        path += QLatin1Char('/') + part;
+        current = addEntry(openIcon, part, path, ++level);
+    }
+    setCurrentItem(current);
+
+    // Its subfolders; hidden ones are left out like the hidden files of the file list.
+    const QDir dir(m_directory);
+    const QStringList subfolders =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QString& name : subfolders) {
+        addEntry(closedIcon, name, joinPath(m_directory, name), level + 1);
+    }
+}
+
+void DirectoryListBox10::openEntry(QListWidgetItem* item) {
+    const QString path = entryPath(item);
+    if (!path.isEmpty() && path != m_directory) {
+        setDirectory(path);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FileListBox10::FileListBox10(QWidget* parent) : QListWidget(parent) {
+    setObjectName(QStringLiteral("FileListBox10"));
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setUniformItemSizes(true);
+    connect(this, &QListWidget::itemSelectionChanged, this, &FileListBox10::noteChange);
+    connect(this, &QListWidget::currentRowChanged, this, &FileListBox10::noteChange);
+}
+
+QStringList FileListBox10::listPictures(const QString& folder) {
+    QDir dir(folder);
+    dir.setNameFilters(QString::fromLatin1(kFileMask).split(QLatin1Char(';')));
+    // Without QDir::CaseSensitive the mask ignores letter case; without QDir::Hidden and
+    // QDir::System hidden files and broken links stay out.
+    return dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+}
+
+void FileListBox10::setDirectory(const QString& folder) {
+    m_directory = folder;
+    refresh();
+}
+
+void FileListBox10::refresh() {
+    clear();
+    if (m_directory.isEmpty()) {
+        return;
+    }
+    QDir::setCurrent(m_directory);
+    const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
+    for (const QString& name : listPictures(m_directory)) {
+        new QListWidgetItem(icon, name, this);
+    }
+}
+
+QStringList FileListBox10::names() const {
+    QStringList result;
+    result.reserve(count());
+    for (int row = 0; row < count(); ++row) {
+        result.append(item(row)->text());
+    }
+    return result;
+}
+
+QString FileListBox10::focusedFilePath() const {
+    const QListWidgetItem* focused = currentItem();
+    if (focused == nullptr || !focused->isSelected()) {
+        return {};
+    }
+    return joinPath(m_directory, focused->text());
+}
+
+void FileListBox10::noteChange() {
+    if (m_inUserInput) {
+        m_changedByUser = true;
+    }
+}
+
+template <class Dispatch>
+void FileListBox10::trackUserInput(Dispatch dispatch) {
+    m_inUserInput = true;
+    m_changedByUser = false;
+    dispatch();
+    m_inUserInput = false;
+    if (m_changedByUser) {
+        m_changedByUser = false;
+        emit userSelectionChanged();
+    }
+}
+
+void FileListBox10::mousePressEvent(QMouseEvent* event) {
+    trackUserInput([&] { QListWidget::mousePressEvent(event); });
+}
+
+void FileListBox10::mouseMoveEvent(QMouseEvent* event) {
+    trackUserInput([&] { QListWidget::mouseMoveEvent(event); });
+}
+
+void FileListBox10::mouseReleaseEvent(QMouseEvent* event) {
+    trackUserInput([&] { QListWidget::mouseReleaseEvent(event); });
+}
+
+void FileListBox10::keyPressEvent(QKeyEvent* event) {
+    // Ctrl+A selects all on its release (FileListBox10KeyUp), not through the view's own
+    // shortcut, so Ctrl+Shift+A and Ctrl+Alt+A never select all.
+    if (event->matches(QKeySequence::SelectAll)) {
+        event->accept();
+        return;
+    }
+    trackUserInput([&] { QListWidget::keyPressEvent(event); });
+}
+
+void FileListBox10::keyReleaseEvent(QKeyEvent* event) {
+    if (!event->isAutoRepeat()) {
+        emit keyReleased(event->key(), event->modifiers());
+    }
+    QListWidget::keyReleaseEvent(event);
+}
+
+}  // namespace tz::app

@@ -1,0 +1,93 @@
+// Renders the main window after a batch run over a folder of generated pictures into a PNG:
+//   zevediz-screenshot OUTPUT.png
+// Runs in a temporary home, so the user's settings store is not touched.
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "application.h"
+#include "resize.h"
+#include "tz/bitmap.h"
+#include "tz/bmp.h"
+#include "tz/gif.h"
+#include "tz/jpeg.h"
+
+namespace {
+
+tz::Bitmap landscape(int width, int height, int seed) {
+    tz::Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bitmap.row(y);
+        for (int x = 0; x < width; ++x) {
+            const bool ground = y > height / 2 + ((x * (seed + 1)) % 40) - 20;
+            row[3 * x] = static_cast<std::uint8_t>(ground ? 60 : 200 - y * 100 / height);
+            row[3 * x + 1] = static_cast<std::uint8_t>(ground ? 140 + seed * 10 : 150);
+            row[3 * x + 2] = static_cast<std::uint8_t>(ground ? 70 : 90 + seed * 20);
+        }
+    }
+    return bitmap;
+}
+
+void writePictures(const QString& folder) {
+    const char* jpegs[] = {"Beach 2015.jpg", "Harbour.jpg",   "IMG_0412.JPG",
+                           "IMG_0413.JPG",   "Mountains.jpg", "Old town.jpg"};
+    int seed = 0;
+    for (const char* name : jpegs) {
+        tz::TJPEGImage jpeg;
+        jpeg.assign(landscape(800, 600, seed++ % 6));
+        jpeg.saveToFile((folder + QLatin1Char('/') + QString::fromLatin1(name)).toStdString());
+    }
+    tz::TGIFImage gif;
+    gif.assign(landscape(320, 240, 2));
+    gif.saveToFile((folder + QStringLiteral("/banner.gif")).toStdString());
+    const std::vector<std::uint8_t> bmp = tz::encodeBmp(landscape(640, 480, 4));
+    QFile scan(folder + QStringLiteral("/scan.bmp"));
+    if (scan.open(QIODevice::WriteOnly)) {
+        scan.write(reinterpret_cast<const char*>(bmp.data()), static_cast<qint64>(bmp.size()));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: zevediz-screenshot OUTPUT.png\n");
+        return 2;
+    }
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
+    tz::app::Application application(argc, argv);
+    QApplication::setApplicationDisplayName(QString::fromLatin1(tz::app::kApplicationTitle));
+
+    const QString folder = home.path() + QStringLiteral("/Pictures/Holiday");
+    QDir().mkpath(folder);
+    writePictures(folder);
+
+    TForm1 form;
+    form.show();
+    QTimer::singleShot(300, &form, [&] {
+        form.moveBrowserTo(folder);
+        form.findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item4"))->click();
+        auto* list = form.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
+        for (int row = 0; row < list->count(); row += 2) {
+            list->item(row)->setSelected(true);
+        }
+        form.Button14Click();
+        list->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
+        form.FileListBox10Click();
+    });
+    QTimer::singleShot(900, &form, [&] {
+        const bool saved = form.grab().save(output);
+        std::fprintf(stderr, "%s %s\n", saved ? "saved" : "failed to save", qPrintable(output));
+        QApplication::exit(saved ? 0 : 1);
+    });
+    return QApplication::exec();
+}

@@ -1,0 +1,976 @@
+// The main window: start-up, layout, presets, batch runs, recent and special folders, the file
+// browser's keys and the links, driven through the window as a user would.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "browser.h"
+#include "preview.h"
+#include "radiogroup.h"
+#include "resize.h"
+#include "slika.h"
+#include "tz/bitmap.h"
+#include "tz/bmp.h"
+#include "tz/errors.h"
+#include "tz/gif.h"
+#include "tz/jpeg.h"
+#include "tz/recent.h"
+#include "tz/settings.h"
+
+namespace {
+
+struct MessageBoxCall {
+    QMessageBox::Icon icon;
+    QString caption;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+};
+
+struct WorkerCall {
+    tz::ImageFormat format;
+    std::string name;
+    std::string sizeText;
+};
+
+tz::Bitmap gradient(int width, int height) {
+    tz::Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bitmap.row(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<std::uint8_t>(x * 255 / std::max(1, width - 1));
+            row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / std::max(1, height - 1));
+            row[3 * x + 2] = static_cast<std::uint8_t>((x + y) % 256);
+        }
+    }
+    return bitmap;
+}
+
+void writeBytes(const QString& file, const std::vector<std::uint8_t>& bytes) {
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+void writeBmp(const QString& file, int width, int height) {
+    writeBytes(file, tz::encodeBmp(gradient(width, height)));
+}
+
+void writeJpeg(const QString& file, int width, int height) {
+    tz::TJPEGImage jpeg;
+    jpeg.assign(gradient(width, height));
+    jpeg.saveToFile(file.toStdString());
+}
+
+void writeGif(const QString& file, int width, int height) {
+    tz::TGIFImage gif;
+    gif.assign(gradient(width, height));
+    gif.saveToFile(file.toStdString());
+}
+
+QByteArray fileBytes(const QString& file) {
+    QFile in(file);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+QSize jpegSize(const QString& file) {
+    tz::TJPEGImage jpeg;
+    jpeg.loadFromFile(file.toStdString());
+    return {jpeg.width(), jpeg.height()};
+}
+
+QSize gifSize(const QString& file) {
+    tz::TGIFImage gif;
+    gif.loadFromFile(file.toStdString());
+    return {gif.width(), gif.height()};
+}
+
+QSize bmpSize(const QString& file) {
+    const tz::Bitmap bitmap = tz::loadBmpFile(file.toStdString());
+    return {bitmap.width(), bitmap.height()};
+}
+
+}  // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void startsWithEmptyStoreAtRoot();
+    void startsInMostRecentFolder();
+    void deletedRecentFolderFallsBackToRootSilently();
+    void reactivationDoesNotReloadRecentList();
+    void windowLayoutAsDesigned();
+    void menusAsDesigned();
+    void timerShowsPreviewOnce();
+    void previewToggleFollowsVisibility();
+
+    void presetClickWritesSizeField_data();
+    void presetClickWritesSizeField();
+    void firstRunUsesSizeFieldNotShownPreset();
+    void runDispatchesByUpperCasedExtension();
+    void runWithNoSelectionStillCreatesFolderAndRecords();
+    void failingFileStopsRunAtItsPosition();
+    void runDisablesBrowserUntilItEnds();
+    void recentListAfterRuns();
+    void recentValuesStoredInStoreForm();
+    void runWritesResizedCopiesLeavingSources();
+    void corruptFifthOfTenStopsWithFourWritten();
+
+    void fileListShowsMaskedPicturesSorted();
+    void ctrlASelectsAllButCtrlShiftADoesNot();
+    void deleteMovesOnlyFocusedFileToTrash();
+    void deleteOfLastFileLeavesNoSelection();
+    void declinedDeleteKeepsFile();
+    void refreshKeepsOnlyFocusedItemSelected();
+    void userSelectionFeedsPreviewProgramChangesDoNot();
+    void ctrlClickingFocusedItemLeavesNoCurrentFile();
+    void doubleClickOpensViewer();
+
+    void unreachableRecentFolderShowsErrorAndStays();
+    void specialFoldersFromUserDirs();
+    void emptyPathAndCurrentFolderDoNothing();
+
+    void aboutMessageAndCancel();
+    void aboutOkOpensWebSite();
+    void statusBarAndHelpOpenWebSite();
+    void errorBoxShowsHandlerErrors();
+
+  private:
+    // A shown main window over a fresh store, with the answer for modal boxes preset.
+    std::unique_ptr<TForm1> startForm();
+    // Moves the browser of `form` into a fresh picture folder under the test's home.
+    QString makeFolder(const QString& name);
+    void browseTo(TForm1& form, const QString& folder);
+    void clickRow(TForm1& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void doubleClickRow(TForm1& form, int row);
+    QListWidget* fileList(TForm1& form);
+    void fakeWorkers(TForm1& form, std::optional<std::string> failingName = std::nullopt);
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    QString m_homePath;
+    std::vector<MessageBoxCall> m_boxes;
+    int m_boxAnswer = QMessageBox::Ok;
+    std::vector<WorkerCall> m_workerCalls;
+    QStringList m_opened;
+};
+
+void TestForm1::init() {
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid());
+    m_homePath = QFileInfo(m_home->path()).canonicalFilePath();
+    QVERIFY(QDir(m_homePath).mkpath(QStringLiteral("config")));
+    QVERIFY(QDir(m_homePath).mkpath(QStringLiteral("data")));
+    qputenv("HOME", m_homePath.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (m_homePath + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (m_homePath + QStringLiteral("/data")).toUtf8());
+    m_boxes.clear();
+    m_boxAnswer = QMessageBox::Ok;
+    m_workerCalls.clear();
+    m_opened.clear();
+    tz::app::setMessageBoxHook([this](QMessageBox::Icon icon, const QString& caption,
+                                      const QString& text, QMessageBox::StandardButtons buttons) {
+        m_boxes.push_back({icon, caption, text, buttons});
+        return m_boxAnswer;
+    });
+}
+
+void TestForm1::cleanup() {
+    tz::app::setMessageBoxHook({});
+    QDir::setCurrent(QDir::tempPath());
+    m_home.reset();
+}
+
+std::unique_ptr<TForm1> TestForm1::startForm() {
+    auto form = std::make_unique<TForm1>();
+    form->setUrlOpener([this](const QString& address) { m_opened.append(address); });
+    form->show();
+    return form;
+}
+
+QString TestForm1::makeFolder(const QString& name) {
+    const QString folder = m_homePath + QLatin1Char('/') + name;
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void TestForm1::browseTo(TForm1& form, const QString& folder) {
+    form.moveBrowserTo(folder);
+    QCOMPARE(form.currentFolder(), folder);
+}
+
+QListWidget* TestForm1::fileList(TForm1& form) {
+    return form.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
+}
+
+void TestForm1::clickRow(TForm1& form, int row, Qt::KeyboardModifiers modifiers) {
+    QListWidget* list = fileList(form);
+    const QRect rect = list->visualItemRect(list->item(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, rect.center());
+}
+
+// A double click as the window system delivers it: a click, then the double-click event.
+void TestForm1::doubleClickRow(TForm1& form, int row) {
+    QListWidget* list = fileList(form);
+    const QPoint at = list->visualItemRect(list->item(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
+void TestForm1::fakeWorkers(TForm1& form, std::optional<std::string> failingName) {
+    form.setWorkerRunner([this, failingName](tz::ImageFormat format, const std::string& name) {
+        if (failingName && name == *failingName) {
+            throw tz::EJPEG("JPEG error #53", 53);
+        }
+        m_workerCalls.push_back({format, name, tz::RunSizeText});
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+void TestForm1::startsWithEmptyStoreAtRoot() {
+    QDir::setCurrent(m_homePath);
+    auto form = startForm();
+    QVERIFY(!form->firstActivation());
+    for (int index = 0; index < 5; ++index) {
+        QCOMPARE(form->recentFolder(index), QStringLiteral("/"));
+    }
+    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    QCOMPARE(QDir::currentPath(), QStringLiteral("/"));
+    QCOMPARE(form->findChild<QAction*>(QStringLiteral("P1"))->text(),
+             QStringLiteral("Refresh list"));
+    QCOMPARE(form->previewForm()->windowTitle(), QStringLiteral("Preview images"));
+    QCOMPARE(form->slikca()->windowTitle(), QStringLiteral("View image"));
+    QVERIFY(m_boxes.empty());
+}
+
+void TestForm1::startsInMostRecentFolder() {
+    const QString photos = makeFolder(QStringLiteral("Photos"));
+    tz::RegWriteString(tz::kProgramKey, "Recent1", photos.toStdString());
+    auto form = startForm();
+    QCOMPARE(form->recentFolder(0), photos);
+    QCOMPARE(form->currentFolder(), photos);
+    QCOMPARE(QDir::currentPath(), photos);
+}
+
+void TestForm1::deletedRecentFolderFallsBackToRootSilently() {
+    const QString gone = makeFolder(QStringLiteral("Gone"));
+    tz::RegWriteString(tz::kProgramKey, "Recent1", gone.toStdString());
+    QVERIFY(QDir(gone).removeRecursively());
+    auto form = startForm();
+    QVERIFY(!form->firstActivation());
+    QCOMPARE(form->recentFolder(0), gone);  // the caption is not cleaned up
+    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    QVERIFY(m_boxes.empty());
+}
+
+void TestForm1::reactivationDoesNotReloadRecentList() {
+    auto form = startForm();
+    const QString elsewhere = makeFolder(QStringLiteral("Elsewhere"));
+    tz::RegWriteString(tz::kProgramKey, "Recent1", elsewhere.toStdString());
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form.get(), &activate);
+    QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
+    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+}
+
+void TestForm1::windowLayoutAsDesigned() {
+    auto form = startForm();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Tovan Zevediz"));
+    QCOMPARE(form->pos(), QPoint(80, 67));
+    const int menuHeight = form->menuBar()->height();
+    QCOMPARE(form->size(), QSize(463, 482 + menuHeight));
+    QCOMPARE(form->statusBar()->height(), 21);
+    QCOMPARE(form->centralWidget()->size(), QSize(463, 461));
+
+    auto* presets = form->findChild<tz::app::RadioGroup*>(QStringLiteral("RadioGroup1"));
+    QVERIFY(presets);
+    QCOMPARE(presets->title(), QStringLiteral("Select output quality"));
+    QCOMPARE(presets->size(), QSize(234, 295));
+    const QStringList captions{"Small thumbnail (120 pixels)", "Normal thumbnail (160 pixels)",
+                               "Large thumbnail (250 pixels)", "E-mail (480 pixels)",
+                               "Web small (640 pixels)",       "Web large (860 pixels)",
+                               "Web very large (1024 pixels)", "Large (1280 pixels)",
+                               "Very large (1600 pixels)"};
+    QCOMPARE(presets->itemCount(), 9);
+    for (int index = 0; index < 9; ++index) {
+        QCOMPARE(presets->itemText(index), captions[index]);
+    }
+    QCOMPARE(presets->itemIndex(), 6);
+
+    auto* sizeField = form->findChild<QLineEdit*>(QStringLiteral("Edit5"));
+    QVERIFY(sizeField);
+    QVERIFY(sizeField->isHidden());
+    QCOMPARE(sizeField->text(), QStringLiteral("640"));
+
+    auto* start = form->findChild<QPushButton*>(QStringLiteral("Button14"));
+    QCOMPARE(start->text(), QStringLiteral("Start resizing!"));
+    QVERIFY(start->font().bold());
+    QCOMPARE(start->size(), QSize(216, 25));
+    auto* selectAll = form->findChild<QPushButton*>(QStringLiteral("Button9"));
+    QCOMPARE(selectAll->text(), QStringLiteral("Select all"));
+    QCOMPARE(selectAll->geometry(), QRect(8, 317, 197, 25));
+
+    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QVERIFY(progress->isHidden());
+    QCOMPARE(progress->geometry(), QRect(3, 437, 457, 20));
+
+    QCOMPARE(fileList(*form)->geometry(), QRect(8, 168, 197, 148));
+    QCOMPARE(fileList(*form)->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("DirectoryListBox10"))->geometry(),
+             QRect(8, 40, 197, 129));
+    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("Panel1"))->height(), 80);
+
+    // Growing the window: the file list grows both ways, the preset panel follows the right
+    // edge, the progress bar the bottom edge.
+    const QRect panel = form->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry();
+    form->resize(form->width() + 40, form->height() + 30);
+    QCOMPARE(fileList(*form)->geometry(), QRect(8, 168, 237, 178));
+    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry(),
+             panel.translated(40, 0));
+    QCOMPARE(progress->geometry(), QRect(3, 467, 497, 20));
+    QCOMPARE(selectAll->geometry(), QRect(8, 347, 237, 25));
+
+    const auto panels = form->statusBar()->findChildren<QLabel*>();
+    QCOMPARE(panels.size(), 2);
+    QCOMPARE(form->statusBar()->cursor().shape(), Qt::PointingHandCursor);
+}
+
+void TestForm1::menusAsDesigned() {
+    auto form = startForm();
+    QMenuBar* bar = form->findChild<QMenuBar*>(QStringLiteral("MainMenu2"));
+    QVERIFY(bar);
+    const auto top = bar->actions();
+    QCOMPARE(top.size(), 2);
+    QCOMPARE(top[0]->text(), QStringLiteral("File"));
+    QCOMPARE(top[1]->text(), QStringLiteral("Help"));
+
+    auto texts = [](const QMenu* menu) {
+        QStringList result;
+        for (const QAction* action : menu->actions()) {
+            result.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        return result;
+    };
+    QCOMPARE(texts(top[0]->menu()),
+             QStringList({"Preview images", "View image", "-", "Recent folders", "Special folders",
+                          "-", "Exit"}));
+    QCOMPARE(texts(top[1]->menu()), QStringList({"Tovan Zevediz web site", "-", "About..."}));
+    QCOMPARE(texts(form->findChild<QMenu*>(QStringLiteral("M16"))),
+             QStringList({"My Pictures", "My Documents", "Recent Files", "Desktop"}));
+    for (const char* name :
+         {"MM12", "MM13", "M151", "M152", "M153", "M154", "M155", "M19", "MyPictures1",
+          "MyDocuments1", "RecentFiles1", "Desktop1", "MM92", "About1", "P1"}) {
+        QVERIFY2(form->findChild<QAction*>(QString::fromLatin1(name)), name);
+    }
+    QVERIFY(form->findChild<QAction*>(QStringLiteral("MM12"))->isCheckable());
+}
+
+void TestForm1::timerShowsPreviewOnce() {
+    auto form = startForm();
+    auto* timer = form->findChild<QTimer*>(QStringLiteral("Timer2"));
+    QCOMPARE(timer->interval(), 100);
+    QTRY_VERIFY(form->previewForm()->isVisible());
+    QVERIFY(form->findChild<QAction*>(QStringLiteral("MM12"))->isChecked());
+    QVERIFY(!timer->isActive());
+    // No picture yet: the designed empty image area.
+    QCOMPARE(form->previewForm()->image1()->size(), QSize(137, 85));
+}
+
+void TestForm1::previewToggleFollowsVisibility() {
+    auto form = startForm();
+    QTRY_VERIFY(form->previewForm()->isVisible());
+    QAction* toggle = form->findChild<QAction*>(QStringLiteral("MM12"));
+    toggle->trigger();
+    QVERIFY(!form->previewForm()->isVisible());
+    QVERIFY(!toggle->isChecked());
+    toggle->trigger();
+    QVERIFY(form->previewForm()->isVisible());
+    QVERIFY(toggle->isChecked());
+    // Nothing loaded: the empty picture's natural size divided by 4.
+    QCOMPARE(form->previewForm()->image1()->size(), QSize(0, 0));
+    // Closed by its own close box.
+    form->previewForm()->close();
+    QVERIFY(!toggle->isChecked());
+    QVERIFY(!form->previewForm()->isVisible());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Batch run
+
+void TestForm1::presetClickWritesSizeField_data() {
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("sizeText");
+    const char* texts[] = {"120", "160", "250", "480", "640", "860", "1024", "1280", "1600"};
+    for (int entry = 0; entry < 9; ++entry) {
+        QTest::addRow("entry %d", entry) << entry << QString::fromLatin1(texts[entry]);
+    }
+}
+
+void TestForm1::presetClickWritesSizeField() {
+    QFETCH(int, entry);
+    QFETCH(QString, sizeText);
+    auto form = startForm();
+    auto* button = form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item%1").arg(entry));
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(form->findChild<QLineEdit*>(QStringLiteral("Edit5"))->text(), sizeText);
+}
+
+void TestForm1::firstRunUsesSizeFieldNotShownPreset() {
+    const QString folder = makeFolder(QStringLiteral("first"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 4, 4);
+    auto form = startForm();
+    browseTo(*form, folder);
+    fakeWorkers(*form);
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    QCOMPARE(m_workerCalls.size(), std::size_t{1});
+    QCOMPARE(m_workerCalls[0].sizeText, std::string("640"));
+
+    QTest::mouseClick(form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item1")),
+                      Qt::LeftButton);
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    QCOMPARE(m_workerCalls.size(), std::size_t{2});
+    QCOMPARE(m_workerCalls[1].sizeText, std::string("160"));
+}
+
+void TestForm1::runDispatchesByUpperCasedExtension() {
+    const QString folder = makeFolder(QStringLiteral("mixed"));
+    for (const char* name : {"a.gif", "B.JPG", "c.bmp", "PHOTO.Jpg", "skipped.jpg"}) {
+        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    fakeWorkers(*form);
+    QListWidget* list = fileList(*form);
+    // Names the mask never lists still count a step when they are in the list and selected.
+    list->addItem(QStringLiteral("x.JPEG"));
+    list->addItem(QStringLiteral("y.jpe"));
+    list->selectAll();
+    list->item(list->row(list->findItems(QStringLiteral("skipped.jpg"), Qt::MatchExactly)[0]))
+        ->setSelected(false);
+    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    int seenMaximum = -1;
+    form->setWorkerRunner([&](tz::ImageFormat format, const std::string& name) {
+        seenMaximum = progress->maximum();
+        QVERIFY(progress->isVisible());
+        m_workerCalls.push_back({format, name, tz::RunSizeText});
+    });
+    form->Button14Click();
+
+    QCOMPARE(seenMaximum, 6);
+    std::vector<std::pair<tz::ImageFormat, std::string>> calls;
+    for (const WorkerCall& call : m_workerCalls) {
+        calls.emplace_back(call.format, call.name);
+    }
+    const std::vector<std::pair<tz::ImageFormat, std::string>> expected{
+        {tz::ImageFormat::Gif, "a.gif"},
+        {tz::ImageFormat::Jpeg, "B.JPG"},
+        {tz::ImageFormat::Bmp, "c.bmp"},
+        {tz::ImageFormat::Jpeg, "PHOTO.Jpg"}};
+    QVERIFY(calls == expected);
+    QVERIFY(progress->isHidden());
+    QCOMPARE(QString::fromStdString(tz::OutputPrefix), QStringLiteral("resized/"));
+}
+
+void TestForm1::runWithNoSelectionStillCreatesFolderAndRecords() {
+    const QString folder = makeFolder(QStringLiteral("empty-run"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    fakeWorkers(*form);
+    form->Button14Click();
+    QVERIFY(m_workerCalls.empty());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/resized")).isDir());
+    QCOMPARE(form->recentFolder(0), folder);
+    QVERIFY(form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
+    QVERIFY(m_boxes.empty());
+}
+
+void TestForm1::failingFileStopsRunAtItsPosition() {
+    const QString folder = makeFolder(QStringLiteral("failing"));
+    for (int index = 1; index <= 10; ++index) {
+        writeBmp(folder + QStringLiteral("/%1.bmp").arg(index, 2, 10, QLatin1Char('0')), 2, 2);
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    fakeWorkers(*form, std::string("05.bmp"));
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+
+    QCOMPARE(m_workerCalls.size(), std::size_t{4});
+    QCOMPARE(m_workerCalls.back().name, std::string("04.bmp"));
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("JPEG error #53"));
+    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QVERIFY(progress->isVisible());
+    QCOMPARE(progress->value(), 4);
+    QCOMPARE(progress->maximum(), 10);
+    // No refresh ran: the selection is still all ten.
+    QCOMPARE(fileList(*form)->selectedItems().size(), 10);
+    // The controls come back after the failure.
+    QVERIFY(fileList(*form)->isEnabled());
+    QVERIFY(form->findChild<QPushButton*>(QStringLiteral("Button14"))->isEnabled());
+    QVERIFY(!form->runInProgress());
+}
+
+void TestForm1::runDisablesBrowserUntilItEnds() {
+    const QString folder = makeFolder(QStringLiteral("busy"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    form->SelectAll();
+    QStringList enabledDuringRun;
+    form->setWorkerRunner([&](tz::ImageFormat, const std::string&) {
+        for (const char* name : {"DriveComboBox10", "DirectoryListBox10", "FileListBox10",
+                                 "Button9", "Button14", "RadioGroup1"}) {
+            if (form->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) {
+                enabledDuringRun.append(QString::fromLatin1(name));
+            }
+        }
+        for (const char* name : {"M15", "M16"}) {
+            if (form->findChild<QMenu*>(QString::fromLatin1(name))->menuAction()->isEnabled()) {
+                enabledDuringRun.append(QString::fromLatin1(name));
+            }
+        }
+        if (form->findChild<QAction*>(QStringLiteral("P1"))->isEnabled()) {
+            enabledDuringRun.append(QStringLiteral("P1"));
+        }
+        // A second press while the run is between files starts nothing.
+        form->Button14Click();
+    });
+    form->Button14Click();
+    // Only the preset list stays usable: a click there changes the next run's size.
+    QCOMPARE(enabledDuringRun, QStringList{QStringLiteral("RadioGroup1")});
+    QVERIFY(fileList(*form)->isEnabled());
+    QVERIFY(form->findChild<QMenu*>(QStringLiteral("M15"))->menuAction()->isEnabled());
+}
+
+void TestForm1::recentListAfterRuns() {
+    const QString a = makeFolder(QStringLiteral("A"));
+    const QString b = makeFolder(QStringLiteral("B"));
+    const QString lowerA = makeFolder(QStringLiteral("a"));
+    auto form = startForm();
+    fakeWorkers(*form);
+    auto recent = [&] {
+        QStringList result;
+        for (int index = 0; index < 5; ++index) {
+            result.append(form->recentFolder(index));
+        }
+        return result;
+    };
+    const QString root = QStringLiteral("/");
+
+    browseTo(*form, a);
+    form->Button14Click();
+    QCOMPARE(recent(), QStringList({a, root, root, root, root}));
+    browseTo(*form, b);
+    QCOMPARE(recent(), QStringList({a, root, root, root, root}));  // browsing records nothing
+    form->Button14Click();
+    QCOMPARE(recent(), QStringList({b, a, root, root, root}));
+    browseTo(*form, a);
+    form->Button14Click();
+    QCOMPARE(recent(), QStringList({b, a, root, root, root}));  // known: not moved up
+    browseTo(*form, lowerA);
+    form->Button14Click();
+    QCOMPARE(recent(), QStringList({lowerA, b, a, root, root}));  // letter case counts
+
+    // The menu entries follow and lead back.
+    QCOMPARE(form->findChild<QAction*>(QStringLiteral("M153"))->text(), a);
+    form->findChild<QAction*>(QStringLiteral("M153"))->trigger();
+    QCOMPARE(form->currentFolder(), a);
+    QCOMPARE(QDir::currentPath(), a);
+
+    // The list survives the program.
+    form.reset();
+    auto again = startForm();
+    QCOMPARE(again->recentFolder(0), lowerA);
+    QCOMPARE(again->currentFolder(), lowerA);
+}
+
+void TestForm1::recentValuesStoredInStoreForm() {
+    const QString photos = makeFolder(QStringLiteral("Photos"));
+    auto form = startForm();
+    fakeWorkers(*form);
+    browseTo(*form, photos);
+    form->Button14Click();
+    const auto stored = tz::readRawValue(tz::kProgramKey, "Recent1");
+    QVERIFY(stored.has_value());
+    QCOMPARE(stored->first, tz::ValueType::String);
+    const std::string text = photos.toStdString();
+    std::vector<std::uint8_t> expected(text.begin(), text.end());
+    expected.push_back(0);
+    expected.push_back(0);
+    QVERIFY(stored->second == expected);
+    QCOMPARE(stored->second.size(), text.size() + 2);
+    // The shift wrote the older entries too, each the default "/" in the same form.
+    const auto second = tz::readRawValue(tz::kProgramKey, "Recent2");
+    QVERIFY(second.has_value());
+    QVERIFY(second->second == std::vector<std::uint8_t>({'/', 0, 0}));
+}
+
+void TestForm1::runWritesResizedCopiesLeavingSources() {
+    const QString folder = makeFolder(QStringLiteral("real"));
+    writeJpeg(folder + QStringLiteral("/wide.jpg"), 300, 200);
+    writeGif(folder + QStringLiteral("/tall.gif"), 90, 300);
+    writeBmp(folder + QStringLiteral("/square.BMP"), 250, 250);
+    const QStringList names{"wide.jpg", "tall.gif", "square.BMP"};
+    std::vector<QByteArray> before;
+    for (const QString& name : names) {
+        before.push_back(fileBytes(folder + QLatin1Char('/') + name));
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    QTest::mouseClick(form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0")),
+                      Qt::LeftButton);  // 120 pixels
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    QVERIFY2(m_boxes.empty(), m_boxes.empty() ? "" : qPrintable(m_boxes[0].text));
+
+    const QString out = folder + QStringLiteral("/resized/");
+    QCOMPARE(jpegSize(out + QStringLiteral("wide.jpg")), QSize(120, 80));
+    QCOMPARE(gifSize(out + QStringLiteral("tall.gif")), QSize(36, 120));
+    QCOMPARE(bmpSize(out + QStringLiteral("square.BMP")), QSize(120, 120));
+    for (int index = 0; index < names.size(); ++index) {
+        QCOMPARE(fileBytes(folder + QLatin1Char('/') + names[index]), before[index]);
+    }
+    // The refreshed list does not show the outputs, and only the focused item is selected.
+    QCOMPARE(fileList(*form)->count(), 3);
+    QVERIFY(fileList(*form)->selectedItems().size() <= 1);
+}
+
+void TestForm1::corruptFifthOfTenStopsWithFourWritten() {
+    const QString folder = makeFolder(QStringLiteral("corrupt"));
+    for (int index = 1; index <= 10; ++index) {
+        const QString file = folder + QStringLiteral("/%1.jpg").arg(index, 2, 10, QLatin1Char('0'));
+        if (index == 5) {
+            writeBytes(file, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07});
+        } else {
+            writeJpeg(file, 40, 30);
+        }
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+
+    const QStringList written = QDir(folder + QStringLiteral("/resized")).entryList(QDir::Files);
+    QCOMPARE(written, QStringList({"01.jpg", "02.jpg", "03.jpg", "04.jpg"}));
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QVERIFY(!m_boxes[0].text.isEmpty());
+    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QVERIFY(progress->isVisible());
+    QCOMPARE(progress->value(), 4);
+}
+
+// ---------------------------------------------------------------------------------------------
+// File browser
+
+void TestForm1::fileListShowsMaskedPicturesSorted() {
+    const QString folder = makeFolder(QStringLiteral("mask"));
+    for (const char* name :
+         {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif", "notes.txt"}) {
+        writeBytes(folder + QLatin1Char('/') + QString::fromLatin1(name), {1});
+    }
+    QVERIFY(QDir(folder).mkdir(QStringLiteral("folder.jpg")));
+    auto form = startForm();
+    browseTo(*form, folder);
+    QStringList shown;
+    for (int row = 0; row < fileList(*form)->count(); ++row) {
+        shown.append(fileList(*form)->item(row)->text());
+    }
+    QCOMPARE(shown, QStringList({"A.gif", "b.JPG", "c.bmp", "F.Gif"}));
+    // The folder list shows the path down to the folder, then its subfolders.
+    auto* folders = form->findChild<QListWidget*>(QStringLiteral("DirectoryListBox10"));
+    QCOMPARE(folders->item(folders->count() - 1)->text(), QStringLiteral("folder.jpg"));
+    QCOMPARE(folders->item(0)->text(), QStringLiteral("/"));
+}
+
+void TestForm1::ctrlASelectsAllButCtrlShiftADoesNot() {
+    const QString folder = makeFolder(QStringLiteral("keys"));
+    for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) {
+        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    QListWidget* list = fileList(*form);
+    clickRow(*form, 1);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(list->selectedItems().size(), 1);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(list->selectedItems().size(), 1);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(list->selectedItems().size(), 4);
+    clickRow(*form, 2);
+    QCOMPARE(list->selectedItems().size(), 1);
+    form->findChild<QPushButton*>(QStringLiteral("Button9"))->click();
+    QCOMPARE(list->selectedItems().size(), 4);
+}
+
+void TestForm1::deleteMovesOnlyFocusedFileToTrash() {
+    const QString folder = makeFolder(QStringLiteral("trash"));
+    const QStringList names{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "5.bmp"};
+    for (const QString& name : names) {
+        writeBmp(folder + QLatin1Char('/') + name, 2, 2);
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    QListWidget* list = fileList(*form);
+    clickRow(*form, 0);
+    clickRow(*form, 4, Qt::ShiftModifier);
+    clickRow(*form, 1, Qt::ControlModifier);
+    clickRow(*form, 1, Qt::ControlModifier);  // focused on 2.bmp, selected again
+    QCOMPARE(list->currentRow(), 1);
+    QCOMPARE(list->selectedItems().size(), 5);
+    m_boxAnswer = QMessageBox::Yes;
+    QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
+
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+    QVERIFY(m_boxes[0].text.contains(QStringLiteral("2.bmp")));
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             QStringList({"1.bmp", "3.bmp", "4.bmp", "5.bmp"}));
+    const QString trash = m_homePath + QStringLiteral("/data/Trash");
+    QVERIFY(QFileInfo::exists(trash + QStringLiteral("/files/2.bmp")));
+    QVERIFY(QFileInfo::exists(trash + QStringLiteral("/info/2.bmp.trashinfo")));
+    // The next file takes the focus and is the only one selected.
+    QCOMPARE(list->currentItem()->text(), QStringLiteral("3.bmp"));
+    QCOMPARE(list->selectedItems().size(), 1);
+    QVERIFY(list->currentItem()->isSelected());
+}
+
+void TestForm1::deleteOfLastFileLeavesNoSelection() {
+    const QString folder = makeFolder(QStringLiteral("last"));
+    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
+    writeBmp(folder + QStringLiteral("/2.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    clickRow(*form, 1);
+    m_boxAnswer = QMessageBox::Yes;
+    QTest::keyClick(fileList(*form), Qt::Key_Delete);
+    QCOMPARE(fileList(*form)->count(), 1);
+    QVERIFY(fileList(*form)->selectedItems().isEmpty());
+    QVERIFY(form->currentFile().isEmpty());
+}
+
+void TestForm1::declinedDeleteKeepsFile() {
+    const QString folder = makeFolder(QStringLiteral("keep"));
+    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    clickRow(*form, 0);
+    m_boxAnswer = QMessageBox::No;
+    QTest::keyClick(fileList(*form), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/1.bmp")));
+    // Nothing selected and focused: no question, nothing moved.
+    fileList(*form)->clearSelection();
+    QTest::keyClick(fileList(*form), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+}
+
+void TestForm1::refreshKeepsOnlyFocusedItemSelected() {
+    const QString folder = makeFolder(QStringLiteral("refresh"));
+    for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) {
+        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+    }
+    auto form = startForm();
+    browseTo(*form, folder);
+    clickRow(*form, 0);
+    clickRow(*form, 2, Qt::ShiftModifier);
+    writeBmp(folder + QStringLiteral("/0.bmp"), 2, 2);
+    QDir::setCurrent(m_homePath);
+    form->findChild<QAction*>(QStringLiteral("P1"))->trigger();
+    QCOMPARE(fileList(*form)->count(), 4);
+    QCOMPARE(fileList(*form)->currentRow(), 2);
+    QCOMPARE(fileList(*form)->selectedItems().size(), 1);
+    QCOMPARE(fileList(*form)->currentItem()->text(), QStringLiteral("2.bmp"));
+    QCOMPARE(QDir::currentPath(), folder);  // a refresh re-enters the folder
+}
+
+void TestForm1::userSelectionFeedsPreviewProgramChangesDoNot() {
+    const QString folder = makeFolder(QStringLiteral("feed"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 40, 20);
+    writeBmp(folder + QStringLiteral("/b.bmp"), 80, 40);
+    writeBytes(folder + QStringLiteral("/c.bmp"), {'n', 'o', 'p', 'e'});
+    auto form = startForm();
+    browseTo(*form, folder);
+    QWidget* image = form->previewForm()->image1();
+    clickRow(*form, 0);
+    QCOMPARE(image->size(), QSize(10, 5));
+    fileList(*form)->setCurrentRow(1);  // by the program: no feed
+    QCOMPARE(image->size(), QSize(10, 5));
+    QTest::keyClick(fileList(*form), Qt::Key_Down);  // by the user: c.bmp cannot be read
+    QCOMPARE(form->currentFile(), folder + QStringLiteral("/c.bmp"));
+    QCOMPARE(image->size(), QSize(10, 5));
+    QTest::keyClick(fileList(*form), Qt::Key_Up);
+    QCOMPARE(image->size(), QSize(20, 10));
+}
+
+void TestForm1::ctrlClickingFocusedItemLeavesNoCurrentFile() {
+    const QString folder = makeFolder(QStringLiteral("ctrl"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 8, 8);
+    auto form = startForm();
+    browseTo(*form, folder);
+    clickRow(*form, 0);
+    QCOMPARE(form->currentFile(), folder + QStringLiteral("/a.bmp"));
+    clickRow(*form, 0, Qt::ControlModifier);
+    QVERIFY(form->currentFile().isEmpty());
+    QCOMPARE(form->previewForm()->image1()->size(), QSize(2, 2));
+}
+
+void TestForm1::doubleClickOpensViewer() {
+    const QString folder = makeFolder(QStringLiteral("viewer"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 80, 60);
+    writeBytes(folder + QStringLiteral("/b.bmp"), {'B', 'M'});
+    auto form = startForm();
+    form->setScreenSizes([] { return QSize(1024, 768); }, [] { return QSize(1024, 768); });
+    browseTo(*form, folder);
+    doubleClickRow(*form, 1);
+    QVERIFY(!form->slikca()->isVisible());  // unreadable: nothing opens, no message
+    doubleClickRow(*form, 0);
+    QVERIFY(form->slikca()->isVisible());
+    QCOMPARE(form->previewForm()->image1()->size(), QSize(20, 15));  // fed by the first click
+    QVERIFY(m_boxes.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recent and special folders
+
+void TestForm1::unreachableRecentFolderShowsErrorAndStays() {
+    const QString here = makeFolder(QStringLiteral("here"));
+    const QString gone = makeFolder(QStringLiteral("gone"));
+    tz::RegWriteString(tz::kProgramKey, "Recent2", gone.toStdString());
+    auto form = startForm();
+    browseTo(*form, here);
+    QVERIFY(QDir(gone).removeRecursively());
+    form->findChild<QAction*>(QStringLiteral("M152"))->trigger();
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QVERIFY(m_boxes[0].text.contains(gone));
+    QCOMPARE(form->currentFolder(), here);
+    QCOMPARE(QDir::currentPath(), here);
+    QCOMPARE(form->recentFolder(1), gone);
+}
+
+void TestForm1::specialFoldersFromUserDirs() {
+    const QString pictures = makeFolder(QStringLiteral("Bilder"));
+    const QString documents = makeFolder(QStringLiteral("Dokumente"));
+    QFile dirs(m_homePath + QStringLiteral("/config/user-dirs.dirs"));
+    QVERIFY(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_PICTURES_DIR=\"$HOME/Bilder\"\nXDG_DOCUMENTS_DIR=\"" + documents.toUtf8() +
+               "\"\n");
+    dirs.close();
+    auto form = startForm();
+    form->findChild<QAction*>(QStringLiteral("MyPictures1"))->trigger();
+    QCOMPARE(form->currentFolder(), pictures);
+    form->findChild<QAction*>(QStringLiteral("MyDocuments1"))->trigger();
+    QCOMPARE(form->currentFolder(), documents);
+    // No desktop and no recent-files folder named: the browser stays.
+    form->findChild<QAction*>(QStringLiteral("Desktop1"))->trigger();
+    form->findChild<QAction*>(QStringLiteral("RecentFiles1"))->trigger();
+    QCOMPARE(form->currentFolder(), documents);
+    QVERIFY(m_boxes.empty());
+    // Special folders are not recorded.
+    QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
+}
+
+void TestForm1::emptyPathAndCurrentFolderDoNothing() {
+    const QString folder = makeFolder(QStringLiteral("stay"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    clickRow(*form, 0);
+    form->moveBrowserTo(QString());
+    form->moveBrowserTo(folder + QStringLiteral("/"));
+    QCOMPARE(form->currentFolder(), folder);
+    QCOMPARE(fileList(*form)->selectedItems().size(), 1);  // not re-read
+}
+
+// ---------------------------------------------------------------------------------------------
+// Links and errors
+
+void TestForm1::aboutMessageAndCancel() {
+    auto form = startForm();
+    m_boxAnswer = QMessageBox::Cancel;
+    form->findChild<QAction*>(QStringLiteral("About1"))->trigger();
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    const MessageBoxCall& box = m_boxes[0];
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.caption, QStringLiteral("Information"));
+    QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    const QStringList lines = box.text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines[0], QStringLiteral("Tovan Zevediz 2016"));
+    QVERIFY(lines[1].isEmpty());
+    QCOMPARE(lines[2], QString::fromLatin1(tz::app::kMakerNotice));
+    QVERIFY(lines[3].isEmpty());
+    QCOMPARE(lines[4], tz::app::WebSiteAddress);
+    QCOMPARE(lines[5], QStringLiteral("Visit web site?"));
+    QVERIFY(m_opened.isEmpty());
+}
+
+void TestForm1::aboutOkOpensWebSite() {
+    auto form = startForm();
+    m_boxAnswer = QMessageBox::Ok;
+    form->About1Click();
+    QCOMPARE(m_opened, QStringList{tz::app::WebSiteAddress});
+}
+
+void TestForm1::statusBarAndHelpOpenWebSite() {
+    auto form = startForm();
+    QVERIFY(tz::app::WebSiteAddress.startsWith(QStringLiteral("https://")));
+    QStatusBar* bar = form->findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
+    // A click on either panel.
+    for (QLabel* panel : bar->findChildren<QLabel*>()) {
+        const QPoint at = panel->mapTo(bar, panel->rect().center());
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    form->findChild<QAction*>(QStringLiteral("MM92"))->trigger();
+    QCOMPARE(m_opened, QStringList(3, tz::app::WebSiteAddress));
+}
+
+void TestForm1::errorBoxShowsHandlerErrors() {
+    auto form = startForm();
+    QObject sender;
+    QObject::connect(&sender, &QObject::objectNameChanged, form.get(),
+                     tz::app::guarded([] { throw tz::Error("Source bitmap too small"); }));
+    sender.setObjectName(QStringLiteral("go"));
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QCOMPARE(m_boxes[0].caption, QStringLiteral("Tovan Zevediz"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Source bitmap too small"));
+    QCOMPARE(m_boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // The program goes on.
+    form->About1Click();
+    QCOMPARE(m_boxes.size(), std::size_t{2});
+}
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"
