@@ -272,59 +272,74 @@ peers_probe_ours() {
   return 0
 }
 
-# Times every tool on one set at one size and appends the per-file results.
+# Times every tool on one set at one size and appends the per-file results. The tools take
+# turns file by file, so that a change in the machine's load falls on all of them alike.
 peers_time_set() {
   local set="$1" size="$2"
   shift 2
-  local files=("$@") tool file outdir log started
-  local log_dir="$PEERS_WORK/logs"
-  mkdir -p "$log_dir"
+  local files=("$@") tool file log started=${EPOCHREALTIME/./}
+  mkdir -p "$PEERS_WORK/logs"
   cat "${files[@]}" >/dev/null # page cache warm
   PEERS_LOADS=$(peers_load)
   for tool in "${PEERS_TOOLS[@]}"; do
-    outdir="$PEERS_WORK/out/$tool/$set"
-    log="$log_dir/$set-$size-$tool.log"
-    mkdir -p "$outdir"
-    : >"$log"
-    started=${EPOCHREALTIME/./}
-    if [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
-      for file in "${files[@]}"; do peers_record "$set" "$size" ours "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"; done
-      continue
-    fi
+    mkdir -p "$PEERS_WORK/out/$tool/$set"
+    : >"$PEERS_WORK/logs/$set-$size-$tool.log"
+  done
+  for tool in "${PEERS_TOOLS[@]}"; do # warm-up
+    [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ] && continue
     if [ "$tool" = pillow ]; then
-      peers_time_pillow "$set" "$size" "$outdir" "$log" "${files[@]}"
+      peers_pillow_file "$size" "${files[0]}" "$PEERS_WORK/out/pillow/$set" 1 || true
     else
-      "peers_cmd_$tool" "$size" "${files[0]}" "$outdir" >>"$log" 2>&1 || true # warm-up
-      for file in "${files[@]}"; do
-        if peers_time_file "$tool" "$size" "$file" "$outdir" "$log"; then
-          peers_record "$set" "$size" "$tool" "$file" OK "$(peers_ms "$PEERS_BEST_US")" "$(peers_ms "$PEERS_BEST_CPU_US")" "$PEERS_DONE"
-        else
-          peers_record "$set" "$size" "$tool" "$file" FAIL "" "" 0 "$PEERS_ERROR"
-        fi
-      done
+      "peers_cmd_$tool" "$size" "${files[0]}" "$PEERS_WORK/out/$tool/$set" >/dev/null 2>&1 || true
     fi
-    peers_say "  $set N=$size ${PEERS_LABEL[$tool]}: $(((${EPOCHREALTIME/./} - started) / 1000000)) s"
+  done
+  for file in "${files[@]}"; do
+    for tool in "${PEERS_TOOLS[@]}"; do
+      log="$PEERS_WORK/logs/$set-$size-$tool.log"
+      if [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
+        peers_record "$set" "$size" ours "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"
+      elif [ "$tool" = pillow ]; then
+        if peers_pillow_file "$size" "$file" "$PEERS_WORK/out/pillow/$set" "$PEERS_RUNS"; then
+          peers_record "$set" "$size" pillow "$file" OK "$PEERS_PILLOW_MS" "$PEERS_PILLOW_CPU_MS" "$PEERS_DONE"
+        else
+          printf '%s: %s\n' "$file" "$PEERS_ERROR" >>"$log"
+          peers_record "$set" "$size" pillow "$file" FAIL "" "" 0 "$PEERS_ERROR"
+        fi
+      elif peers_time_file "$tool" "$size" "$file" "$PEERS_WORK/out/$tool/$set" "$log"; then
+        peers_record "$set" "$size" "$tool" "$file" OK "$(peers_ms "$PEERS_BEST_US")" "$(peers_ms "$PEERS_BEST_CPU_US")" "$PEERS_DONE"
+      else
+        peers_record "$set" "$size" "$tool" "$file" FAIL "" "" 0 "$PEERS_ERROR"
+      fi
+    done
   done
   PEERS_LOADS="$PEERS_LOADS -> $(peers_load)"
+  peers_say "  $set N=$size: $(((${EPOCHREALTIME/./} - started) / 1000000)) s"
 }
 
-peers_time_pillow() {
-  local set="$1" size="$2" outdir="$3" log="$4"
-  shift 4
-  local status file ms cpu runs file_path
-  declare -A seen=()
-  while IFS=$'\t' read -r status file ms cpu runs; do
-    seen[$file]=1
-    if [ "$status" = OK ]; then
-      peers_record "$set" "$size" pillow "$file" OK "$ms" "$cpu" "$runs"
-    else
-      peers_record "$set" "$size" pillow "$file" FAIL "" "" 0 "$ms"
-    fi
-  done < <(/usr/bin/python3 "$PEERS_HERE/peers_pillow.py" --size "$size" --out "$outdir" --runs "$PEERS_RUNS" \
-    --budget "$(awk -v u="$PEERS_BUDGET_US" 'BEGIN { print u / 1e6 }')" "$@" 2>>"$log")
-  for file_path in "$@"; do
-    [ -n "${seen[$file_path]:-}" ] || peers_record "$set" "$size" pillow "$file_path" FAIL "" "" 0 "helper died (see $log)"
-  done
+# Pillow runs in one long-lived interpreter (a coprocess), so its start-up is paid once.
+peers_pillow_start() {
+  coproc PEERS_PILLOW { exec /usr/bin/python3 "$PEERS_HERE/peers_pillow.py" --serve 2>>"$PEERS_WORK/logs/pillow.log"; }
+}
+
+# One file through the Pillow coprocess; sets PEERS_PILLOW_MS, PEERS_PILLOW_CPU_MS, PEERS_DONE.
+peers_pillow_file() {
+  local size="$1" file="$2" outdir="$3" runs="$4" status name ms cpu count
+  PEERS_ERROR=""
+  if [ -z "${PEERS_PILLOW[1]:-}" ]; then
+    PEERS_ERROR="Pillow helper not running (see $PEERS_WORK/logs/pillow.log)"
+    return 1
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\n' "$size" "$file" "$outdir" "$runs" \
+    "$(awk -v u="$PEERS_BUDGET_US" 'BEGIN { print u / 1e6 }')" >&"${PEERS_PILLOW[1]}"
+  if ! IFS=$'\t' read -r -t 600 status name ms cpu count <&"${PEERS_PILLOW[0]}"; then
+    PEERS_ERROR="Pillow helper gave no answer (see $PEERS_WORK/logs/pillow.log)"
+    return 1
+  fi
+  if [ "$status" != OK ]; then
+    PEERS_ERROR=$ms
+    return 1
+  fi
+  PEERS_PILLOW_MS=$ms PEERS_PILLOW_CPU_MS=$cpu PEERS_DONE=$count
 }
 
 # Prints the table of one set at one size from the results file.

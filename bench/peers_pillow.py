@@ -4,7 +4,8 @@
 Runs under Debian's /usr/bin/python3 so that Debian's python3-pil is the one measured. The
 timing is taken inside one interpreter, so interpreter start-up and the import are not counted.
 Prints one line per file: "OK<TAB>file<TAB>best-ms<TAB>best-cpu-ms<TAB>runs" or
-"FAIL<TAB>file<TAB>message".
+"FAIL<TAB>file<TAB>message". With --serve it reads requests from its input instead (one line:
+size, file, output folder, runs, budget seconds; tab-separated) and answers each the same way.
 """
 
 import argparse
@@ -57,7 +58,32 @@ def best_of(source, size, output, runs, budget_seconds):
     return best * 1000.0, best_cpu * 1000.0, done
 
 
+def answer(source, size, outdir, runs, budget):
+    output = os.path.join(outdir, os.path.basename(source))
+    try:
+        milliseconds, cpu_milliseconds, done = best_of(source, size, output, max(1, runs), budget)
+    except Exception as error:  # one bad file must not hide the others
+        message = str(error).replace("\t", " ").replace("\n", " ")
+        return f"FAIL\t{source}\t{message}"
+    return f"OK\t{source}\t{milliseconds:.3f}\t{cpu_milliseconds:.3f}\t{done}"
+
+
+def serve():
+    # One request per line: size, source, output folder, runs, budget seconds (tab-separated).
+    for line in sys.stdin:
+        fields = line.rstrip("\n").split("\t")
+        if len(fields) != 5:
+            print("FAIL\t-\tbad request", flush=True)
+            continue
+        size, source, outdir, runs, budget = fields
+        os.makedirs(outdir, exist_ok=True)
+        print(answer(source, int(size), outdir, int(runs), float(budget)), flush=True)
+    return 0
+
+
 def main():
+    if sys.argv[1:] == ["--serve"]:
+        return serve()
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--size", type=int, required=True)
     parser.add_argument("--out", required=True, help="folder for the outputs")
@@ -76,14 +102,7 @@ def main():
         except Exception:  # the timed pass reports the failure per file
             pass
     for source in args.files:
-        output = os.path.join(args.out, os.path.basename(source))
-        try:
-            milliseconds, cpu_milliseconds, done = best_of(source, args.size, output, max(1, args.runs), args.budget)
-        except Exception as error:  # one bad file must not hide the others
-            message = str(error).replace("\t", " ").replace("\n", " ")
-            print(f"FAIL\t{source}\t{message}", flush=True)
-            continue
-        print(f"OK\t{source}\t{milliseconds:.3f}\t{cpu_milliseconds:.3f}\t{done}", flush=True)
+        print(answer(source, args.size, args.out, args.runs, args.budget), flush=True)
     return 0
 
 
