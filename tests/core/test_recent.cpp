@@ -1,5 +1,6 @@
 // The recent-folder list in the settings store and the special folders from user-dirs.dirs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
@@ -163,6 +164,12 @@ TEST_F(RecentTest, LaterLineWinsAndHomeAloneIsTheHomeFolder) {
 TEST_F(RecentTest, NoUserDirsFileNamesNoFolder) {
     EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), "");
     EXPECT_EQ(specialFolderPath(SpecialFolder::Pictures), "");
+}
+
+TEST_F(RecentTest, PipeInPlaceOfUserDirsNamesNoFolder) {
+    fs::create_directories(configFolder());
+    ASSERT_EQ(::mkfifo((configFolder() / "user-dirs.dirs").c_str(), 0600), 0);
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), "");
 }
 
 TEST_F(RecentTest, UserDirsFileUnderHomeWhenTheConfigFolderIsUnset) {

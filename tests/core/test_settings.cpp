@@ -322,6 +322,16 @@ TEST_F(SettingsStoreTest, UnreadableStoreIsAReadErrorAndIsNotReplaced) {
     EXPECT_TRUE(fs::is_directory(storeFile()));
 }
 
+TEST_F(SettingsStoreTest, PipeInPlaceOfTheStoreIsAnErrorNotAHang) {
+    fs::create_directories(storeFolder());
+    ASSERT_EQ(::mkfifo(storeFile().c_str(), 0600), 0);
+    EXPECT_EQ(errorOf([] { RegReadString(kProgramKey, "Recent1", "/"); }),
+              "Failed to get data for 'Recent1'");
+    EXPECT_EQ(errorOf([] { RegWriteString(kProgramKey, "Recent1", "/p"); }),
+              "Failed to create key ");
+    EXPECT_TRUE(fs::is_fifo(storeFile()));
+}
+
 TEST_F(SettingsStoreTest, InvalidKeyPathCannotBeCreated) {
     EXPECT_EQ(errorOf([] { RegWriteString("Software\\\\X", "A", "b"); }), "Failed to create key ");
     EXPECT_EQ(errorOf([] { RegWriteString("", "A", "b"); }), "Failed to create key ");

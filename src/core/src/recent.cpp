@@ -2,8 +2,12 @@
 // file.
 #include "tz/recent.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +21,23 @@ constexpr std::size_t kRecentCount = 5;
 
 // More than any real user-dirs file holds; the rest of a larger file is ignored.
 constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
+
+// Owns one open file descriptor.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
 
 std::string recentName(std::size_t number) {
     return "Recent" + std::to_string(number);
@@ -36,13 +57,27 @@ std::string userDirsText() {
         }
         folder = home + "/.config";
     }
-    std::ifstream in(folder + "/user-dirs.dirs", std::ios::binary);
-    if (!in) {
+    const std::string file = folder + "/user-dirs.dirs";
+    // Non-blocking and regular files only, so that a pipe in its place cannot hang the program.
+    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return {};
     }
     std::string text(kMaxUserDirsSize, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t length = 0;
+    // Each pass reads at least one byte or ends the loop.
+    while (length < text.size()) {
+        const ssize_t got = ::read(fd.get(), text.data() + length, text.size() - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        length += static_cast<std::size_t>(got);
+    }
+    text.resize(length);
     return text;
 }
 

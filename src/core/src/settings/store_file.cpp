@@ -96,7 +96,8 @@ struct LoadedStore {
 // Reads and parses the store file. A missing file (or folder) is an empty store; a damaged
 // one throws; any other failure to read is reported as Unreadable.
 LoadedStore loadStore(const fs::path& file) {
-    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a pipe put in the file's place cannot hang the program.
+    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         const bool absent = errno == ENOENT || errno == ENOTDIR;
         return {absent ? LoadStatus::Absent : LoadStatus::Unreadable, {}};
