@@ -1,2 +1,32 @@
-#include <cstdio>
-int main() { std::puts("zevediz-resize"); return 0; }
+// zevediz-resize: the command-line front end over the resize workers.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "run.h"
+
+int main(int argc, char** argv) {
+    using namespace tz::cli;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    Options options;
+    try {
+        options = parseOptions(arguments);
+    } catch (const UsageError& error) {
+        std::cerr << "zevediz-resize: " << error.what() << "\n"
+                  << "Try 'zevediz-resize --help' for more information.\n";
+        return 2;
+    }
+    if (options.help) {
+        std::cout << usageText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "zevediz-resize " << TZ_VERSION << "\n";
+        return 0;
+    }
+    const bool progressBar = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    return runFiles(options, std::cout, std::cerr, progressBar);
+}

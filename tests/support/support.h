@@ -10,7 +10,7 @@ namespace tz::test {
 
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,19 +19,19 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
 // Makes a folder the process's current folder for the guard's lifetime.
 class CurrentDirGuard {
-public:
+  public:
     explicit CurrentDirGuard(const std::filesystem::path& folder);
     ~CurrentDirGuard();
     CurrentDirGuard(const CurrentDirGuard&) = delete;
     CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
 
-private:
+  private:
     std::filesystem::path m_previous;
 };
 

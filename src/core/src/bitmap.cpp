@@ -15,7 +15,8 @@ namespace {
 constexpr Rgb kWhite{255, 255, 255};
 
 std::size_t rowBytes(int width, PixelFormat format) {
-    const auto bits = static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel(format));
+    const auto bits =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel(format));
     return (bits + 7) / 8;
 }
 
@@ -72,10 +73,12 @@ int bitsPerPixel(PixelFormat format) {
 
 std::size_t bitmapBytes(int width, int height, PixelFormat format) {
     if (width < 0 || height < 0) {
-        throw Error("Invalid bitmap size " + std::to_string(width) + " x " + std::to_string(height));
+        throw Error("Invalid bitmap size " + std::to_string(width) + " x " +
+                    std::to_string(height));
     }
     const std::size_t stride = rowBytes(width, format);
-    if (height != 0 && stride > std::numeric_limits<std::size_t>::max() / static_cast<std::size_t>(height)) {
+    if (height != 0 &&
+        stride > std::numeric_limits<std::size_t>::max() / static_cast<std::size_t>(height)) {
         throw Error("Bitmap size " + std::to_string(width) + " x " + std::to_string(height) +
                     " is too large");
     }
@@ -131,7 +134,8 @@ void Bitmap::setIndex(int x, int y, std::uint8_t value) {
     switch (m_format) {
         case PixelFormat::Bits1: {
             const int shift = 7 - (x & 7);
-            line[x >> 3] = static_cast<std::uint8_t>((line[x >> 3] & ~(1 << shift)) | ((value & 1) << shift));
+            line[x >> 3] =
+                static_cast<std::uint8_t>((line[x >> 3] & ~(1 << shift)) | ((value & 1) << shift));
             break;
         }
         case PixelFormat::Bits4:

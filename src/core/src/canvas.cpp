@@ -14,7 +14,8 @@ std::vector<int> sampleMap(int destinationLength, int sourceLength) {
     std::vector<int> map(static_cast<std::size_t>(std::max(destinationLength, 0)));
     for (int i = 0; i < destinationLength; ++i) {
         const long long scaled = static_cast<long long>(i) * sourceLength / destinationLength;
-        map[static_cast<std::size_t>(i)] = static_cast<int>(std::min<long long>(scaled, sourceLength - 1));
+        map[static_cast<std::size_t>(i)] =
+            static_cast<int>(std::min<long long>(scaled, sourceLength - 1));
     }
     return map;
 }
@@ -49,7 +50,8 @@ void stretchDraw(Bitmap& canvas, const Rect& rect, const Bitmap& picture) {
             continue;
         }
         for (int x = firstX; x < lastX; ++x) {
-            const std::uint8_t* pixel = in + static_cast<std::size_t>(columns[static_cast<std::size_t>(x - rect.left)]) * 3;
+            const std::uint8_t* pixel =
+                in + static_cast<std::size_t>(columns[static_cast<std::size_t>(x - rect.left)]) * 3;
             std::memcpy(out + static_cast<std::size_t>(x) * 3, pixel, 3);
         }
     }

@@ -36,7 +36,7 @@ struct Rect {
 // colour-table indices, packed most significant bits first. An index outside the colour
 // table reads as black.
 class Bitmap {
-public:
+  public:
     // An empty 0 × 0 bitmap of 24 bits per pixel.
     Bitmap() = default;
 
@@ -83,7 +83,7 @@ public:
 
     friend bool operator==(const Bitmap&, const Bitmap&) = default;
 
-private:
+  private:
     int m_width = 0;
     int m_height = 0;
     PixelFormat m_format = PixelFormat::Bits24;

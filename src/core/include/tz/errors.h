@@ -9,25 +9,25 @@ namespace tz {
 
 // A plain error ("Source bitmap too small", settings-store failures, file errors).
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A fatal libjpeg error: message "JPEG error #N" with the library's message code.
 class EJPEG : public Error {
-public:
+  public:
     EJPEG(const std::string& message, int code) : Error(message), m_code(code) {}
     explicit EJPEG(const std::string& message) : Error(message) {}
     // The library's message code, or -1 when the error did not come from the library.
     int code() const { return m_code; }
 
-private:
+  private:
     int m_code = -1;
 };
 
 // A failure of the GIF picture, with one of its fixed message texts.
 class GIFException : public Error {
-public:
+  public:
     using Error::Error;
 };
 

@@ -47,9 +47,9 @@ Size targetSize(int width, int height, int n);
 
 // What one resize call does besides its input and output paths.
 struct ResizeRequest {
-    int size = 640;                        // target length of the longer side
-    std::optional<Size> geometry;          // exact output size, ignoring the aspect ratio
-    const KernelEntry* kernel = nullptr;   // nullptr: "Lanczos3"
+    int size = 640;                       // target length of the longer side
+    std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
+    const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
 };
 
 // Fully parameterised workers: read `source`, write `output` (replaced atomically).
@@ -60,6 +60,9 @@ void resizeJpegFile(const std::filesystem::path& source, const std::filesystem::
                     const ResizeRequest& request);
 void resizeGifFile(const std::filesystem::path& source, const std::filesystem::path& output,
                    const ResizeRequest& request);
+// Decodes, resamples and encodes `source` as `format`, returning the encoded output.
+std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, ImageFormat format,
+                                        const ResizeRequest& request);
 // Dispatches by workerFormat(source); returns false (and writes nothing) for ImageFormat::None.
 bool resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
                 const ResizeRequest& request);

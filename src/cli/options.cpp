@@ -1,0 +1,131 @@
+// Parsing of the command line of zevediz-resize.
+#include "options.h"
+
+#include <charconv>
+#include <thread>
+
+#include "tz/resample.h"
+
+namespace tz::cli {
+
+namespace {
+
+// Outputs larger than this on a side are refused as a typing mistake rather than attempted.
+constexpr int kMaximumSide = 65535;
+
+int parsePositive(const std::string& text, const std::string& option, int maximum) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || value < 1 || value > maximum) {
+        throw UsageError("invalid value for " + option + ": '" + text + "' (expected 1 to " +
+                         std::to_string(maximum) + ")");
+    }
+    return value;
+}
+
+Size parseGeometry(const std::string& text) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) {
+        throw UsageError("invalid value for --geometry: '" + text + "' (expected WIDTHxHEIGHT)");
+    }
+    return {parsePositive(text.substr(0, x), "--geometry", kMaximumSide),
+            parsePositive(text.substr(x + 1), "--geometry", kMaximumSide)};
+}
+
+const KernelEntry* parseKernel(const std::string& name) {
+    const KernelEntry* kernel = findKernel(name);
+    if (kernel == nullptr) {
+        std::string names;
+        for (const KernelEntry& entry : KernelTable) {
+            names += names.empty() ? "" : ", ";
+            names += entry.Name;
+        }
+        throw UsageError("unknown kernel '" + name + "' (one of: " + names + ")");
+    }
+    return kernel;
+}
+
+int defaultJobs() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    options.jobs = defaultJobs();
+    bool filesOnly = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (filesOnly || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.files.push_back(argument);
+            continue;
+        }
+        std::string name = argument;
+        std::string value;
+        bool hasValue = false;
+        if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() -> std::string {
+            if (hasValue) {
+                return value;
+            }
+            if (i + 1 >= arguments.size()) {
+                throw UsageError("option " + name + " needs a value");
+            }
+            return arguments[++i];
+        };
+        if (name == "--") {
+            filesOnly = true;
+        } else if (name == "--size" || name == "-s") {
+            options.request.size = parsePositive(takeValue(), "--size", kMaximumSide);
+        } else if (name == "--kernel" || name == "-k") {
+            options.request.kernel = parseKernel(takeValue());
+        } else if (name == "--geometry" || name == "-g") {
+            options.request.geometry = parseGeometry(takeValue());
+        } else if (name == "--jobs" || name == "-j") {
+            options.jobs = parsePositive(takeValue(), "--jobs", 256);
+        } else if (name == "--keep-going") {
+            options.keepGoing = true;
+        } else if (name == "--quiet" || name == "-q") {
+            options.quiet = true;
+        } else if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else {
+            throw UsageError("unknown option " + name);
+        }
+    }
+    if (options.files.empty() && !options.help && !options.version) {
+        throw UsageError("no files given");
+    }
+    return options;
+}
+
+std::string usageText() {
+    return R"(Usage: zevediz-resize [options] FILE...
+Resizes JPEG (.jpg), GIF (.gif) and BMP (.bmp) pictures so that their longer side has the
+given length, and writes each one under its own name into the folder "resized" beside it.
+The sources are never changed.
+
+Options:
+  -s, --size N          length of the longer side in pixels (default 640)
+  -g, --geometry WxH    exactly this size, ignoring the aspect ratio
+  -k, --kernel NAME     Box, Triangle, Hermite, Bell, B-Spline, Lanczos3 (default) or Mitchell
+  -j, --jobs N          files resized at the same time (default: the number of cores)
+      --keep-going      go on past a failing file (default: stop at the first failure)
+  -q, --quiet           print nothing but errors
+  -h, --help            show this help
+      --version         show the version
+
+Exit status: 0 when every file was written, 1 when any failed, 2 for a usage error.
+)";
+}
+
+}  // namespace tz::cli

@@ -1,0 +1,33 @@
+// Command-line options of zevediz-resize.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tz/resize.h"
+
+namespace tz::cli {
+
+// A mistake in the command line; the tool exits with status 2.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    ResizeRequest request;
+    std::vector<std::string> files;
+    int jobs = 1;
+    bool keepGoing = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Throws UsageError for unknown options, bad numbers and a missing file list.
+Options parseOptions(const std::vector<std::string>& arguments);
+
+std::string usageText();
+
+}  // namespace tz::cli

@@ -1,0 +1,15 @@
+// Resizing the files of the command line, in parallel, with outputs written in list order.
+#pragma once
+
+#include <iosfwd>
+
+#include "options.h"
+
+namespace tz::cli {
+
+// Resizes every file of `options`; returns the exit status (0 all written, 1 any failed).
+// Failures go to `errors` as "FILE: message". Without --keep-going the run stops at the first
+// failure in list order and no output of a later file is written, whatever the number of jobs.
+int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bool progressBar);
+
+}  // namespace tz::cli
