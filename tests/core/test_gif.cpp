@@ -1,0 +1,1140 @@
+// The GIF picture: the bytes the writer chooses, the reader's tolerance and errors, the web
+// palette, rendering, LZW round trips, an independent decoder and the real-world corpus.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+#include "tz/errors.h"
+#include "tz/gif.h"
+#include "tz/gif_animation.h"
+
+namespace tz {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Packs codes least significant bit first into GIF sub-blocks.
+class CodePacker {
+  public:
+    void put(int code, int width) {
+        m_bits |= static_cast<std::uint64_t>(code) << m_count;
+        m_count += width;
+        while (m_count >= 8) {
+            m_bytes.push_back(static_cast<std::uint8_t>(m_bits));
+            m_bits >>= 8;
+            m_count -= 8;
+        }
+    }
+    Bytes finish() {
+        if (m_count > 0) {
+            m_bytes.push_back(static_cast<std::uint8_t>(m_bits));
+        }
+        return m_bytes;
+    }
+
+  private:
+    Bytes m_bytes;
+    std::uint64_t m_bits = 0;
+    int m_count = 0;
+};
+
+// LZW data made of literal codes only, with a clear code before the decoder's table would
+// widen the codes: a stream any decoder reads, written without the encoder under test.
+Bytes literalLzw(const Bytes& indices, int minCodeSize) {
+    const int clear = 1 << minCodeSize;
+    const int width = minCodeSize + 1;
+    CodePacker packer;
+    packer.put(clear, width);
+    int sinceClear = 0;
+    for (const std::uint8_t index : indices) {
+        if (sinceClear == clear - 2) {
+            packer.put(clear, width);
+            sinceClear = 0;
+        }
+        packer.put(index, width);
+        ++sinceClear;
+    }
+    packer.put(clear + 1, width);
+    return packer.finish();
+}
+
+// GIF files put together byte by byte.
+class GifBytes {
+  public:
+    GifBytes& raw(std::initializer_list<int> values) {
+        for (const int v : values) {
+            m_bytes.push_back(static_cast<std::uint8_t>(v));
+        }
+        return *this;
+    }
+    GifBytes& text(const std::string& s) {
+        m_bytes.insert(m_bytes.end(), s.begin(), s.end());
+        return *this;
+    }
+    GifBytes& word(int v) { return raw({v & 0xFF, (v >> 8) & 0xFF}); }
+    GifBytes& table(const std::vector<Rgb>& colors) {
+        for (const Rgb& c : colors) {
+            raw({c.red, c.green, c.blue});
+        }
+        return *this;
+    }
+    // Signature, logical screen and global table (whose size must be a power of two >= 2).
+    GifBytes& header(int width, int height, const std::vector<Rgb>& global = {},
+                     const std::string& signature = "GIF89a", int background = 0) {
+        text(signature).word(width).word(height);
+        const int bits = global.empty() ? 0 : colorBitsPerPixel(static_cast<int>(global.size()));
+        raw({global.empty() ? 0 : 0x80 | 0x70 | (bits - 1), background, 0});
+        return table(global);
+    }
+    GifBytes& graphicControl(int disposal, int delay, std::optional<int> transparent = {}) {
+        raw({0x21, 0xF9, 4, (disposal << 2) | (transparent ? 1 : 0)}).word(delay);
+        return raw({transparent.value_or(0), 0});
+    }
+    GifBytes& loop(int count, const std::string& identifier = "NETSCAPE2.0") {
+        raw({0x21, 0xFF, 11}).text(identifier);
+        return raw({3, 1}).word(count).raw({0});
+    }
+    GifBytes& descriptor(int left, int top, int width, int height, int packed) {
+        raw({0x2C}).word(left).word(top).word(width).word(height);
+        return raw({packed});
+    }
+    // Data bytes as sub-blocks of `blockSize` and the terminator.
+    GifBytes& data(int minCodeSize, const Bytes& lzw, bool terminate = true,
+                   std::size_t blockSize = 255) {
+        raw({minCodeSize});
+        for (std::size_t at = 0; at < lzw.size(); at += blockSize) {
+            const std::size_t n = std::min(blockSize, lzw.size() - at);
+            m_bytes.push_back(static_cast<std::uint8_t>(n));
+            m_bytes.insert(m_bytes.end(), lzw.begin() + static_cast<std::ptrdiff_t>(at),
+                           lzw.begin() + static_cast<std::ptrdiff_t>(at + n));
+        }
+        if (terminate) {
+            m_bytes.push_back(0);
+        }
+        return *this;
+    }
+    // A frame whose indices (in stream order) use the global table, literal LZW codes.
+    GifBytes& image(int left, int top, int width, int height, const Bytes& indices,
+                    int minCodeSize = 2, int packed = 0) {
+        return descriptor(left, top, width, height, packed)
+            .data(minCodeSize, literalLzw(indices, minCodeSize));
+    }
+    GifBytes& trailer() { return raw({0x3B}); }
+    const Bytes& bytes() const { return m_bytes; }
+
+  private:
+    Bytes m_bytes;
+};
+
+const std::vector<Rgb> kFour{{255, 0, 0}, {0, 128, 0}, {0, 0, 255}, {255, 255, 0}};
+
+TGIFImage load(const Bytes& bytes) {
+    TGIFImage image;
+    image.loadFromBytes(bytes);
+    return image;
+}
+
+std::string loadError(const Bytes& bytes) {
+    try {
+        load(bytes);
+    } catch (const GIFException& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// All indices of a frame, row by row.
+Bytes framePixels(const TGIFSubImage& frame) {
+    Bytes pixels;
+    for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            pixels.push_back(frame.pixel(x, y));
+        }
+    }
+    return pixels;
+}
+
+Bitmap bitmap24(int width, int height, const std::vector<Rgb>& pixels) {
+    Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap.setColor(x, y, pixels[static_cast<std::size_t>(y * width + x)]);
+        }
+    }
+    return bitmap;
+}
+
+// ---------------------------------------------------------------- web palette
+
+TEST(GifWebPalette, FourPixelsMapToTheBiasedLevels) {
+    TGIFImage gif;
+    gif.assign(bitmap24(4, 1, {{0, 0, 0}, {47, 47, 47}, {48, 48, 48}, {255, 128, 252}}));
+    const TGIFImage reloaded = load(gif.saveToBytes());
+    ASSERT_EQ(reloaded.images().size(), 1u);
+    EXPECT_EQ(framePixels(reloaded.images()[0]), (Bytes{0, 0, 43, 197}));
+}
+
+struct LevelRow {
+    int value;
+    int level;
+};
+
+class GifWebLevel : public testing::TestWithParam<LevelRow> {};
+
+TEST_P(GifWebLevel, ChannelValueGoesToItsLevel) {
+    const auto [value, level] = GetParam();
+    const auto v = static_cast<std::uint8_t>(value);
+    EXPECT_EQ(webPaletteIndex({v, 0, 0}), 36 * level);
+    EXPECT_EQ(webPaletteIndex({0, v, 0}), 6 * level);
+    EXPECT_EQ(webPaletteIndex({0, 0, v}), level);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, GifWebLevel,
+                         testing::Values(LevelRow{0, 0}, LevelRow{47, 0}, LevelRow{48, 1},
+                                         LevelRow{98, 1}, LevelRow{99, 2}, LevelRow{149, 2},
+                                         LevelRow{150, 3}, LevelRow{200, 3}, LevelRow{201, 4},
+                                         LevelRow{251, 4}, LevelRow{252, 5}, LevelRow{255, 5}));
+
+TEST(GifWebPalette, TableHas216ColoursThenBlack) {
+    const ColorTable& palette = webPalette();
+    ASSERT_EQ(palette.count(), 256);
+    EXPECT_EQ(palette.color(0), (Rgb{0, 0, 0}));
+    EXPECT_EQ(palette.color(197), (Rgb{255, 102, 255}));
+    EXPECT_EQ(palette.color(215), (Rgb{255, 255, 255}));
+    EXPECT_EQ(palette.color(43), (Rgb{51, 51, 51}));
+    for (int i = 216; i < 256; ++i) {
+        EXPECT_EQ(palette.color(i), (Rgb{0, 0, 0})) << "entry " << i;
+    }
+}
+
+TEST(GifWebPalette, EveryPixelOfBothRowDirectionsIsReduced) {
+    // Odd rows are walked right to left: each pixel must still land in its own place.
+    std::vector<Rgb> pixels;
+    Bytes expected;
+    for (int i = 0; i < 15; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 17);
+        pixels.push_back({v, static_cast<std::uint8_t>(255 - v), static_cast<std::uint8_t>(v / 2)});
+        expected.push_back(static_cast<std::uint8_t>(36 * ((v + 3) / 51) +
+                                                     6 * ((255 - v + 3) / 51) + (v / 2 + 3) / 51));
+    }
+    TGIFImage gif;
+    gif.assign(bitmap24(5, 3, pixels));
+    EXPECT_EQ(framePixels(gif.images()[0]), expected);
+}
+
+// ---------------------------------------------------------------- writer bytes
+
+// The data sub-blocks starting at `at` (after the minimum code size); returns the offset past
+// the terminator.
+std::size_t skipSubBlocks(const Bytes& file, std::size_t at) {
+    while (at < file.size() && file[at] != 0) {
+        at += file[at] + 1u;
+    }
+    return at + 1;
+}
+
+TEST(GifWriter, TwoByTwoTrueColourBitmapGivesTheFixedHeader) {
+    TGIFImage gif;
+    gif.assign(bitmap24(2, 2, {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {0, 0, 255}}));
+    const Bytes file = gif.saveToBytes();
+    const Bytes head{'G', 'I',  'F', '8', '7', 'a', 2, 0, 2, 0, 0x77, 0,
+                     0,   0x2C, 0,   0,   0,   0,   2, 0, 2, 0, 0x87};
+    ASSERT_GT(file.size(), head.size() + 768 + 3);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(head.size())), head);
+    for (int i = 0; i < 256; ++i) {
+        const std::size_t at = head.size() + static_cast<std::size_t>(i) * 3;
+        const Rgb entry{file[at], file[at + 1], file[at + 2]};
+        EXPECT_EQ(entry, webPalette().color(i)) << "entry " << i;
+    }
+    const std::size_t codeSize = head.size() + 768;
+    EXPECT_EQ(file[codeSize], 8);
+    const std::size_t end = skipSubBlocks(file, codeSize + 1);
+    ASSERT_EQ(end + 1, file.size());
+    EXPECT_EQ(file[end], 0x3B);
+}
+
+TEST(GifWriter, SixteenColourBitmapKeepsItsTableAndIndices) {
+    std::vector<Rgb> table;
+    for (int i = 0; i < 16; ++i) {
+        table.push_back({static_cast<std::uint8_t>(i * 16), static_cast<std::uint8_t>(255 - i), 7});
+    }
+    Bitmap bitmap(4, 4, PixelFormat::Bits8, table);
+    for (int i = 0; i < 16; ++i) {
+        bitmap.setIndex(i % 4, i / 4, static_cast<std::uint8_t>(15 - i));
+    }
+    TGIFImage gif;
+    gif.assign(bitmap);
+    const Bytes file = gif.saveToBytes();
+    EXPECT_EQ(file[10], 0x33);  // resolution and size fields: 4 bits, no global table
+    EXPECT_EQ(file[13], 0x2C);
+    EXPECT_EQ(file[22], 0x83);
+    EXPECT_EQ(file[22 + 1 + 48], 4);  // minimum code size after the 16-entry table
+    const TGIFImage reloaded = load(file);
+    EXPECT_EQ(reloaded.images()[0].colorTable().colors(), table);
+    Bytes expected;
+    for (int i = 0; i < 16; ++i) {
+        expected.push_back(static_cast<std::uint8_t>(15 - i));
+    }
+    EXPECT_EQ(framePixels(reloaded.images()[0]), expected);
+}
+
+TEST(GifWriter, OneBitBitmapGivesATwoEntryTableAndCodeSizeTwo) {
+    Bitmap bitmap(10, 2, PixelFormat::Bits1, {{10, 20, 30}, {200, 100, 50}});  // filled with 0
+    bitmap.setIndex(1, 0, 1);
+    bitmap.setIndex(8, 1, 1);
+    TGIFImage gif;
+    gif.assign(bitmap);
+    const Bytes file = gif.saveToBytes();
+    EXPECT_EQ(file[22], 0x80);
+    EXPECT_EQ(file[23], 10);  // the two entries, nothing more
+    EXPECT_EQ(file[26], 200);
+    EXPECT_EQ(file[29], 2);
+    const TGIFImage loaded = load(file);
+    const TGIFSubImage& frame = loaded.images()[0];
+    EXPECT_EQ(frame.colorTable().count(), 2);
+    Bytes expected(20, 0);
+    expected[1] = 1;
+    expected[18] = 1;
+    EXPECT_EQ(framePixels(frame), expected);
+}
+
+TEST(GifWriter, FourBitBitmapIsUnpackedMostSignificantFirst) {
+    std::vector<Rgb> table(16);
+    for (int i = 0; i < 16; ++i) {
+        table[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(i), 1, 2};
+    }
+    Bitmap bitmap(3, 1, PixelFormat::Bits4, table);
+    bitmap.setIndex(0, 0, 0xA);
+    bitmap.setIndex(1, 0, 0x5);
+    bitmap.setIndex(2, 0, 0xC);
+    TGIFImage gif;
+    gif.assign(bitmap);
+    EXPECT_EQ(framePixels(load(gif.saveToBytes()).images()[0]), (Bytes{0xA, 0x5, 0xC}));
+}
+
+TEST(GifWriter, EmptyPictureHasNoVersion) {
+    TGIFImage gif;
+    try {
+        gif.saveToBytes();
+        FAIL() << "saved an empty picture";
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Unsupported GIF version");
+    }
+}
+
+TEST(GifWriter, IndexOutsideTheTableIsRefused) {
+    TGIFImage gif;
+    gif.addImage(TGIFSubImage(0, 0, 2, 1, ColorTable(kFour), {0, 4}));
+    try {
+        gif.saveToBytes();
+        FAIL() << "saved index 4 of a 4-entry table";
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Color not in color table");
+    }
+}
+
+TEST(GifWriter, ExtensionsOrSortedTablesNeedVersion89a) {
+    TGIFImage gif;
+    gif.addImage(TGIFSubImage(0, 0, 1, 1, ColorTable(kFour), {1}));
+    EXPECT_EQ(gif.version(), "87a");
+    TGIFSubImage sorted(0, 0, 1, 1, ColorTable(kFour, true), {1});
+    gif.addImage(sorted);
+    EXPECT_EQ(gif.version(), "89a");
+    const Bytes file = gif.saveToBytes();
+    EXPECT_EQ(std::string(file.begin() + 3, file.begin() + 6), "89a");
+    const TGIFImage reloaded = load(file);
+    ASSERT_EQ(reloaded.images().size(), 2u);
+    EXPECT_TRUE(reloaded.images()[1].colorTable().sorted());
+}
+
+TEST(GifWriter, ExtensionsRoundTrip) {
+    TGIFSubImage frame(1, 2, 2, 2, ColorTable(kFour), {0, 1, 2, 3});
+    frame.addExtension(GraphicControlExtension{0x09, 25, 3});
+    frame.addExtension(CommentExtension{std::string(600, 'c')});
+    frame.addExtension(ApplicationExtension{"NETSCAPE", "2.0", {{1, 7, 0}}});
+    TGIFImage gif;
+    gif.setScreenSize(5, 5);
+    gif.addImage(frame);
+    const TGIFImage reloaded = load(gif.saveToBytes());
+    EXPECT_EQ(reloaded.width(), 5);
+    ASSERT_EQ(reloaded.images().size(), 1u);
+    EXPECT_EQ(reloaded.images()[0].extensions(), frame.extensions());
+    EXPECT_EQ(reloaded.images()[0].transparentIndex(), 3);
+    EXPECT_EQ(reloaded.loopCount(), 7);
+    EXPECT_EQ(reloaded.images()[0].left(), 1);
+    EXPECT_EQ(reloaded.images()[0].top(), 2);
+}
+
+TEST(GifWriter, GlobalTableSmallerThanALocalOneStaysReadable) {
+    // The size field covers the largest table, so the global table is padded to it.
+    TGIFImage gif;
+    gif.globalColorTable() = ColorTable({{1, 2, 3}, {4, 5, 6}});
+    std::vector<Rgb> big(200, Rgb{9, 9, 9});
+    gif.addImage(TGIFSubImage(0, 0, 2, 1, ColorTable(big), {199, 5}));
+    const TGIFImage reloaded = load(gif.saveToBytes());
+    ASSERT_EQ(reloaded.images().size(), 1u);
+    EXPECT_EQ(reloaded.globalColorTable().color(1), (Rgb{4, 5, 6}));
+    EXPECT_EQ(framePixels(reloaded.images()[0]), (Bytes{199, 5}));
+}
+
+// ---------------------------------------------------------------- reading
+
+TEST(GifReader, ReadsAHandMadeFile) {
+    const Bytes file =
+        GifBytes().header(3, 2, kFour).image(0, 0, 3, 2, {0, 1, 2, 3, 2, 1}).trailer().bytes();
+    const TGIFImage gif = load(file);
+    EXPECT_EQ(gif.width(), 3);
+    EXPECT_EQ(gif.height(), 2);
+    EXPECT_EQ(gif.globalColorTable().colors(), kFour);
+    ASSERT_EQ(gif.images().size(), 1u);
+    EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{0, 1, 2, 3, 2, 1}));
+}
+
+TEST(GifReader, DecodesTableCodesIncludingTheCodeNotYetInTheTable) {
+    // Clear, literal 0, then code 6 (the next free code: "0" + "0"), end: three zeros.
+    // Codes of 3 bits: 100 000 110 101 -> 0x0B84.
+    const Bytes file = GifBytes()
+                           .header(3, 1, kFour)
+                           .descriptor(0, 0, 3, 1, 0)
+                           .data(2, {0x84, 0x0B})
+                           .trailer()
+                           .bytes();
+    EXPECT_EQ(framePixels(load(file).images()[0]), (Bytes{0, 0, 0}));
+    // 0, 1, 1, 0: the fourth code is read with 4 bits once the table reaches 8 -> 44 02 05.
+    const Bytes widening = GifBytes()
+                               .header(4, 1, kFour)
+                               .descriptor(0, 0, 4, 1, 0)
+                               .data(2, {0x44, 0x02, 0x05})
+                               .trailer()
+                               .bytes();
+    EXPECT_EQ(framePixels(load(widening).images()[0]), (Bytes{0, 1, 1, 0}));
+}
+
+TEST(GifReader, FourJunkBytesBeforeTheSignatureAreSkipped) {
+    GifBytes file;
+    file.raw({0, 0, 0, 0}).header(2, 1, kFour).image(0, 0, 2, 1, {3, 2}).trailer();
+    const TGIFImage gif = load(file.bytes());
+    EXPECT_EQ(gif.width(), 2);
+    EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{3, 2}));
+}
+
+TEST(GifReader, ThreeJunkBytesFail) {
+    GifBytes file;
+    file.raw({0, 0, 0}).header(2, 1, kFour).image(0, 0, 2, 1, {3, 2}).trailer();
+    EXPECT_EQ(loadError(file.bytes()), "Invalid GIF signature");
+}
+
+TEST(GifReader, SignatureIgnoresCaseAndVersion) {
+    for (const std::string signature : {"gif89a", "GiF87a", "GIF90z"}) {
+        GifBytes file;
+        file.header(2, 1, kFour, signature).image(0, 0, 2, 1, {1, 2}).trailer();
+        EXPECT_EQ(load(file.bytes()).width(), 2) << signature;
+    }
+}
+
+TEST(GifReader, MissingTrailerIsTolerated) {
+    GifBytes file;
+    file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2});
+    const TGIFImage gif = load(file.bytes());
+    ASSERT_EQ(gif.images().size(), 1u);
+    EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{1, 2}));
+}
+
+TEST(GifReader, LzwDataCutShortKeepsTheDecodedRows) {
+    Bytes pixels(40 * 10);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(1 + i % 3);
+    }
+    GifBytes full;
+    full.header(40, 10, kFour).image(0, 0, 40, 10, pixels).trailer();
+    // Cut in the middle of the data: no terminator, no trailer.
+    Bytes cut(full.bytes().begin(), full.bytes().begin() + 13 + 12 + 10 + 60);
+    const TGIFImage gif = load(cut);
+    ASSERT_EQ(gif.images().size(), 1u);
+    const TGIFSubImage& frame = gif.images()[0];
+    EXPECT_EQ(frame.width(), 40);
+    EXPECT_EQ(frame.pixel(0, 0), 1);
+    EXPECT_EQ(frame.pixel(39, 1), pixels[79]);
+    EXPECT_EQ(frame.pixel(39, 9), 0);  // never reached
+    // Rendering and saving take the missing rows as index 0.
+    Bitmap bitmap;
+    gif.assignTo(bitmap);
+    EXPECT_EQ(bitmap.color(39, 9), kFour[0]);
+    EXPECT_EQ(framePixels(load(gif.saveToBytes()).images()[0]), framePixels(frame));
+}
+
+TEST(GifReader, ZeroBytesBetweenBlocksAreSkippedAndAnUnknownByteEndsTheFrames) {
+    GifBytes file;
+    file.header(2, 1, kFour).raw({0, 0, 0}).image(0, 0, 2, 1, {1, 2}).raw({0, 0});
+    file.image(0, 0, 2, 1, {3, 3}).raw({0x47}).image(0, 0, 2, 1, {0, 0}).trailer();
+    const TGIFImage gif = load(file.bytes());
+    ASSERT_EQ(gif.images().size(), 2u);
+    EXPECT_EQ(framePixels(gif.images()[1]), (Bytes{3, 3}));
+}
+
+TEST(GifReader, FrameOfSizeZeroTakesTheScreenSize) {
+    GifBytes file;
+    file.header(2, 2, kFour)
+        .descriptor(0, 0, 0, 7, 0)
+        .data(2, literalLzw({1, 2, 3, 0}, 2))
+        .trailer();
+    const TGIFImage loaded = load(file.bytes());
+    const TGIFSubImage& frame = loaded.images()[0];
+    EXPECT_EQ(frame.width(), 2);
+    EXPECT_EQ(frame.height(), 2);
+    EXPECT_EQ(framePixels(frame), (Bytes{1, 2, 3, 0}));
+}
+
+TEST(GifReader, InterlacedRowsArePutInPlace) {
+    // Rows are sent in the order 0, 8 | 4 | 2, 6 | 1, 3, 5, 7, 9 for a height of 10.
+    const std::array<int, 10> order{0, 8, 4, 2, 6, 1, 3, 5, 7, 9};
+    Bytes stream;
+    for (const int y : order) {
+        stream.push_back(static_cast<std::uint8_t>(y % 4));
+        stream.push_back(static_cast<std::uint8_t>((y / 4) % 4));
+    }
+    GifBytes file;
+    file.header(2, 10, kFour).image(0, 0, 2, 10, stream, 2, 0x40).trailer();
+    const TGIFImage loaded = load(file.bytes());
+    const TGIFSubImage& frame = loaded.images()[0];
+    EXPECT_TRUE(frame.interlaced());
+    for (int y = 0; y < 10; ++y) {
+        EXPECT_EQ(frame.pixel(0, y), y % 4) << "row " << y;
+        EXPECT_EQ(frame.pixel(1, y), (y / 4) % 4) << "row " << y;
+    }
+}
+
+TEST(GifReader, InterlacedFrameWithoutLocalTableIsWrittenInterlaced) {
+    Bytes stream;
+    for (const int y : {0, 2, 1}) {  // height 3: passes give rows 0 | - | 2 | 1
+        stream.push_back(static_cast<std::uint8_t>(y));
+    }
+    GifBytes file;
+    file.header(1, 3, kFour).image(0, 0, 1, 3, stream, 2, 0x40).trailer();
+    const Bytes saved = load(file.bytes()).saveToBytes();
+    const TGIFImage loaded = load(saved);
+    const TGIFSubImage& frame = loaded.images()[0];
+    EXPECT_TRUE(frame.interlaced());
+    EXPECT_EQ(framePixels(frame), (Bytes{0, 1, 2}));
+}
+
+TEST(GifReader, ExtensionsAndLoopingBlockAreRead) {
+    GifBytes file;
+    file.header(2, 1, kFour).loop(5, "ANIMEXTS1.0").graphicControl(2, 40, 1);
+    file.raw({0x21, 0xFE, 2, 'h', 'i', 0});
+    file.raw({0x21, 0x01, 12, 0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0, 1, 'x', 0});
+    file.image(0, 0, 2, 1, {1, 2}).trailer();
+    const TGIFImage gif = load(file.bytes());
+    ASSERT_EQ(gif.images().size(), 1u);
+    const TGIFSubImage& frame = gif.images()[0];
+    ASSERT_EQ(frame.extensions().size(), 4u);
+    EXPECT_EQ(gif.loopCount(), 5);
+    ASSERT_NE(frame.graphicControl(), nullptr);
+    EXPECT_EQ(frame.graphicControl()->disposal(), DisposalMethod::RestoreBackground);
+    EXPECT_EQ(frame.graphicControl()->delay, 40);
+    EXPECT_EQ(frame.transparentIndex(), 1);
+    EXPECT_EQ(std::get<CommentExtension>(frame.extensions()[2]).text, "hi");
+    EXPECT_EQ(std::get<PlainTextExtension>(frame.extensions()[3]).text, "x");
+}
+
+TEST(GifReader, ExtensionOnlyFrameAtTheEndIsKeptEmpty) {
+    GifBytes file;
+    file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).raw({0x21, 0xFE, 1, 'c', 0}).trailer();
+    const TGIFImage gif = load(file.bytes());
+    ASSERT_EQ(gif.images().size(), 2u);
+    EXPECT_TRUE(gif.images()[1].empty());
+    EXPECT_FALSE(GifAnimation(gif).animated());
+}
+
+TEST(GifReader, HugeFrameInATinyFileAllocatesOnlyWhatItsDataReaches) {
+    GifBytes file;
+    file.header(16, 16, kFour).image(0, 0, 65535, 65535, Bytes(300, 1)).trailer();
+    const TGIFImage gif = load(file.bytes());
+    const TGIFSubImage& frame = gif.images()[0];
+    EXPECT_EQ(frame.width(), 65535);
+    EXPECT_EQ(frame.storedRows(), 1);
+    EXPECT_EQ(frame.pixel(299, 0), 1);
+    EXPECT_EQ(frame.pixel(300, 0), 0);
+    EXPECT_EQ(frame.pixel(65534, 65534), 0);
+    Bitmap bitmap;
+    gif.assignTo(bitmap);
+    EXPECT_EQ(bitmap.width(), 16);
+    EXPECT_EQ(bitmap.color(15, 0), kFour[1]);
+    EXPECT_EQ(bitmap.color(15, 15), kFour[0]);
+}
+
+TEST(GifReader, DataAfterTheLastPixelIsNotInterpreted) {
+    // Two pixels, then a code far beyond the table: the frame was complete, so it loads.
+    CodePacker packer;
+    packer.put(4, 3);
+    packer.put(1, 3);
+    packer.put(2, 3);
+    packer.put(7, 3);
+    GifBytes file;
+    file.header(2, 1, kFour).descriptor(0, 0, 2, 1, 0).data(2, packer.finish()).trailer();
+    EXPECT_EQ(framePixels(load(file.bytes()).images()[0]), (Bytes{1, 2}));
+}
+
+struct ErrorRow {
+    const char* what;
+    Bytes file;
+    const char* message;
+};
+
+std::ostream& operator<<(std::ostream& out, const ErrorRow& row) {
+    return out << row.what;
+}
+
+Bytes cutAfter(const Bytes& bytes, std::size_t size) {
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)};
+}
+
+Bytes goodFile() {
+    return GifBytes()
+        .header(2, 1, kFour)
+        .graphicControl(0, 0)
+        .descriptor(0, 0, 2, 1, 0x81)
+        .table(kFour)
+        .data(2, literalLzw({1, 2}, 2))
+        .trailer()
+        .bytes();
+}
+
+Bytes withLzw(std::initializer_list<int> codes3Bits, int minCodeSize = 2) {
+    CodePacker packer;
+    for (const int code : codes3Bits) {
+        packer.put(code, 3);
+    }
+    return GifBytes()
+        .header(4, 1, kFour)
+        .descriptor(0, 0, 4, 1, 0)
+        .data(minCodeSize, packer.finish())
+        .trailer()
+        .bytes();
+}
+
+class GifReaderError : public testing::TestWithParam<ErrorRow> {};
+
+TEST(GifReader, TheFileCutForTheErrorTableIsSound) {
+    const TGIFImage gif = load(goodFile());
+    ASSERT_EQ(gif.images().size(), 1u);
+    EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{1, 2}));
+    EXPECT_EQ(gif.images()[0].colorTable().count(), 4);
+}
+
+TEST_P(GifReaderError, RaisesItsMessage) {
+    EXPECT_EQ(loadError(GetParam().file), GetParam().message);
+}
+
+// Offsets in goodFile(): 13 header, 12 global table, 8 graphic control, 10 descriptor,
+// 12 local table.
+INSTANTIATE_TEST_SUITE_P(
+    Table, GifReaderError,
+    testing::Values(
+        ErrorRow{"empty", {}, "Invalid GIF signature"},
+        ErrorRow{"not a GIF", {'P', 'N', 'G', 0, 0, 0, 0, 0, 0, 0, 0, 0}, "Invalid GIF signature"},
+        ErrorRow{"cut in the signature", {'G', 'I', 'F', '8'}, "Premature end of data"},
+        ErrorRow{"cut in the screen", cutAfter(goodFile(), 10), "Premature end of data"},
+        ErrorRow{"cut in the global table", cutAfter(goodFile(), 20), "Premature end of data"},
+        ErrorRow{"cut after the introducer", cutAfter(goodFile(), 26), "Premature end of data"},
+        ErrorRow{"cut in the graphic control", cutAfter(goodFile(), 30), "Premature end of data"},
+        ErrorRow{"cut in the descriptor", cutAfter(goodFile(), 38), "Premature end of data"},
+        ErrorRow{"cut in the local table", cutAfter(goodFile(), 50), "Premature end of data"},
+        ErrorRow{"unknown extension label",
+                 GifBytes().header(1, 1, kFour).raw({0x21, 0x2A, 0}).trailer().bytes(),
+                 "Unknown extension type"},
+        ErrorRow{"application block of 10",
+                 GifBytes()
+                     .header(1, 1, kFour)
+                     .raw({0x21, 0xFF, 10})
+                     .text("NETSCAPE2.")
+                     .raw({0})
+                     .trailer()
+                     .bytes(),
+                 "Unsupported Application Extension block size"},
+        ErrorRow{"code beyond the next free code", withLzw({4, 0, 7, 5}), "Invalid GIF data"},
+        ErrorRow{"table code right after a clear", withLzw({4, 6, 5}), "Invalid GIF data"},
+        ErrorRow{"minimum code size 0", withLzw({4, 0, 5}, 0), "Invalid GIF data"},
+        ErrorRow{"minimum code size 9", withLzw({4, 0, 5}, 9), "Invalid GIF data"}));
+
+TEST(GifReader, ErrorRestoresThePositionAndKeepsCompleteFrames) {
+    GifBytes file;
+    file.raw({'x', 'y'}).header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).image(0, 0, 2, 1, {3, 0});
+    file.raw({0x21, 0xF9, 4, 0});  // cut inside a graphic control extension
+    TGIFImage gif;
+    std::size_t position = 2;
+    EXPECT_THROW(gif.loadFromStream(file.bytes(), position), GIFException);
+    EXPECT_EQ(position, 2u);
+    EXPECT_EQ(gif.width(), 2);
+    ASSERT_EQ(gif.images().size(), 2u);
+    EXPECT_EQ(framePixels(gif.images()[1]), (Bytes{3, 0}));
+}
+
+TEST(GifReader, StreamPositionEndsAfterTheTrailer) {
+    GifBytes file;
+    file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).trailer().raw({1, 2, 3});
+    TGIFImage gif;
+    std::size_t position = 0;
+    gif.loadFromStream(file.bytes(), position);
+    EXPECT_EQ(position, file.bytes().size() - 3);
+}
+
+TEST(GifReader, LoadFromFileReportsAMissingFileAsAPlainError) {
+    TGIFImage gif;
+    try {
+        gif.loadFromFile("/nonexistent/folder/x.gif");
+        FAIL();
+    } catch (const GIFException&) {
+        FAIL() << "a missing file is not a format error";
+    } catch (const Error&) {
+    }
+}
+
+TEST(GifReader, FileRoundTrip) {
+    test::TempDir dir;
+    TGIFImage gif;
+    gif.assign(bitmap24(3, 1, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}));
+    gif.saveToFile(dir / "a.gif");
+    TGIFImage loaded;
+    loaded.loadFromFile(dir / "a.gif");
+    EXPECT_EQ(framePixels(loaded.images()[0]), (Bytes{180, 30, 5}));
+}
+
+// ---------------------------------------------------------------- colour tables
+
+TEST(GifColorTable, GrowsBySixteenThenThirtyTwoUpTo256) {
+    ColorTable table;
+    EXPECT_EQ(table.capacity(), 0);
+    table.add({});
+    EXPECT_EQ(table.capacity(), 16);
+    for (int i = 1; i < 17; ++i) {
+        table.add({});
+    }
+    EXPECT_EQ(table.capacity(), 48);
+    while (table.count() < 256) {
+        table.add({});
+    }
+    EXPECT_EQ(table.capacity(), 256);
+    try {
+        table.add({});
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Color table overflow");
+    }
+}
+
+TEST(GifColorTable, LookupsOutsideTheTableFail) {
+    ColorTable table;
+    try {
+        table.color(0);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Color table is empty");
+    }
+    table.add({1, 2, 3});
+    try {
+        table.color(1);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Invalid color index");
+    }
+}
+
+TEST(GifColorTable, BitsPerPixel) {
+    EXPECT_EQ(colorBitsPerPixel(0), 0);
+    EXPECT_EQ(colorBitsPerPixel(1), 1);
+    EXPECT_EQ(colorBitsPerPixel(2), 1);
+    EXPECT_EQ(colorBitsPerPixel(3), 2);
+    EXPECT_EQ(colorBitsPerPixel(16), 4);
+    EXPECT_EQ(colorBitsPerPixel(17), 5);
+    EXPECT_EQ(colorBitsPerPixel(256), 8);
+}
+
+// ---------------------------------------------------------------- rendering
+
+TEST(GifRendering, SmallFrameIsAssignedAtItsOffsetOnAScreenSizedBitmap) {
+    GifBytes file;
+    file.header(5, 4, kFour).image(2, 1, 2, 2, {0, 1, 2, 3}).trailer();
+    Bitmap bitmap;
+    load(file.bytes()).assignTo(bitmap);
+    ASSERT_EQ(bitmap.width(), 5);
+    ASSERT_EQ(bitmap.height(), 4);
+    const Rgb white{255, 255, 255};
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            const bool inside = x >= 2 && x < 4 && y >= 1 && y < 3;
+            const Rgb expected =
+                inside ? kFour[static_cast<std::size_t>((y - 1) * 2 + (x - 2))] : white;
+            EXPECT_EQ(bitmap.color(x, y), expected) << x << "," << y;
+        }
+    }
+}
+
+TEST(GifRendering, ScreenSizedFrameIsAssignedAsAnEightBitCopyKeepingTransparentColours) {
+    GifBytes file;
+    file.header(2, 1, kFour).graphicControl(0, 0, 1).image(0, 0, 2, 1, {1, 2}).trailer();
+    Bitmap bitmap;
+    load(file.bytes()).assignTo(bitmap);
+    EXPECT_EQ(bitmap.format(), PixelFormat::Bits8);
+    EXPECT_EQ(bitmap.colorTable(), kFour);
+    EXPECT_EQ(bitmap.color(0, 0), kFour[1]);
+    EXPECT_EQ(bitmap.color(1, 0), kFour[2]);
+}
+
+TEST(GifRendering, TransparentPixelsDrawnOverWhiteStayWhite) {
+    GifBytes file;
+    file.header(3, 1, kFour).graphicControl(0, 0, 0).image(0, 0, 3, 1, {0, 2, 0}).trailer();
+    Bitmap canvas(3, 1);
+    load(file.bytes()).draw(canvas, Rect{0, 0, 3, 1});
+    EXPECT_EQ(canvas.color(0, 0), (Rgb{255, 255, 255}));
+    EXPECT_EQ(canvas.color(1, 0), kFour[2]);
+    EXPECT_EQ(canvas.color(2, 0), (Rgb{255, 255, 255}));
+}
+
+TEST(GifRendering, DrawingScalesByRectangleOverScreen) {
+    // A 2x2 frame at (2, 0) of a 4x2 screen drawn into an 8x4 rectangle at (1, 1).
+    GifBytes file;
+    file.header(4, 2, kFour).image(2, 0, 2, 2, {0, 1, 2, 3}).trailer();
+    Bitmap canvas(10, 6);
+    load(file.bytes()).draw(canvas, Rect{1, 1, 9, 5});
+    const Rgb white{255, 255, 255};
+    EXPECT_EQ(canvas.color(4, 1), white);
+    EXPECT_EQ(canvas.color(5, 1), kFour[0]);
+    EXPECT_EQ(canvas.color(6, 2), kFour[0]);
+    EXPECT_EQ(canvas.color(7, 1), kFour[1]);
+    EXPECT_EQ(canvas.color(8, 4), kFour[3]);
+    EXPECT_EQ(canvas.color(5, 3), kFour[2]);
+    EXPECT_EQ(canvas.color(9, 1), white);
+    EXPECT_EQ(canvas.color(5, 5), white);
+}
+
+TEST(GifRendering, FrameBeyondTheScreenIsClippedAndOutOfTableIndicesAreBlack) {
+    const std::vector<Rgb> two{{255, 0, 0}, {0, 0, 255}};
+    GifBytes file;
+    // 3x1 frame at x = 1 of a 2x1 screen; index 3 is outside the 2-entry table.
+    file.header(2, 1, two).image(1, 0, 3, 1, {3, 1, 1}).trailer();
+    Bitmap canvas(4, 1);
+    load(file.bytes()).draw(canvas, Rect{0, 0, 2, 1});
+    EXPECT_EQ(canvas.color(0, 0), (Rgb{255, 255, 255}));
+    EXPECT_EQ(canvas.color(1, 0), (Rgb{0, 0, 0}));
+    EXPECT_EQ(canvas.color(2, 0), (Rgb{255, 255, 255}));  // beyond the screen: not drawn
+}
+
+TEST(GifRendering, EmptyPictureDrawsAndAssignsNothing) {
+    TGIFImage gif;
+    Bitmap canvas(2, 2);
+    gif.draw(canvas, Rect{0, 0, 2, 2});
+    EXPECT_EQ(canvas, Bitmap(2, 2));
+    Bitmap target(1, 1);
+    gif.assignTo(target);
+    EXPECT_EQ(target, Bitmap(1, 1));
+}
+
+TEST(GifRendering, AnimatedPictureDrawsItsFirstFrame) {
+    GifBytes file;
+    file.header(2, 1, kFour).loop(0).graphicControl(1, 5).image(0, 0, 2, 1, {1, 1});
+    file.graphicControl(1, 5).image(0, 0, 2, 1, {2, 2}).trailer();
+    Bitmap canvas(2, 1);
+    load(file.bytes()).draw(canvas, Rect{0, 0, 2, 1});
+    EXPECT_EQ(canvas.color(0, 0), kFour[1]);
+    EXPECT_EQ(canvas.color(1, 0), kFour[1]);
+}
+
+// ---------------------------------------------------------------- LZW round trips
+
+TGIFImage roundTrip(int width, int height, const ColorTable& table, const Bytes& pixels) {
+    TGIFImage gif;
+    gif.addImage(TGIFSubImage(0, 0, width, height, table, pixels));
+    return load(gif.saveToBytes());
+}
+
+ColorTable tableOf(int entries) {
+    std::vector<Rgb> colors;
+    for (int i = 0; i < entries; ++i) {
+        colors.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i * 7),
+                          static_cast<std::uint8_t>(255 - i)});
+    }
+    return ColorTable(colors);
+}
+
+struct LzwRow {
+    const char* what;
+    int entries;
+    int width;
+    int height;
+    int pattern;  // 0 random, 1 flat, 2 gradient, 3 stripes, 4 runs of random length
+};
+
+std::ostream& operator<<(std::ostream& out, const LzwRow& row) {
+    return out << row.what;
+}
+
+Bytes patternPixels(const LzwRow& row) {
+    std::mt19937 random(1234);
+    Bytes pixels(static_cast<std::size_t>(row.width) * static_cast<std::size_t>(row.height));
+    std::size_t runLeft = 0;
+    std::uint8_t runValue = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const auto x = static_cast<int>(i % static_cast<std::size_t>(row.width));
+        const auto y = static_cast<int>(i / static_cast<std::size_t>(row.width));
+        int value = 0;
+        switch (row.pattern) {
+            case 0:
+                value = static_cast<int>(random() % static_cast<unsigned>(row.entries));
+                break;
+            case 1:
+                value = row.entries - 1;
+                break;
+            case 2:
+                value = (x + y) % row.entries;
+                break;
+            case 3:
+                value = (y / 3) % row.entries;
+                break;
+            default:
+                if (runLeft == 0) {
+                    runLeft = 1 + random() % 40;
+                    runValue =
+                        static_cast<std::uint8_t>(random() % static_cast<unsigned>(row.entries));
+                }
+                --runLeft;
+                value = runValue;
+                break;
+        }
+        pixels[i] = static_cast<std::uint8_t>(value);
+    }
+    return pixels;
+}
+
+class GifLzw : public testing::TestWithParam<LzwRow> {};
+
+TEST_P(GifLzw, RoundTripsThroughSeveralTableResets) {
+    const LzwRow& row = GetParam();
+    const Bytes pixels = patternPixels(row);
+    const TGIFImage reloaded = roundTrip(row.width, row.height, tableOf(row.entries), pixels);
+    ASSERT_EQ(reloaded.images().size(), 1u);
+    const Bytes decoded = framePixels(reloaded.images()[0]);
+    ASSERT_EQ(decoded.size(), pixels.size());
+    const auto mismatch = std::mismatch(decoded.begin(), decoded.end(), pixels.begin());
+    EXPECT_TRUE(mismatch.first == decoded.end())
+        << "first difference at pixel " << (mismatch.first - decoded.begin());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, GifLzw,
+    testing::Values(LzwRow{"random256", 256, 640, 480, 0}, LzwRow{"random4", 4, 700, 500, 0},
+                    LzwRow{"random2", 2, 1000, 300, 0}, LzwRow{"random16", 16, 333, 777, 0},
+                    LzwRow{"flat256", 256, 2000, 1500, 1}, LzwRow{"gradient256", 256, 1024, 768, 2},
+                    LzwRow{"stripes8", 8, 999, 401, 3}, LzwRow{"runs256", 256, 800, 600, 4},
+                    LzwRow{"runs3", 3, 513, 257, 4}, LzwRow{"onePixel", 2, 1, 1, 0},
+                    LzwRow{"oneRow", 256, 5000, 1, 0}, LzwRow{"column", 5, 1, 3000, 4}));
+
+// ---------------------------------------------------------------- independent decoder
+
+const char* const kPythonDecoder = R"(
+import sys
+from PIL import Image
+im = Image.open(sys.argv[1])
+print(im.mode, im.size[0], im.size[1])
+print(bytes(im.getdata()).hex())
+)";
+
+// The first frame's mode, size and indices as Pillow decodes them, or nullopt without Pillow.
+std::optional<std::string> decodeWithPillow(const std::filesystem::path& file,
+                                            const test::TempDir& dir) {
+    if (!std::filesystem::exists("/usr/bin/python3")) {
+        return std::nullopt;
+    }
+    const auto script = dir / "decode.py";
+    {
+        std::ofstream out(script);
+        out << kPythonDecoder;
+    }
+    const std::string command =
+        "/usr/bin/python3 '" + script.string() + "' '" + file.string() + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        return std::nullopt;
+    }
+    std::string output;
+    std::array<char, 65536> buffer{};
+    while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe.get())) {
+        output.append(buffer.data(), n);
+    }
+    if (pclose(pipe.release()) != 0 || output.empty()) {
+        return std::nullopt;
+    }
+    return output;
+}
+
+std::string hex(const Bytes& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
+    test::TempDir dir;
+    struct Case {
+        std::string name;
+        TGIFImage gif;
+        Bytes indices;
+        int width;
+        int height;
+    };
+    std::vector<Case> cases;
+    {
+        LzwRow rows[] = {{"random", 256, 300, 200, 0},
+                         {"runs", 256, 640, 480, 4},
+                         {"four", 4, 97, 61, 0},
+                         {"flat", 16, 512, 512, 1}};
+        for (const LzwRow& row : rows) {
+            TGIFImage gif;
+            const Bytes pixels = patternPixels(row);
+            gif.addImage(TGIFSubImage(0, 0, row.width, row.height, tableOf(row.entries), pixels));
+            cases.push_back({row.what, gif, pixels, row.width, row.height});
+        }
+        std::vector<Rgb> colors;
+        Bytes expected;
+        for (int i = 0; i < 64 * 48; ++i) {
+            const Rgb c{static_cast<std::uint8_t>(i * 5), static_cast<std::uint8_t>(i / 12),
+                        static_cast<std::uint8_t>(i * 11)};
+            colors.push_back(c);
+            expected.push_back(webPaletteIndex(c));
+        }
+        TGIFImage reduced;
+        reduced.assign(bitmap24(64, 48, colors));
+        cases.push_back({"webPalette", reduced, expected, 64, 48});
+    }
+    for (const Case& c : cases) {
+        const auto file = dir / (c.name + ".gif");
+        c.gif.saveToFile(file);
+        const auto decoded = decodeWithPillow(file, dir);
+        if (!decoded) {
+            GTEST_SKIP() << "Debian's Pillow (/usr/bin/python3 with PIL) is not available";
+        }
+        const std::string expected = "P " + std::to_string(c.width) + " " +
+                                     std::to_string(c.height) + "\n" + hex(c.indices) + "\n";
+        EXPECT_TRUE(*decoded == expected)
+            << c.name << ": Pillow read " << decoded->substr(0, 80) << "...";
+    }
+}
+
+// ---------------------------------------------------------------- corpus
+
+struct CorpusEntry {
+    std::string file;
+    std::string expected;
+};
+
+std::vector<CorpusEntry> gifManifest(const std::filesystem::path& manifest) {
+    std::ifstream in(manifest);
+    std::vector<CorpusEntry> entries;
+    std::string line;
+    bool inGif = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("## ", 0) == 0) {
+            inGif = line == "## gif/";
+            continue;
+        }
+        if (!inGif || line.rfind("| ", 0) != 0) {
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::stringstream row(line.substr(1));
+        std::string cell;
+        while (std::getline(row, cell, '|')) {
+            const auto first = cell.find_first_not_of(' ');
+            const auto last = cell.find_last_not_of(' ');
+            cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+        }
+        if (cells.size() >= 6 && cells[0].size() > 4 &&
+            cells[0].substr(cells[0].size() - 4) == ".gif") {
+            entries.push_back({cells[0], cells[5]});
+        }
+    }
+    return entries;
+}
+
+TEST(GifCorpus, EveryFileGivesTheExpectedOutcome) {
+    const auto folder = test::corpusDir("gif");
+    if (folder.empty()) {
+        GTEST_SKIP() << "the shared corpus is absent";
+    }
+    const auto entries = gifManifest(folder.parent_path() / "MANIFEST.md");
+    ASSERT_GE(entries.size(), 100u);
+    const std::regex loads(R"(^loads (\d+)x(\d+))");
+    const std::regex fails("^must fail: \"([^\"]+)\"");
+    int checked = 0;
+    for (const CorpusEntry& entry : entries) {
+        SCOPED_TRACE(entry.file + ": " + entry.expected);
+        const Bytes bytes = test::readFile(folder / entry.file);
+        std::smatch match;
+        TGIFImage gif;
+        std::string error;
+        try {
+            gif.loadFromBytes(bytes);
+        } catch (const GIFException& e) {
+            error = e.what();
+        }
+        if (std::regex_search(entry.expected, match, loads)) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(gif.width(), std::stoi(match[1]));
+            EXPECT_EQ(gif.height(), std::stoi(match[2]));
+        } else if (std::regex_search(entry.expected, match, fails)) {
+            EXPECT_EQ(error, match[1].str());
+        } else {
+            EXPECT_NE(entry.expected.find("spec leaves open"), std::string::npos);
+        }
+        // Whatever was read renders without fault while the screen is of sensible size.
+        if (!gif.empty() && static_cast<long long>(gif.width()) * gif.height() <= 4096LL * 4096) {
+            Bitmap bitmap;
+            gif.assignTo(bitmap);
+            Bitmap canvas(37, 23);
+            gif.draw(canvas, Rect{-3, 2, 40, 20});
+            GifAnimation animation(gif);
+            for (int step = 0; step < 200 && animation.advance(); ++step) {
+                EXPECT_EQ(animation.current().width(), gif.width());
+            }
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 115);
+}
+
+TEST(GifCorpus, InterlacedAndProgressiveTwinsDecodeAlike) {
+    const auto folder = test::corpusDir("gif");
+    if (folder.empty()) {
+        GTEST_SKIP() << "the shared corpus is absent";
+    }
+    for (const auto& [plain, interlaced] :
+         {std::pair{"giflib-treescap.gif", "giflib-treescap-interlaced.gif"},
+          std::pair{"go-video-001.gif", "go-video-001.interlaced.gif"}}) {
+        TGIFImage a;
+        TGIFImage b;
+        a.loadFromFile(folder / plain);
+        b.loadFromFile(folder / interlaced);
+        Bitmap first;
+        Bitmap second;
+        a.assignTo(first);
+        b.assignTo(second);
+        EXPECT_TRUE(first.to24() == second.to24()) << plain;
+    }
+}
+
+}  // namespace
+}  // namespace tz
