@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "support/support.h"
@@ -384,6 +386,54 @@ TEST(JpegEncoding, ProgressiveSwitchWritesProgressiveFrame) {
     picture.assign(gradient(16, 16));
     const std::vector<Segment> segments = headerSegments(picture.saveToBytes());
     EXPECT_EQ(segmentsOf(segments, 0xC2).size(), 1u);
+}
+
+// What an independent decoder (ImageMagick's identify) reports about a written file: size,
+// sampling, estimated quality, interlacing and the mean of each channel, all on one line.
+std::string identify(const std::filesystem::path& file) {
+    const std::string command =
+        "identify -format '%w %h %[jpeg:sampling-factor] %Q %[interlace] "
+        "%[fx:255*mean.r] %[fx:255*mean.g] %[fx:255*mean.b]' '" +
+        file.string() + "' 2>/dev/null";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    return output;
+}
+
+TEST(JpegEncoding, IndependentDecoderReadsTheWrittenFile) {
+    if (!std::filesystem::exists("/usr/bin/identify")) {
+        GTEST_SKIP() << "ImageMagick's identify is not installed";
+    }
+    // Left half red, right half blue: a channel swap would exchange the means.
+    Bitmap picture(64, 48);
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            picture.setColor(x, y, x < 32 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
+        }
+    }
+    tz::test::TempDir folder;
+    TJPEGImage jpeg;
+    jpeg.assign(picture);
+    jpeg.setCompressionQuality(89);
+    jpeg.saveToFile(folder / "written.jpg");
+    std::istringstream report(identify(folder / "written.jpg"));
+    std::string width, height, sampling, quality, interlace;
+    double red = 0, green = 0, blue = 0;
+    report >> width >> height >> sampling >> quality >> interlace >> red >> green >> blue;
+    ASSERT_TRUE(report) << report.str();
+    EXPECT_EQ(width + "x" + height, "64x48");
+    EXPECT_EQ(sampling, "2x2,1x1,1x1");
+    EXPECT_EQ(quality, "89");
+    EXPECT_EQ(interlace, "None");
+    EXPECT_NEAR(red, 127.5, 8.0);
+    EXPECT_NEAR(green, 0.0, 8.0);
+    EXPECT_NEAR(blue, 127.5, 8.0);
 }
 
 // ---- Decoding ----

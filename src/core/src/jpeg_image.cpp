@@ -30,6 +30,12 @@ std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
     return bytes;
 }
 
+// A copy of a bitmap, refused with a clear error when the machine cannot hold a second one.
+Bitmap checkedCopy(const Bitmap& bitmap) {
+    ensureAllocatable(bitmap.pixels().size(), bitmap.width(), bitmap.height());
+    return bitmap;
+}
+
 }  // namespace
 
 TJPEGImage::TJPEGImage() : m_data(emptyData()) {}
@@ -141,11 +147,11 @@ void TJPEGImage::draw(Bitmap& canvas, const Rect& rect) {
 
 void TJPEGImage::assignTo(Bitmap& target) {
     decode();
-    target = m_bitmap ? *m_bitmap : Bitmap();
+    target = m_bitmap ? checkedCopy(*m_bitmap) : Bitmap();
 }
 
 void TJPEGImage::assign(const Bitmap& source) {
-    Bitmap copy = source;
+    Bitmap copy = checkedCopy(source);
     m_data = emptyData();
     m_bitmap = std::move(copy);
     m_scaledWidth = 0;
@@ -156,7 +162,10 @@ void TJPEGImage::assign(const TJPEGImage& other) {
     if (&other == this) {
         return;
     }
-    std::optional<Bitmap> copy = other.m_bitmap;
+    std::optional<Bitmap> copy;
+    if (other.m_bitmap) {
+        copy = checkedCopy(*other.m_bitmap);
+    }
     m_data = other.m_data;
     m_bitmap = std::move(copy);
     if (other.m_settings.scale == m_settings.scale) {
