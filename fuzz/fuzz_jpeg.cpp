@@ -1,0 +1,78 @@
+// libFuzzer target: the JPEG picture's load and decode on arbitrary bytes, with the decoding
+// settings varied on small pictures and the encoder run on what decodes.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "tz/errors.h"
+#include "tz/jpeg.h"
+
+namespace {
+
+// Larger pictures only slow the run down (and the memory check is the machine's, not ours).
+constexpr std::uint64_t kLargestDecoded = 20'000'000;
+// Files of several scans cost one pass over the picture per scan.
+constexpr std::uint64_t kLargestDecodedWithScans = 4'000'000;
+constexpr std::uint64_t kLargestVaried = 1'000'000;
+
+std::uint64_t pixels(const tz::TJPEGImage& picture) {
+    return static_cast<std::uint64_t>(picture.width()) *
+           static_cast<std::uint64_t>(picture.height());
+}
+
+// One of several unusual settings combinations, picked by `choice`.
+void applyVariant(tz::TJPEGImage& picture, std::size_t choice) {
+    switch (choice % 4) {
+        case 0:
+            picture.setGrayscale(true);
+            break;
+        case 1:
+            picture.setPixelFormat(tz::JpegPixelFormat::Bits8);
+            picture.setProgressiveDisplay(true);
+            break;
+        case 2:
+            picture.setScale(tz::JpegScale::Half);
+            picture.setPerformance(tz::JpegPerformance::BestSpeed);
+            break;
+        default:
+            picture.setSmoothing(false);
+            picture.setProgressiveDisplay(true);
+            break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> bytes(data, size);
+    try {
+        tz::TJPEGImage picture;
+        picture.loadFromBytes(bytes);
+        const std::uint64_t limit =
+            picture.progressive() ? kLargestDecodedWithScans : kLargestDecoded;
+        if (pixels(picture) > limit) {
+            return 0;
+        }
+        picture.decode();
+        if (pixels(picture) > kLargestVaried) {
+            return 0;
+        }
+        // What decodes must encode, and the encoding must load again.
+        tz::TJPEGImage copy;
+        copy.assign(*picture.bitmap());
+        copy.setCompressionQuality(static_cast<std::uint8_t>(size % 101));
+        tz::TJPEGImage reloaded;
+        reloaded.loadFromBytes(copy.saveToBytes());
+        if (reloaded.width() != picture.width() || reloaded.height() != picture.height()) {
+            __builtin_trap();
+        }
+
+        tz::TJPEGImage varied;
+        applyVariant(varied, size);
+        varied.loadFromBytes(bytes);
+        varied.decode();
+    } catch (const tz::Error&) {
+        // Refusing the input with a clear error is a correct outcome.
+    }
+    return 0;
+}
