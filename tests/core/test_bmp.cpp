@@ -950,6 +950,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SamePicture{"bs-q-pal8os2v2-sz.bmp", "bs-g-pal8.bmp"},
                       SamePicture{"bs-q-pal8os2v2-40sz.bmp", "bs-g-pal8.bmp"},
                       SamePicture{"bs-g-pal4rle.bmp", "bs-g-pal4.bmp"},
+                      SamePicture{"bs-g-pal1wb.bmp", "bs-g-pal1.bmp"},
+                      // Top-down RLE is read as stored; runs past a row's end are clipped.
+                      SamePicture{"bs-b-rletopdown.bmp", "bs-g-pal8.bmp"},
+                      SamePicture{"pil-hopper_rle8_row_overflow.bmp", "pil-hopper_rle8.bmp"},
                       SamePicture{"bs-g-rgb24pal.bmp", "bs-g-rgb24.bmp"},
                       SamePicture{"bs-q-rgb24largepal.bmp", "bs-g-rgb24.bmp"},
                       SamePicture{"bs-q-rgb24prof.bmp", "bs-g-rgb24.bmp"},

@@ -181,10 +181,8 @@ std::vector<Rgb> readColorTable(std::span<const std::uint8_t> bytes, std::size_t
 
 // Fills in the colour masks and returns where the headers (with any masks after them) end.
 std::size_t readMasks(Layout& layout, std::span<const std::uint8_t> bytes,
-                      std::uint32_t compressionCode) {
-    const auto header = bytes.subspan(kInfoHeaderAt);
-    const std::size_t headerSize = readU32(bytes, kInfoHeaderAt);
-    const std::size_t headersEnd = kInfoHeaderAt + headerSize;
+                      std::span<const std::uint8_t> header, std::uint32_t compressionCode) {
+    const std::size_t headersEnd = kInfoHeaderAt + header.size();
     if (layout.compression != Compression::BitFields) {
         if (layout.bitCount == 16) {
             setMasks(layout, 0x7C00, 0x03E0, 0x001F);
@@ -193,7 +191,7 @@ std::size_t readMasks(Layout& layout, std::span<const std::uint8_t> bytes,
         }
         return headersEnd;
     }
-    if (headerSize > kWindowsV1Size) {
+    if (header.size() > kWindowsV1Size) {
         setMasks(layout, readU32(header, 40), readU32(header, 44), readU32(header, 48));
         return headersEnd;
     }
@@ -253,7 +251,7 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
         throw Error("Invalid BMP plane count " + std::to_string(planes));
     }
     readSize(layout, header, kind);
-    const std::size_t headersEnd = readMasks(layout, bytes, compressionCode);
+    const std::size_t headersEnd = readMasks(layout, bytes, header, compressionCode);
 
     const std::size_t dataOffset = readU32(bytes, 10);
     checkDataOffset(dataOffset, headersEnd, bytes.size());

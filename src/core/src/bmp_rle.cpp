@@ -25,8 +25,9 @@ void checkDescribable(const Layout& layout, std::size_t dataBytes) {
     }
 }
 
-// Writes runs into the bitmap, clipping at the right edge. Positions are kept in 64 bits, so
-// runs and deltas cannot overflow them within any file size.
+// Writes runs into the bitmap, clipping at the right edge. The format forbids top-down RLE, but
+// such files exist and every common reader shows them as stored, so they are read top-down too.
+// Positions are kept in 64 bits, so runs and deltas cannot overflow them within any file size.
 class RleCanvas {
   public:
     RleCanvas(Bitmap& bitmap, bool topDown) : m_bitmap(bitmap), m_topDown(topDown) {}
