@@ -1,0 +1,297 @@
+// The GIF animation timeline: waits, passes and the disposal methods of GIF89a.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "tz/gif.h"
+#include "tz/gif_animation.h"
+
+namespace tz {
+namespace {
+
+const Rgb kRed{255, 0, 0};
+const Rgb kGreen{0, 255, 0};
+const Rgb kBlue{0, 0, 255};
+const Rgb kYellow{255, 255, 0};
+const Rgb kWhite{255, 255, 255};
+const Rgb kBlack{0, 0, 0};
+const std::vector<Rgb> kColors{kRed, kGreen, kBlue, kYellow};
+
+struct FrameSpec {
+    int left = 0;
+    int top = 0;
+    int width = 1;
+    int height = 1;
+    std::vector<std::uint8_t> pixels{0};
+    std::optional<DisposalMethod> disposal;  // no graphic control extension when absent
+    int delay = 0;
+    std::optional<int> transparent;
+};
+
+// A one-row frame at x = `left` of the one-row screen.
+FrameSpec row(int left, std::vector<std::uint8_t> pixels,
+              std::optional<DisposalMethod> disposal = {}, std::optional<int> transparent = {}) {
+    FrameSpec spec;
+    spec.left = left;
+    spec.width = static_cast<int>(pixels.size());
+    spec.pixels = std::move(pixels);
+    spec.disposal = disposal;
+    spec.transparent = transparent;
+    return spec;
+}
+
+TGIFSubImage makeFrame(const FrameSpec& spec) {
+    TGIFSubImage frame(spec.left, spec.top, spec.width, spec.height, ColorTable(), spec.pixels);
+    if (spec.disposal || spec.transparent) {
+        GraphicControlExtension control;
+        control.packed = static_cast<std::uint8_t>(
+            (static_cast<int>(spec.disposal.value_or(DisposalMethod::None)) << 2) |
+            (spec.transparent ? 1 : 0));
+        control.delay = static_cast<std::uint16_t>(spec.delay);
+        control.transparentIndex = static_cast<std::uint8_t>(spec.transparent.value_or(0));
+        frame.addExtension(control);
+    }
+    return frame;
+}
+
+// A 4x1 screen with the four colours as global table and yellow as background colour.
+TGIFImage picture(const std::vector<FrameSpec>& frames, std::optional<int> loop = {}) {
+    TGIFImage gif;
+    gif.setScreenSize(4, 1);
+    gif.globalColorTable() = ColorTable(kColors);
+    gif.setBackgroundIndex(3);
+    for (const FrameSpec& spec : frames) {
+        TGIFSubImage frame = makeFrame(spec);
+        if (loop && gif.images().empty()) {
+            frame.addExtension(ApplicationExtension{"NETSCAPE",
+                                                    "2.0",
+                                                    {{1, static_cast<std::uint8_t>(*loop & 0xFF),
+                                                      static_cast<std::uint8_t>(*loop >> 8)}}});
+        }
+        gif.addImage(frame);
+    }
+    return gif;
+}
+
+std::vector<Rgb> screenColors(const GifAnimation& animation) {
+    std::vector<Rgb> colors;
+    for (int x = 0; x < animation.current().width(); ++x) {
+        colors.push_back(animation.current().color(x, 0));
+    }
+    return colors;
+}
+
+const FrameSpec kFullRed = row(0, {0, 0, 0, 0}, DisposalMethod::Keep);
+const FrameSpec kBlueDot = row(1, {2}, DisposalMethod::Keep);
+
+// ---------------------------------------------------------------- waits
+
+struct WaitRow {
+    const char* what;
+    std::optional<int> delay;  // no graphic control extension when absent
+    int speed;
+    int overrun;
+    int expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const WaitRow& row) {
+    return out << row.what;
+}
+
+class GifAnimationWait : public testing::TestWithParam<WaitRow> {};
+
+TEST_P(GifAnimationWait, FollowsTheDelayRules) {
+    const WaitRow& row = GetParam();
+    FrameSpec spec = kFullRed;
+    spec.disposal = row.delay ? std::optional(DisposalMethod::None) : std::nullopt;
+    spec.delay = row.delay.value_or(0);
+    const GifAnimation animation(picture({spec, kBlueDot}), row.speed);
+    EXPECT_EQ(animation.waitMilliseconds(row.overrun), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, GifAnimationWait,
+    testing::Values(WaitRow{"no extension: 10 units of 12 ms", std::nullopt, 100, 0, 120},
+                    WaitRow{"delay 0 counts as 10", 0, 100, 0, 120},
+                    WaitRow{"delay 1 becomes 3", 1, 100, 0, 36},
+                    WaitRow{"delay 2 becomes 3", 2, 100, 0, 36},
+                    WaitRow{"delay 3 stays", 3, 100, 0, 36}, WaitRow{"delay 4", 4, 100, 0, 48},
+                    WaitRow{"half a second as written", 50, 100, 0, 600},
+                    WaitRow{"long delays are not cut", 5000, 100, 0, 60000},
+                    WaitRow{"double speed halves", 10, 200, 0, 60},
+                    WaitRow{"half speed doubles", 10, 50, 0, 240},
+                    WaitRow{"half the overrun is taken off", 10, 100, 40, 100},
+                    WaitRow{"overrun beyond the wait gives 0", 10, 100, 1000, 0},
+                    WaitRow{"speed 0 waits until woken", 10, 0, 0, -1}));
+
+// ---------------------------------------------------------------- passes
+
+TEST(GifAnimation, OnePassWithoutLoopingExtension) {
+    GifAnimation animation(picture({kFullRed, kBlueDot, kFullRed}));
+    EXPECT_TRUE(animation.animated());
+    EXPECT_EQ(animation.passes(), 1);
+    EXPECT_EQ(animation.currentFrame(), 0);
+    EXPECT_TRUE(animation.advance());
+    EXPECT_EQ(animation.currentFrame(), 1);
+    EXPECT_TRUE(animation.advance());
+    EXPECT_EQ(animation.currentFrame(), 2);
+    EXPECT_FALSE(animation.advance());
+    EXPECT_EQ(animation.currentFrame(), 2);
+    EXPECT_FALSE(animation.advance());
+}
+
+TEST(GifAnimation, LoopCountSetsThePasses) {
+    GifAnimation animation(picture({kFullRed, kBlueDot}, 3));
+    EXPECT_EQ(animation.passes(), 3);
+    std::vector<int> shown{animation.currentFrame()};
+    while (animation.advance()) {
+        shown.push_back(animation.currentFrame());
+        ASSERT_LT(shown.size(), 100u);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{0, 1, 0, 1, 0, 1}));
+    EXPECT_EQ(animation.currentPass(), 3);
+}
+
+TEST(GifAnimation, LoopCountZeroIsEndless) {
+    GifAnimation animation(picture({kFullRed, kBlueDot}, 0));
+    EXPECT_EQ(animation.passes(), 0);
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(animation.advance());
+    }
+    EXPECT_EQ(animation.currentFrame(), 0);
+}
+
+TEST(GifAnimation, AlternativeLoopingIdentifierIsRecognised) {
+    TGIFImage gif = picture({kFullRed, kBlueDot});
+    TGIFSubImage first = gif.images()[0];
+    first.addExtension(ApplicationExtension{"ANIMEXTS", "1.0", {{1, 2, 0}}});
+    TGIFImage other;
+    other.setScreenSize(4, 1);
+    other.globalColorTable() = ColorTable(kColors);
+    other.addImage(first);
+    other.addImage(gif.images()[1]);
+    EXPECT_EQ(GifAnimation(other).passes(), 2);
+    // Another application's block is not a loop count.
+    TGIFSubImage foreign = gif.images()[0];
+    foreign.addExtension(ApplicationExtension{"XMP DATA", "XMP", {{1, 2, 0}}});
+    TGIFImage third;
+    third.addImage(foreign);
+    EXPECT_EQ(GifAnimation(third).passes(), 1);
+}
+
+TEST(GifAnimation, SingleFrameIsNotAnimated) {
+    GifAnimation animation(picture({kFullRed}));
+    EXPECT_FALSE(animation.animated());
+    EXPECT_FALSE(animation.advance());
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kRed, kRed, kRed}));
+}
+
+TEST(GifAnimation, EmptyPictureShowsItsBackground) {
+    TGIFImage gif;
+    gif.setScreenSize(2, 1);
+    GifAnimation animation(gif);
+    EXPECT_EQ(animation.currentFrame(), -1);
+    EXPECT_FALSE(animation.advance());
+    EXPECT_EQ(animation.current().color(1, 0), kWhite);
+}
+
+TEST(GifAnimation, FramesWithoutPixelsAreNotShown) {
+    TGIFImage gif = picture({kFullRed});
+    TGIFSubImage commentOnly;
+    commentOnly.addExtension(CommentExtension{"between"});
+    gif.addImage(commentOnly);
+    gif.addImage(makeFrame(kBlueDot));
+    GifAnimation animation(gif);
+    EXPECT_TRUE(animation.advance());
+    EXPECT_EQ(animation.currentFrame(), 2);
+}
+
+// ---------------------------------------------------------------- disposal
+
+struct DisposalRow {
+    const char* what;
+    FrameSpec first;
+    std::vector<Rgb> after;  // the screen once the blue dot follows the first frame
+};
+
+std::ostream& operator<<(std::ostream& out, const DisposalRow& row) {
+    return out << row.what;
+}
+
+class GifAnimationDisposal : public testing::TestWithParam<DisposalRow> {};
+
+TEST_P(GifAnimationDisposal, PreparesTheNextFrame) {
+    GifAnimation animation(picture({GetParam().first, kBlueDot}));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(screenColors(animation), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, GifAnimationDisposal,
+    testing::Values(DisposalRow{"keep", kFullRed, {kRed, kBlue, kRed, kRed}},
+                    DisposalRow{"none specified",
+                                row(0, {0, 0, 0, 0}, DisposalMethod::None),
+                                {kRed, kBlue, kRed, kRed}},
+                    DisposalRow{"no extension", row(0, {0, 0, 0, 0}), {kRed, kBlue, kRed, kRed}},
+                    DisposalRow{"undefined method 5 acts as none",
+                                row(0, {0, 0, 0, 0}, static_cast<DisposalMethod>(5)),
+                                {kRed, kBlue, kRed, kRed}},
+                    DisposalRow{"opaque frame restores to the background colour",
+                                row(2, {0, 0}, DisposalMethod::RestoreBackground),
+                                {kWhite, kBlue, kYellow, kYellow}},
+                    DisposalRow{"transparent frame restores to what it was drawn over",
+                                row(0, {0, 1, 0, 0}, DisposalMethod::RestoreBackground, 1),
+                                {kWhite, kBlue, kWhite, kWhite}},
+                    DisposalRow{"first frame restoring to previous leaves the start",
+                                row(0, {0, 0, 0}, DisposalMethod::RestorePrevious),
+                                {kWhite, kBlue, kWhite, kWhite}}));
+
+TEST(GifAnimation, RestoreToPreviousBringsBackTheEarlierFrame) {
+    const FrameSpec green = row(0, {1, 1, 1, 1}, DisposalMethod::Keep);
+    const FrameSpec redRight = row(2, {0, 0}, DisposalMethod::RestorePrevious);
+    const FrameSpec blueLeft = row(0, {2}, DisposalMethod::Keep);
+    GifAnimation animation(picture({green, redRight, blueLeft}));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kRed, kRed}));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kBlue, kGreen, kGreen, kGreen}));
+}
+
+TEST(GifAnimation, TransparentPixelsShowTheGivenBackground) {
+    Bitmap background(4, 1);
+    for (int x = 0; x < 4; ++x) {
+        background.setColor(x, 0, kBlack);
+    }
+    const FrameSpec holes = row(0, {0, 3, 3, 2}, DisposalMethod::Keep, 3);
+    GifAnimation animation(picture({holes}), background);
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kBlack, kBlack, kBlue}));
+}
+
+TEST(GifAnimation, KeptFramesAccumulateUnderTransparency) {
+    const FrameSpec second = row(0, {3, 1, 3, 3}, DisposalMethod::Keep, 3);
+    GifAnimation animation(picture({kFullRed, second}));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kGreen, kRed, kRed}));
+}
+
+TEST(GifAnimation, NewPassStartsAfterTheLastFramesDisposal) {
+    const FrameSpec dot = row(3, {2}, DisposalMethod::RestoreBackground);
+    const FrameSpec half = row(0, {1, 1}, DisposalMethod::Keep);
+    GifAnimation animation(picture({half, dot}, 2));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kWhite, kBlue}));
+    ASSERT_TRUE(animation.advance());
+    EXPECT_EQ(animation.currentFrame(), 0);
+    EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kWhite, kYellow}));
+}
+
+TEST(GifAnimation, ScreenIsTheLogicalScreenAt24Bits) {
+    const GifAnimation animation(picture({kFullRed}));
+    EXPECT_EQ(animation.current().format(), PixelFormat::Bits24);
+    EXPECT_EQ(animation.current().width(), 4);
+    EXPECT_EQ(animation.current().height(), 1);
+}
+
+}  // namespace
+}  // namespace tz
