@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -50,12 +51,13 @@ Bitmap randomBitmap(int width, int height, std::mt19937& random, Content content
 }
 
 // A weight drawn from a mix of shapes: kernel-like values, values spread over many binades,
-// and values so small that sums need more than a double's or an extended value's significand.
+// values so small that sums need more than a double's or an extended value's significand, and
+// a few below 2^-100.
 float randomWeight(std::mt19937& random) {
     std::uniform_int_distribution<int> shape(0, 9);
     std::uniform_real_distribution<float> kernelLike(-0.3f, 1.2f);
     std::uniform_real_distribution<double> mantissa(1.0, 2.0);
-    std::uniform_int_distribution<int> smallExponent(-70, 2);
+    std::uniform_int_distribution<int> smallExponent(-110, 2);
     std::bernoulli_distribution negative(0.3);
     float weight = 0.0f;
     do {
@@ -69,6 +71,8 @@ float randomWeight(std::mt19937& random) {
     } while (weight == 0.0f);
     return weight;
 }
+
+std::vector<ResampleOptions> fastPaths();
 
 // --- Sums: the exactness argument checked directly ---
 
@@ -96,15 +100,43 @@ float sumFused(const std::vector<WeightPair>& pairs, const std::vector<std::uint
     return sum;
 }
 
+// Whether a double lies exactly halfway between the two singles around it.
+bool halfwayBetweenSingles(double value) {
+    const float nearest = static_cast<float>(value);
+    if (static_cast<double>(nearest) == value || !std::isfinite(nearest)) {
+        return false;
+    }
+    const float other =
+        std::nextafter(nearest, value > nearest ? std::numeric_limits<float>::infinity()
+                                                : -std::numeric_limits<float>::infinity());
+    return 2.0 * value == static_cast<double>(nearest) + static_cast<double>(other);
+}
+
+// Double steps, a step whose double sum is halfway between singles redone in extended
+// precision. Counts those steps.
+float sumChecked(const std::vector<WeightPair>& pairs, const std::vector<std::uint8_t>& values,
+                 long& redone) {
+    float sum = 0.0f;
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+        const double inDouble = static_cast<double>(values[t]) * pairs[t].Weight + sum;
+        if (halfwayBetweenSingles(inDouble)) {
+            ++redone;
+            sum = detail::accumulate(sum, values[t], pairs[t].Weight);
+        } else {
+            sum = static_cast<float>(inDouble);
+        }
+    }
+    return sum;
+}
+
 TEST(ExactArithmetic, FastSumsEqualExtendedSumsWhereverTheListAllowsThem) {
     std::mt19937 random(20161);
     std::uniform_int_distribution<int> length(1, 24);
     std::uniform_int_distribution<int> byte(0, 255);
     long steps = 0;
-    long checkedDouble = 0;
-    long checkedFused = 0;
-    long unguarded = 0;
-    long unguardedDiffering = 0;
+    long kinds[4] = {};
+    long fusedDiffering = 0;
+    long redone = 0;
     std::vector<WeightPair> pairs;
     std::vector<std::uint8_t> values;
     while (steps < 4'000'000) {
@@ -117,44 +149,133 @@ TEST(ExactArithmetic, FastSumsEqualExtendedSumsWhereverTheListAllowsThem) {
         steps += static_cast<long>(pairs.size());
         const auto extended = std::bit_cast<std::uint32_t>(sumExtended(pairs, values));
         const auto fused = std::bit_cast<std::uint32_t>(sumFused(pairs, values));
-        switch (detail::exactArithmetic(pairs)) {
+        const ExactIn kind = detail::exactArithmetic(pairs);
+        ++kinds[static_cast<int>(kind)];
+        switch (kind) {
             case ExactIn::Double:
-                ++checkedDouble;
                 ASSERT_EQ(std::bit_cast<std::uint32_t>(sumDouble(pairs, values)), extended);
                 ASSERT_EQ(fused, extended);
                 break;
             case ExactIn::Extended:
-                ++checkedFused;
                 ASSERT_EQ(fused, extended);
                 break;
+            case ExactIn::DoubleUnlessMidpoint:
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(sumChecked(pairs, values, redone)),
+                          extended);
+                fusedDiffering += fused != extended ? 1 : 0;
+                break;
             case ExactIn::Nothing:
-                ++unguarded;
-                unguardedDiffering += fused != extended ? 1 : 0;
                 break;
         }
     }
-    // Every kind of list occurs, and the lists left to extended precision really need it.
-    EXPECT_GT(checkedDouble, 10'000);
-    EXPECT_GT(checkedFused, 1'000);
-    EXPECT_GT(unguarded, 1'000);
-    EXPECT_GT(unguardedDiffering, 0);
+    // Every kind of list occurs, and the lists kept from the fused steps really need it.
+    EXPECT_GT(kinds[0], 10'000);
+    EXPECT_GT(kinds[1], 1'000);
+    EXPECT_GT(kinds[2], 1'000);
+    EXPECT_GT(kinds[3], 1'000);
+    EXPECT_GT(fusedDiffering, 0);
 }
 
 TEST(ExactArithmetic, SumLandingNearAMidpointIsLeftToExtendedPrecision) {
-    // 1 + 2^-24 + 2^-70: the exact sum lies just above the midpoint between 1 and its upper
-    // neighbour, so one rounding gives 1 + 2^-23; the extended value is the midpoint itself and
-    // its rounding ties to 1.
-    const std::vector<WeightPair> pairs = {{0, 1.0f}, {0, 0x1p-24f}, {0, 0x1p-70f}};
-    const std::vector<std::uint8_t> values = {1, 1, 1};
-    EXPECT_EQ(sumExtended(pairs, values), 1.0f);
-    EXPECT_EQ(detail::exactArithmetic(pairs), ExactIn::Nothing);
-    // Without the last weight: units down to 2^-47, sums below 510·(1 + 2^-24) < 2^10, so
-    // k < 2^57: beyond a double's significand but inside an extended one.
+    // 3 · 5592407·2^-24 = 1 + 5·2^-24 lies halfway between the singles 1 + 2·2^-23 and
+    // 1 + 3·2^-23. Added to 2^-80, the exact sum lies just above that midpoint and rounds up
+    // when rounded once; its extended value is the midpoint itself, which ties to the even
+    // 1 + 2·2^-23.
+    const std::vector<WeightPair> pairs = {{0, 0x1p-80f}, {0, 5592407 * 0x1p-24f}};
+    const std::vector<std::uint8_t> values = {1, 3};
+    EXPECT_EQ(sumExtended(pairs, values), 1.0f + 2 * 0x1p-23f);
+    EXPECT_EQ(sumFused(pairs, values), 1.0f + 3 * 0x1p-23f);
+    EXPECT_EQ(detail::exactArithmetic(pairs), ExactIn::DoubleUnlessMidpoint);
+    long redone = 0;
+    EXPECT_EQ(sumChecked(pairs, values, redone), 1.0f + 2 * 0x1p-23f);
+    EXPECT_EQ(redone, 1);
+    EXPECT_EQ(detail::accumulate(0x1p-80f, 3, pairs[1].Weight), 1.0f + 2 * 0x1p-23f);
+
+    // Units down to 2^-47 and sums below 510·(1 + 2^-24) < 2^10, so k < 2^57: beyond a
+    // double's significand but inside an extended one.
     EXPECT_EQ(detail::exactArithmetic(std::vector<WeightPair>{{0, 1.0f}, {0, 0x1p-24f}}),
               ExactIn::Extended);
     // Units down to 2^-33: k < 2^43 fits a double.
     EXPECT_EQ(detail::exactArithmetic(std::vector<WeightPair>{{0, 1.0f}, {0, 0x1p-10f}}),
               ExactIn::Double);
+    // A weight below 2^-100 leaves only extended precision.
+    EXPECT_EQ(detail::exactArithmetic(std::vector<WeightPair>{{0, 1.0f}, {0, 0x1p-101f}}),
+              ExactIn::Nothing);
+}
+
+TEST(ExactArithmetic, InexactMidpointIsRedoneInExtendedPrecisionOnEveryPath) {
+    // 3 · 6990507·2^-23 = 2.5 + 2^-23, the midpoint between the singles 2.5 and 2.5 + 2^-22.
+    // After a sum of 2^-80 the extended value ties to 2.5, giving byte 2; rounding the exact
+    // sum once would give 2.5 + 2^-22 and byte 3.
+    const std::vector<WeightPair> pairs = {{0, 0x1p-80f}, {1, 6990507 * 0x1p-23f}};
+    ASSERT_EQ(sumExtended(pairs, {1, 3}), 2.5f);
+    ASSERT_EQ(sumFused(pairs, {1, 3}), 2.5f + 0x1p-22f);
+
+    // Horizontally: a two-pixel source row [1, 3] and 70 columns with that list.
+    detail::WeightLists across;
+    detail::WeightLists identity;
+    for (int i = 0; i < 70; ++i) {
+        for (const WeightPair& pair : pairs) {
+            across.append(pair);
+        }
+        across.endList();
+    }
+    identity.append({0, 1.0f});
+    identity.endList();
+    Bitmap row(2, 1);
+    row.setColor(0, 0, Rgb{1, 1, 1});
+    row.setColor(1, 0, Rgb{3, 3, 3});
+    // Vertically: rows of 1s and 3s, 70 pixels wide (210 bytes: spans of 8 and a tail).
+    Bitmap column(70, 2);
+    std::fill(column.row(0), column.row(0) + column.stride(), std::uint8_t{1});
+    std::fill(column.row(1), column.row(1) + column.stride(), std::uint8_t{3});
+    detail::WeightLists down;
+    for (const WeightPair& pair : pairs) {
+        down.append(pair);
+    }
+    down.endList();
+    detail::WeightLists identities;
+    for (int i = 0; i < 70; ++i) {
+        identities.append({i, 1.0f});
+        identities.endList();
+    }
+
+    std::vector<ResampleOptions> paths = fastPaths();
+    paths.push_back({ResamplePath::Reference, 1});
+    for (const ResampleOptions& options : paths) {
+        Bitmap wide(70, 1);
+        detail::resampleWithLists(row, wide, across, identity, options);
+        Bitmap flat(70, 1);
+        detail::resampleWithLists(column, flat, identities, down, options);
+        for (std::size_t p = 0; p < wide.stride(); ++p) {
+            ASSERT_EQ(wide.row(0)[p], 2)
+                << "horizontal byte " << p << ", path " << static_cast<int>(options.path);
+            ASSERT_EQ(flat.row(0)[p], 2)
+                << "vertical byte " << p << ", path " << static_cast<int>(options.path);
+        }
+    }
+}
+
+TEST(WeightListsInThreads, AreTheListsOfOneThread) {
+    for (const KernelEntry& entry : KernelTable) {
+        for (const auto& [destination, source] :
+             {std::pair{1024, 4000}, std::pair{1600, 640}, std::pair{3, 5000}}) {
+            const auto one =
+                detail::buildWeightLists(destination, source, entry.Kernel, entry.Support, 1);
+            const auto three =
+                detail::buildWeightLists(destination, source, entry.Kernel, entry.Support, 3);
+            ASSERT_EQ(one.size(), three.size());
+            ASSERT_EQ(one.pairCount(), three.pairCount());
+            for (int i = 0; i < one.size(); ++i) {
+                ASSERT_EQ(one[i].size(), three[i].size()) << entry.Name << " list " << i;
+                ASSERT_EQ(one.exactIn(i), three.exactIn(i)) << entry.Name << " list " << i;
+                for (std::size_t t = 0; t < one[i].size(); ++t) {
+                    ASSERT_EQ(one[i][t].SourceIndex, three[i][t].SourceIndex);
+                    ASSERT_EQ(one[i][t].Weight, three[i][t].Weight);
+                }
+            }
+        }
+    }
 }
 
 // --- Whole pictures ---
@@ -252,7 +373,7 @@ detail::WeightLists randomLists(int count, int sourceExtent, std::mt19937& rando
 
 TEST(FastPasses, HostileWeightListsMatchTheReference) {
     std::mt19937 random(77);
-    int kinds[3] = {};
+    int kinds[4] = {};
     for (int round = 0; round < 6; ++round) {
         const int sourceWidth = 5 + 31 * round;
         const int height = 3 + 11 * round;
@@ -264,25 +385,23 @@ TEST(FastPasses, HostileWeightListsMatchTheReference) {
             ++kinds[static_cast<int>(horizontal.exactIn(i))];
         }
 
-        Bitmap expectedWork(width, height);
-        detail::horizontalPass(source, expectedWork, horizontal, {ResamplePath::Reference, 1});
+        for (int i = 0; i < vertical.size(); ++i) {
+            ++kinds[static_cast<int>(vertical.exactIn(i))];
+        }
         Bitmap expected(width, height + 5);
-        detail::verticalPass(expectedWork, expected, vertical, {ResamplePath::Reference, 1});
-
+        detail::resampleWithLists(source, expected, horizontal, vertical,
+                                  {ResamplePath::Reference, 1});
         for (const ResampleOptions& options : fastPaths()) {
-            Bitmap work(width, height);
-            detail::horizontalPass(source, work, horizontal, options);
-            ASSERT_EQ(work, expectedWork)
-                << "horizontal, round " << round << ", path " << static_cast<int>(options.path);
             Bitmap destination(width, height + 5);
-            detail::verticalPass(expectedWork, destination, vertical, options);
+            detail::resampleWithLists(source, destination, horizontal, vertical, options);
             ASSERT_EQ(destination, expected)
-                << "vertical, round " << round << ", path " << static_cast<int>(options.path);
+                << "round " << round << ", path " << static_cast<int>(options.path) << ", threads "
+                << options.threads;
         }
     }
-    EXPECT_GT(kinds[0], 0);
-    EXPECT_GT(kinds[1], 0);
-    EXPECT_GT(kinds[2], 0);
+    for (int kind = 0; kind < 4; ++kind) {
+        EXPECT_GT(kinds[kind], 0) << "lists of kind " << kind;
+    }
 }
 
 }  // namespace

@@ -6,12 +6,11 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <numbers>
 #include <thread>
 #include <vector>
 
-#include "resample_avx2.h"
+#include "resample_internal.h"
 #include "tz/errors.h"
 #include "tz/numeric.h"
 #include "tz/resample_detail.h"
@@ -203,88 +202,161 @@ float scaleFactor(int destinationExtent, int sourceExtent) {
     return toSingle(static_cast<long double>(destinationExtent - 1) / (sourceExtent - 1));
 }
 
-WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
-                             float support) {
-    WeightLists lists;
-    if (destinationExtent <= 0 || sourceExtent <= 0) {
-        return lists;
-    }
-    // One destination pixel from a longer source has scale 0: it samples the source's centre
-    // at scale 1 instead.
-    const bool centreOnly = destinationExtent == 1 && sourceExtent > 1;
-    const float scale = centreOnly ? 1.0f : scaleFactor(destinationExtent, sourceExtent);
-    const bool shrinking = scale < 1.0f;
-    const float reach = shrinking ? toSingle(support / static_cast<long double>(scale)) : support;
-    const float widening = shrinking ? toSingle(1.0L / scale) : 1.0f;
-    const auto centreOf = [&](int i) {
-        return centreOnly ? toSingle((sourceExtent - 1) / 2.0L)
-                          : toSingle(static_cast<long double>(i) / scale);
-    };
+namespace {
 
+// How destination pixels of one axis map onto the source.
+class AxisMapping {
+  public:
+    AxisMapping(int destinationExtent, int sourceExtent, float support)
+        // One destination pixel from a longer source has scale 0: it samples the source's
+        // centre at scale 1 instead.
+        : m_centreOnly(destinationExtent == 1 && sourceExtent > 1),
+          m_scale(m_centreOnly ? 1.0f : scaleFactor(destinationExtent, sourceExtent)),
+          m_shrinking(m_scale < 1.0f),
+          m_reach(m_shrinking ? toSingle(support / static_cast<long double>(m_scale)) : support),
+          m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f),
+          m_sourceExtent(sourceExtent) {}
+
+    float centre(int i) const {
+        return m_centreOnly ? toSingle((m_sourceExtent - 1) / 2.0L)
+                            : toSingle(static_cast<long double>(i) / m_scale);
+    }
+    // The unfolded source indices around a centre that the kernel is asked about.
+    std::int64_t left(float centre) const { return exactFloorOfDifference(centre, m_reach); }
+    std::int64_t right(float centre) const { return exactCeilOfSum(centre, m_reach); }
+
+    float weight(KernelFunction kernel, float centre, std::int64_t j) const {
+        const long double offset = static_cast<long double>(centre) - j;
+        if (!m_shrinking) {
+            return kernel(toSingle(offset));
+        }
+        return toSingle(kernel(toSingle(offset / m_widening)) /
+                        static_cast<long double>(m_widening));
+    }
+
+    float reach() const { return m_reach; }
+
+  private:
+    bool m_centreOnly;
+    float m_scale;
+    bool m_shrinking;
+    float m_reach;
+    float m_widening;
+    int m_sourceExtent;
+};
+
+// Lists first … end − 1 of an axis.
+WeightLists buildListRange(const AxisMapping& axis, int sourceExtent, KernelFunction kernel,
+                           int first, int end) {
     // Lists are sized by exact counting rather than a fixed room of trunc(2·w + 1) pairs, which
     // a kernel that is non-zero up to its reach could overflow (up to 2·w + 3 candidates).
     std::size_t candidates = 0;
-    for (int i = 0; i < destinationExtent; ++i) {
-        const float centre = centreOf(i);
-        const std::int64_t left = exactFloorOfDifference(centre, reach);
-        const std::int64_t right = exactCeilOfSum(centre, reach);
+    for (int i = first; i < end; ++i) {
+        const float centre = axis.centre(i);
+        const std::int64_t left = axis.left(centre);
+        const std::int64_t right = axis.right(centre);
         candidates += right >= left ? static_cast<std::size_t>(right - left + 1) : 0;
     }
-    lists.reserve(static_cast<std::size_t>(destinationExtent), candidates);
-
-    const std::int64_t n = sourceExtent;
-    for (int i = 0; i < destinationExtent; ++i) {
-        const float centre = centreOf(i);
-        const std::int64_t left = exactFloorOfDifference(centre, reach);
-        const std::int64_t right = exactCeilOfSum(centre, reach);
-        for (std::int64_t j = left; j <= right; ++j) {
-            const long double offset = static_cast<long double>(centre) - j;
-            const float weight = shrinking ? toSingle(kernel(toSingle(offset / widening)) /
-                                                      static_cast<long double>(widening))
-                                           : kernel(toSingle(offset));
+    WeightLists lists;
+    lists.reserve(static_cast<std::size_t>(end - first), candidates);
+    for (int i = first; i < end; ++i) {
+        const float centre = axis.centre(i);
+        const std::int64_t right = axis.right(centre);
+        for (std::int64_t j = axis.left(centre); j <= right; ++j) {
+            const float weight = axis.weight(kernel, centre, j);
             if (weight == 0.0f) {
                 continue;
             }
-            lists.append({foldIndex(j, n), weight});
+            lists.append({foldIndex(j, sourceExtent), weight});
         }
         lists.endList();
     }
     return lists;
 }
 
-// Every product value · weight is a multiple of the weight's unit in the last place, so every
-// sum of a list, rounded or not, is a multiple k·G of the smallest such unit G (rounding to a
-// coarser grid keeps that property). Each sum is at most 255·Σ|w| times the growth of the
-// roundings, (1 + 2⁻²³)ⁿ < 2 for n ≤ 2²⁰. When |k| ≤ 2⁵² every exact sum is a double, so the
-// double sum rounded to single equals the extended one; when |k| ≤ 2⁶² every exact sum is an
-// extended value, so the extended rounding is a no-op and a fused multiply-add in single
-// precision (one rounding of the exact value) gives the same single.
+}  // namespace
+
+void WeightLists::appendLists(const WeightLists& other) {
+    const std::size_t base = m_pairs.size();
+    m_pairs.insert(m_pairs.end(), other.m_pairs.begin(), other.m_pairs.end());
+    for (std::size_t k = 1; k < other.m_starts.size(); ++k) {
+        m_starts.push_back(base + other.m_starts[k]);
+    }
+    m_exactIn.insert(m_exactIn.end(), other.m_exactIn.begin(), other.m_exactIn.end());
+}
+
+WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
+                             float support, int threads) {
+    if (destinationExtent <= 0 || sourceExtent <= 0) {
+        return WeightLists{};
+    }
+    const AxisMapping axis(destinationExtent, sourceExtent, support);
+    // The kernel evaluations (a sine each for Lanczos3) cost as much as a pass; threads take
+    // ranges of lists, joined in order.
+    const double evaluations = destinationExtent * (2.0 * axis.reach() + 3.0);
+    threads = evaluations < 4000.0 ? 1 : std::clamp(threads, 1, destinationExtent);
+    std::vector<WeightLists> parts(static_cast<std::size_t>(threads));
+    const auto boundary = [&](int t) {
+        return static_cast<int>(static_cast<std::int64_t>(destinationExtent) * t / threads);
+    };
+    {
+        std::vector<std::jthread> helpers;
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        const auto build = [&](int t) {
+            parts[static_cast<std::size_t>(t)] =
+                buildListRange(axis, sourceExtent, kernel, boundary(t), boundary(t + 1));
+        };
+        for (int t = 1; t < threads; ++t) {
+            helpers.emplace_back(build, t);
+        }
+        build(0);
+    }
+    WeightLists lists = std::move(parts[0]);
+    for (std::size_t t = 1; t < parts.size(); ++t) {
+        lists.appendLists(parts[t]);
+    }
+    return lists;
+}
+
+// Which fast arithmetic reproduces a list's extended-precision sums.
+//
+// Double and Extended: every product value · weight is a multiple of the weight's unit in the
+// last place, so every sum of a list, rounded or not, is a multiple k·G of the smallest such
+// unit G (rounding to a coarser grid keeps that property). Each sum is at most 255·Σ|w| times
+// the growth of the roundings, (1 + 2⁻²³)ⁿ < 2 for n ≤ 2²⁰. When |k| ≤ 2⁵² every exact sum is a
+// double, so the double sum rounded to single equals the extended one; when |k| ≤ 2⁶² every
+// exact sum is an extended value, so the extended rounding changes nothing and a fused
+// single-precision multiply-add (one rounding of the exact value) gives the same single.
+//
+// DoubleUnlessMidpoint: with every |w| ≥ 2⁻¹⁰⁰, G ≥ 2⁻¹²³, so a non-zero sum lies in the normal
+// single range and isSingleMidpoint applies. Let x be the exact sum of a step, d its double and
+// e its extended rounding. If e were a midpoint m between singles, |x − m| ≤ ½ulp₆₄(m) <
+// ½ulp₅₃(m) and m is a double, so d = m. Hence when d is not a midpoint, e is not one either,
+// and a value that is not a midpoint rounds to the same single as x itself (both lie between
+// the same neighbouring midpoints): single(d) = single(e). When d is a midpoint and the double
+// sum exact, d = x = e. Only an inexact midpoint is redone in extended precision.
 ExactIn exactArithmetic(std::span<const WeightPair> pairs) {
-    if (pairs.empty()) {
-        return ExactIn::Double;
-    }
-    if (pairs.size() > (std::size_t{1} << 20)) {
-        return ExactIn::Nothing;
-    }
     double total = 0.0;
-    int unitExponent = INT_MAX;
+    int unitExponent = 0;  // units above 1 only come with weights above 2^24; 1 is safe there
     for (const WeightPair& pair : pairs) {
-        if (!std::isfinite(pair.Weight) || pair.Weight == 0.0f) {
+        if (!std::isfinite(pair.Weight) || !(std::fabs(pair.Weight) >= 0x1p-100f)) {
             return ExactIn::Nothing;
         }
         int exponent = 0;
         std::frexp(pair.Weight, &exponent);
-        unitExponent = std::min(unitExponent, std::max(exponent - 24, -149));
+        unitExponent = std::min(unitExponent, exponent - 24);
         total += std::fabs(static_cast<double>(pair.Weight));
     }
-    const double bound = 510.0 * total;
-    if (bound <= std::ldexp(1.0, unitExponent + 52)) {
-        return ExactIn::Double;
+    if (pairs.size() <= (std::size_t{1} << 20)) {
+        const double bound = 510.0 * total;
+        if (bound <= std::ldexp(1.0, unitExponent + 52)) {
+            return ExactIn::Double;
+        }
+        if (bound <= std::ldexp(1.0, unitExponent + 62)) {
+            return ExactIn::Extended;
+        }
     }
-    if (bound <= std::ldexp(1.0, unitExponent + 62)) {
-        return ExactIn::Extended;
-    }
-    return ExactIn::Nothing;
+    return ExactIn::DoubleUnlessMidpoint;
 }
 
 float accumulate(float sum, std::uint8_t value, float weight) {
@@ -302,11 +374,6 @@ std::uint8_t toByte(float sum) {
 }
 
 namespace {
-
-// One step in double: exact when the list is ExactIn::Double (see exactArithmetic).
-inline float accumulateDouble(float sum, std::uint8_t value, float weight) {
-    return static_cast<float>(static_cast<double>(value) * weight + sum);
-}
 
 std::size_t bytesPerRow(int width) {
     return static_cast<std::size_t>(width) * 3;
@@ -357,7 +424,15 @@ void verticalReference(const Bitmap& work, Bitmap& destination, const WeightList
     }
 }
 
-// --- Portable passes: same sums in the same order, double where that is exact. ---
+void resampleReference(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
+                       const WeightLists& vertical) {
+    Bitmap work(horizontal.size(), source.height());
+    horizontalReference(source, work, horizontal);
+    // The vertical pass filters the rounded bytes of the horizontal pass, not unrounded sums.
+    verticalReference(work, destination, vertical);
+}
+
+// --- Portable fast filters: the same sums in the same order. ---
 
 template <float (*step)(float, std::uint8_t, float)>
 void filterPixel(const std::uint8_t* in, std::span<const WeightPair> pairs, std::uint8_t* out) {
@@ -375,53 +450,162 @@ void filterPixel(const std::uint8_t* in, std::span<const WeightPair> pairs, std:
     out[2] = toByte(red);
 }
 
-void horizontalPortableRows(const Bitmap& source, Bitmap& work, const WeightLists& lists,
-                            int firstRow, int endRow) {
-    for (int k = firstRow; k < endRow; ++k) {
-        const std::uint8_t* in = source.row(k);
-        std::uint8_t* out = work.row(k);
+void filterRowsPortable(const Bitmap& source, int top, int rows, const WeightLists& lists,
+                        std::uint8_t* const* out) {
+    for (int r = 0; r < rows; ++r) {
+        const std::uint8_t* in = source.row(top + r);
         for (int i = 0; i < lists.size(); ++i) {
-            std::uint8_t* pixel = out + static_cast<std::size_t>(i) * 3;
-            if (lists.exactIn(i) == ExactIn::Double) {
-                filterPixel<accumulateDouble>(in, lists[i], pixel);
-            } else {
-                filterPixel<accumulate>(in, lists[i], pixel);
+            std::uint8_t* pixel = out[r] + static_cast<std::size_t>(i) * 3;
+            switch (lists.exactIn(i)) {
+                case ExactIn::Double:
+                    filterPixel<accumulateDouble>(in, lists[i], pixel);
+                    break;
+                case ExactIn::Extended:
+                case ExactIn::DoubleUnlessMidpoint:
+                    filterPixel<accumulateChecked>(in, lists[i], pixel);
+                    break;
+                case ExactIn::Nothing:
+                    filterPixel<accumulate>(in, lists[i], pixel);
+                    break;
             }
         }
     }
 }
 
-// Rows of the destination one at a time, each weight applied across a whole work row: every
-// sum is still formed over the list in order, but memory is read row by row.
-void verticalPortableRows(const Bitmap& work, Bitmap& destination, const WeightLists& lists,
-                          int firstRow, int endRow, std::vector<float>& sums) {
-    const std::size_t length = bytesPerRow(work.width());
-    sums.resize(length);
+template <float (*step)(float, std::uint8_t, float)>
+void addRow(const std::uint8_t* in, float weight, std::span<float> sums) {
+    for (std::size_t x = 0; x < sums.size(); ++x) {
+        sums[x] = step(sums[x], in[x], weight);
+    }
+}
+
+// Each weight applied across a whole row: every sum is still formed over the list in order.
+void combineRowsPortable(std::span<const WeightPair> pairs, ExactIn exactIn,
+                         const std::uint8_t* const* in, std::span<float> sums, std::uint8_t* out) {
+    std::fill(sums.begin(), sums.end(), 0.0f);
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+        switch (exactIn) {
+            case ExactIn::Double:
+                addRow<accumulateDouble>(in[t], pairs[t].Weight, sums);
+                break;
+            case ExactIn::Extended:
+            case ExactIn::DoubleUnlessMidpoint:
+                addRow<accumulateChecked>(in[t], pairs[t].Weight, sums);
+                break;
+            case ExactIn::Nothing:
+                addRow<accumulate>(in[t], pairs[t].Weight, sums);
+                break;
+        }
+    }
+    for (std::size_t x = 0; x < sums.size(); ++x) {
+        out[x] = toByte(sums[x]);
+    }
+}
+
+// --- The fast paths: both passes band by band. ---
+// Each thread owns a band of destination rows. It computes the horizontal result of only the
+// source rows its band needs, block by block, into a small ring, so the intermediate picture
+// never exists as a whole and stays in cache. Every byte is the one the two passes give.
+
+constexpr int kBlockRows = avx2::kBlockRows;
+
+int blockOf(std::int32_t sourceRow) {
+    return sourceRow / kBlockRows;
+}
+
+// The blocks of horizontal results a vertical list reads.
+std::pair<int, int> blocksOf(std::span<const WeightPair> pairs) {
+    int first = INT_MAX;
+    int last = -1;
+    for (const WeightPair& pair : pairs) {
+        first = std::min(first, blockOf(pair.SourceIndex));
+        last = std::max(last, blockOf(pair.SourceIndex));
+    }
+    return {first, last};
+}
+
+// What one thread needs, allocated before the threads start.
+class BandState {
+  public:
+    BandState(int capacityBlocks, std::size_t rowBytes, std::size_t scratchBytes,
+              std::size_t longestList)
+        : m_capacity(capacityBlocks),
+          m_rowBytes(rowBytes),
+          m_tags(static_cast<std::size_t>(capacityBlocks), -1),
+          m_ring(rowBytes * kBlockRows * static_cast<std::size_t>(capacityBlocks)),
+          m_scratch(scratchBytes),
+          m_sums(scratchBytes == 0 ? rowBytes : 0) {
+        m_rows.reserve(longestList);
+    }
+
+    // The horizontal results of source rows 8·first … 8·last + 7, computed where missing.
+    // The ring holds as many blocks as any list spans, so none of them evicts another.
+    void ensure(int first, int last, const Bitmap& source, const WeightLists& horizontal,
+                bool vector) {
+        for (int block = first; block <= last; ++block) {
+            const std::size_t slot = static_cast<std::size_t>(block % m_capacity);
+            if (m_tags[slot] == block) {
+                continue;
+            }
+            const int top = block * kBlockRows;
+            const int rows = std::min(kBlockRows, source.height() - top);
+            std::uint8_t* out[kBlockRows] = {};
+            for (int r = 0; r < rows; ++r) {
+                out[r] = rowInSlot(slot, r);
+            }
+            if (vector) {
+                avx2::filterRows(source, top, rows, horizontal, out, m_scratch);
+            } else {
+                filterRowsPortable(source, top, rows, horizontal, out);
+            }
+            m_tags[slot] = block;
+        }
+    }
+
+    // Row pointers of the horizontal results, one per pair (all ensured).
+    const std::uint8_t* const* rowsOf(std::span<const WeightPair> pairs) {
+        m_rows.clear();
+        for (const WeightPair& pair : pairs) {
+            const auto slot = static_cast<std::size_t>(blockOf(pair.SourceIndex) % m_capacity);
+            m_rows.push_back(rowInSlot(slot, pair.SourceIndex % kBlockRows));
+        }
+        return m_rows.data();
+    }
+
+    std::span<float> sums() { return m_sums; }
+
+  private:
+    std::uint8_t* rowInSlot(std::size_t slot, int r) {
+        return m_ring.data() + (slot * kBlockRows + static_cast<std::size_t>(r)) * m_rowBytes;
+    }
+
+    int m_capacity;
+    std::size_t m_rowBytes;
+    std::vector<int> m_tags;
+    std::vector<std::uint8_t> m_ring;
+    std::vector<std::uint8_t> m_scratch;
+    std::vector<float> m_sums;
+    std::vector<const std::uint8_t*> m_rows;
+};
+
+void resampleBand(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
+                  const WeightLists& vertical, bool vector, BandState& state, int firstRow,
+                  int endRow) {
+    const std::size_t length = bytesPerRow(destination.width());
     for (int i = firstRow; i < endRow; ++i) {
-        std::fill(sums.begin(), sums.end(), 0.0f);
-        const bool inDouble = lists.exactIn(i) == ExactIn::Double;
-        for (const WeightPair& pair : lists[i]) {
-            const std::uint8_t* in = work.row(pair.SourceIndex);
-            if (inDouble) {
-                for (std::size_t x = 0; x < length; ++x) {
-                    sums[x] = accumulateDouble(sums[x], in[x], pair.Weight);
-                }
-            } else {
-                for (std::size_t x = 0; x < length; ++x) {
-                    sums[x] = accumulate(sums[x], in[x], pair.Weight);
-                }
-            }
-        }
-        std::uint8_t* out = destination.row(i);
-        for (std::size_t x = 0; x < length; ++x) {
-            out[x] = toByte(sums[x]);
+        const std::span<const WeightPair> pairs = vertical[i];
+        const auto [first, last] = blocksOf(pairs);
+        state.ensure(first, last, source, horizontal, vector);
+        const std::uint8_t* const* rows = state.rowsOf(pairs);
+        if (vector) {
+            avx2::combineRows(pairs, vertical.exactIn(i), rows, length, destination.row(i));
+        } else {
+            combineRowsPortable(pairs, vertical.exactIn(i), rows, state.sums(), destination.row(i));
         }
     }
 }
 
-// --- Splitting the work between threads. ---
-
-// Below this many multiply-adds a pass stays on the caller's thread: starting a thread costs
+// Below this many multiply-adds the work stays on the caller's thread: starting a thread costs
 // more than it saves.
 constexpr double kThreadWorthwhile = 2.0e6;
 
@@ -435,22 +619,41 @@ int threadsFor(const ResampleOptions& options, double multiplyAdds, int units) {
     return std::clamp(threads, 1, std::max(units, 1));
 }
 
-// Runs part(first, end, index) over `units` split evenly into `threads` ranges; the caller's
-// thread takes the first range. The helpers are joined before returning.
-void splitWork(int units, int threads, const std::function<void(int, int, int)>& part) {
-    const auto boundary = [&](int t) {
-        return static_cast<int>(static_cast<std::int64_t>(units) * t / threads);
+void resampleFast(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
+                  const WeightLists& vertical, const ResampleOptions& options) {
+    const bool vector = options.path == ResamplePath::Automatic && avx2::available();
+    int capacity = 1;
+    std::size_t longestList = 0;
+    for (int i = 0; i < vertical.size(); ++i) {
+        const auto [first, last] = blocksOf(vertical[i]);
+        capacity = std::max(capacity, last - first + 1);
+        longestList = std::max(longestList, vertical[i].size());
+    }
+    const double multiplyAdds =
+        3.0 * (static_cast<double>(horizontal.pairCount()) * source.height() +
+               static_cast<double>(vertical.pairCount()) * destination.width());
+    const int threads = threadsFor(options, multiplyAdds, vertical.size());
+
+    std::vector<BandState> states;
+    states.reserve(static_cast<std::size_t>(threads));
+    for (int t = 0; t < threads; ++t) {
+        states.emplace_back(capacity, bytesPerRow(destination.width()),
+                            vector ? avx2::rowScratchBytes(source.width(), destination.width()) : 0,
+                            longestList);
+    }
+    const auto band = [&](int t) {
+        return static_cast<int>(static_cast<std::int64_t>(vertical.size()) * t / threads);
     };
-    std::vector<std::jthread> helpers;
+    const auto run = [&](int t) {
+        resampleBand(source, destination, horizontal, vertical, vector,
+                     states[static_cast<std::size_t>(t)], band(t), band(t + 1));
+    };
+    std::vector<std::jthread> helpers;  // joined when they go out of scope
     helpers.reserve(static_cast<std::size_t>(threads - 1));
     for (int t = 1; t < threads; ++t) {
-        helpers.emplace_back(part, boundary(t), boundary(t + 1), t);
+        helpers.emplace_back(run, t);
     }
-    part(boundary(0), boundary(1), 0);
-}
-
-bool useVector(const ResampleOptions& options) {
-    return options.path == ResamplePath::Automatic && avx2::available();
+    run(0);
 }
 
 }  // namespace
@@ -459,56 +662,16 @@ bool vectorPathAvailable() {
     return avx2::available();
 }
 
-void horizontalPass(const Bitmap& source, Bitmap& work, const WeightLists& lists,
-                    const ResampleOptions& options) {
+void resampleWithLists(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
+                       const WeightLists& vertical, const ResampleOptions& options) {
+    if (horizontal.size() == 0 || vertical.size() == 0) {
+        return;
+    }
     if (options.path == ResamplePath::Reference) {
-        horizontalReference(source, work, lists);
-        return;
+        resampleReference(source, destination, horizontal, vertical);
+    } else {
+        resampleFast(source, destination, horizontal, vertical, options);
     }
-    const double multiplyAdds =
-        3.0 * static_cast<double>(lists.pairCount()) * static_cast<double>(source.height());
-    if (useVector(options)) {
-        const int blocks = (source.height() + avx2::kBlockRows - 1) / avx2::kBlockRows;
-        const int threads = threadsFor(options, multiplyAdds, blocks);
-        std::vector<std::vector<std::uint8_t>> scratch(static_cast<std::size_t>(threads));
-        for (auto& buffer : scratch) {
-            buffer.resize(avx2::horizontalScratchBytes(source.width(), work.width()));
-        }
-        splitWork(blocks, threads, [&](int first, int end, int t) {
-            avx2::horizontalBlocks(source, work, lists, first, end,
-                                   scratch[static_cast<std::size_t>(t)]);
-        });
-        return;
-    }
-    const int threads = threadsFor(options, multiplyAdds, source.height());
-    splitWork(source.height(), threads, [&](int first, int end, int) {
-        horizontalPortableRows(source, work, lists, first, end);
-    });
-}
-
-void verticalPass(const Bitmap& work, Bitmap& destination, const WeightLists& lists,
-                  const ResampleOptions& options) {
-    if (options.path == ResamplePath::Reference) {
-        verticalReference(work, destination, lists);
-        return;
-    }
-    const double multiplyAdds =
-        3.0 * static_cast<double>(lists.pairCount()) * static_cast<double>(work.width());
-    const int threads = threadsFor(options, multiplyAdds, lists.size());
-    if (useVector(options)) {
-        splitWork(lists.size(), threads, [&](int first, int end, int) {
-            avx2::verticalRows(work, destination, lists, first, end);
-        });
-        return;
-    }
-    std::vector<std::vector<float>> sums(static_cast<std::size_t>(threads));
-    for (auto& buffer : sums) {
-        buffer.resize(bytesPerRow(work.width()));
-    }
-    splitWork(lists.size(), threads, [&](int first, int end, int t) {
-        verticalPortableRows(work, destination, lists, first, end,
-                             sums[static_cast<std::size_t>(t)]);
-    });
 }
 
 }  // namespace detail
@@ -536,21 +699,27 @@ void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, 
         throw Error("Resampling kernel support out of range");
     }
 
-    Bitmap work(destinationWidth, sourceHeight);
     source.convertTo24();
     destination.convertTo24();
     if (destinationWidth == 0 || destinationHeight == 0) {
         return;
     }
-    {
-        const detail::WeightLists horizontal =
-            detail::buildWeightLists(destinationWidth, sourceWidth, kernel, support);
-        detail::horizontalPass(source, work, horizontal, options);
-    }
-    // The vertical pass filters the rounded bytes of the horizontal pass, not unrounded sums.
+    const int listThreads =
+        options.path == ResamplePath::Reference ? 1
+        : options.threads > 0
+            ? options.threads
+            : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    const detail::WeightLists horizontal =
+        detail::buildWeightLists(destinationWidth, sourceWidth, kernel, support, listThreads);
     const detail::WeightLists vertical =
-        detail::buildWeightLists(destinationHeight, sourceHeight, kernel, support);
-    detail::verticalPass(work, destination, vertical, options);
+        detail::buildWeightLists(destinationHeight, sourceHeight, kernel, support, listThreads);
+    if (&source == &destination) {
+        // The passes read the source while writing the destination.
+        const Bitmap copy = source;
+        detail::resampleWithLists(copy, destination, horizontal, vertical, options);
+    } else {
+        detail::resampleWithLists(source, destination, horizontal, vertical, options);
+    }
 }
 
 void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support) {

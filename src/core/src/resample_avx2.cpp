@@ -1,9 +1,9 @@
-// The resampler's vector passes: the same sums in the same order as the extended-precision
-// algorithm, eight at a time in single precision with fused multiply-adds. A fused step rounds
-// the exact value · weight + sum once; that equals the extended result stored as single for
-// every list that exactArithmetic() does not mark ExactIn::Nothing (the proof is there). Lists
-// so marked are summed in extended precision here too.
-#include "resample_avx2.h"
+// The resampler's vector filters: the same sums in the same order as the extended-precision
+// algorithm, eight lanes at a time. Lists marked ExactIn::Double or Extended use fused
+// single-precision multiply-adds (one rounding of the exact value · weight + sum), lists marked
+// DoubleUnlessMidpoint double steps that watch for midpoints, lists marked Nothing extended
+// precision; exactArithmetic() in resample.cpp proves each choice gives the extended result.
+#include "resample_internal.h"
 
 #include <immintrin.h>
 
@@ -104,13 +104,9 @@ TZ_VECTOR void group(const Bitmap& source, int top, int rows, std::uint8_t* grou
     }
 }
 
-// The inverse of group(): grouped bytes back into rows top … top + rows − 1 of `work`.
-TZ_VECTOR void ungroup(const std::uint8_t* grouped, Bitmap& work, int top, int rows) {
-    const std::size_t length = static_cast<std::size_t>(work.width()) * 3;
-    std::uint8_t* out[kRows] = {};
-    for (int r = 0; r < rows; ++r) {
-        out[r] = work.row(top + r);
-    }
+// The inverse of group(): grouped bytes back into rows out[0] … out[rows − 1] of `length` bytes.
+TZ_VECTOR void ungroup(const std::uint8_t* grouped, std::uint8_t* const* out, int rows,
+                       std::size_t length) {
     std::size_t p = 0;
     for (; p + 16 <= length; p += 16) {
         __m128i x[8];
@@ -130,6 +126,52 @@ TZ_VECTOR void ungroup(const std::uint8_t* grouped, Bitmap& work, int top, int r
             out[r][p] = grouped[p * kRows + static_cast<std::size_t>(r)];
         }
     }
+}
+
+// --- Double steps that watch for midpoints (ExactIn::DoubleUnlessMidpoint). ---
+
+// All-ones lanes where a double lies halfway between two singles (see isSingleMidpoint).
+TZ_VECTOR inline __m256i midpoints(__m256d sums) {
+    const __m256i dropped =
+        _mm256_and_si256(_mm256_castpd_si256(sums), _mm256_set1_epi64x(0x1FFFFFFF));
+    return _mm256_cmpeq_epi64(dropped, _mm256_set1_epi64x(0x10000000));
+}
+
+// Lanes where the double `sum` of a and b is a midpoint between singles and not exact.
+TZ_VECTOR inline __m256i inexactMidpoints(__m256d a, __m256d b, __m256d sum) {
+    const __m256i candidates = midpoints(sum);
+    if (_mm256_testz_si256(candidates, candidates)) {
+        return candidates;
+    }
+    const __m256d bPart = _mm256_sub_pd(sum, a);
+    const __m256d error =
+        _mm256_add_pd(_mm256_sub_pd(a, _mm256_sub_pd(sum, bPart)), _mm256_sub_pd(b, bPart));
+    const __m256i inexact =
+        _mm256_castpd_si256(_mm256_cmp_pd(error, _mm256_setzero_pd(), _CMP_NEQ_UQ));
+    return _mm256_and_si256(candidates, inexact);
+}
+
+// sum = value · weight + sum for eight lanes in double, rounded to single (accumulateChecked);
+// lanes that need the step redone in extended precision are marked in `marks`.
+TZ_VECTOR inline __m256 checkedStep(__m256 sum, const std::uint8_t* bytes, __m256d weight,
+                                    __m256i& marks) {
+    const __m256i values =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
+    const __m256d lowProduct =
+        _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(values)), weight);
+    const __m256d highProduct =
+        _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(values, 1)), weight);
+    const __m256d lowSum = _mm256_cvtps_pd(_mm256_castps256_ps128(sum));
+    const __m256d highSum = _mm256_cvtps_pd(_mm256_extractf128_ps(sum, 1));
+    const __m256d low = _mm256_add_pd(lowProduct, lowSum);
+    const __m256d high = _mm256_add_pd(highProduct, highSum);
+    marks = _mm256_or_si256(marks, _mm256_or_si256(inexactMidpoints(lowProduct, lowSum, low),
+                                                   inexactMidpoints(highProduct, highSum, high)));
+    return _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low));
+}
+
+TZ_VECTOR inline bool anyMarked(__m256i marks) {
+    return !_mm256_testz_si256(marks, marks);
 }
 
 // --- Horizontal pass on one grouped block: lanes are the eight rows. ---
@@ -209,39 +251,67 @@ void filterColumnExtended(std::span<const WeightPair> pairs, const std::uint8_t*
     }
 }
 
+// A column of a DoubleUnlessMidpoint list; should any step land on a midpoint, the whole
+// column is summed again in extended precision.
+TZ_VECTOR void filterColumnChecked(std::span<const WeightPair> pairs, const std::uint8_t* grouped,
+                                   std::uint8_t* out) {
+    __m256 blue = _mm256_setzero_ps();
+    __m256 green = _mm256_setzero_ps();
+    __m256 red = _mm256_setzero_ps();
+    __m256i marks = _mm256_setzero_si256();
+    for (const WeightPair& pair : pairs) {
+        const std::uint8_t* pixel = groupedPixel(grouped, pair.SourceIndex);
+        const __m256d weight = _mm256_set1_pd(pair.Weight);
+        blue = checkedStep(blue, pixel, weight, marks);
+        green = checkedStep(green, pixel + kRows, weight, marks);
+        red = checkedStep(red, pixel + 2 * kRows, weight, marks);
+    }
+    if (anyMarked(marks)) {
+        filterColumnExtended(pairs, grouped, out);
+        return;
+    }
+    storePixel(PixelSums{blue, green, red}, out);
+}
+
 TZ_VECTOR void filterBlock(const WeightLists& lists, const std::uint8_t* grouped,
                            std::uint8_t* results) {
     const auto outputOf = [&](int i) { return results + static_cast<std::size_t>(i) * 3 * kRows; };
-    const auto fused = [&](int i) { return lists.exactIn(i) != ExactIn::Nothing; };
+    const auto fused = [&](int i) {
+        return lists.exactIn(i) == ExactIn::Double || lists.exactIn(i) == ExactIn::Extended;
+    };
     int i = 0;
     while (i < lists.size()) {
-        if (!fused(i)) {
-            filterColumnExtended(lists[i], grouped, outputOf(i));
-            i += 1;
-        } else if (i + 1 < lists.size() && fused(i + 1)) {
+        if (fused(i) && i + 1 < lists.size() && fused(i + 1)) {
             filterTwoColumns(lists[i], lists[i + 1], grouped, outputOf(i));
             i += 2;
-        } else {
-            filterOneColumn(lists[i], grouped, outputOf(i));
-            i += 1;
+            continue;
         }
+        if (fused(i)) {
+            filterOneColumn(lists[i], grouped, outputOf(i));
+        } else if (lists.exactIn(i) == ExactIn::DoubleUnlessMidpoint) {
+            filterColumnChecked(lists[i], grouped, outputOf(i));
+        } else {
+            filterColumnExtended(lists[i], grouped, outputOf(i));
+        }
+        i += 1;
     }
 }
 
-// --- Vertical pass: one destination row, lanes along the row. ---
+// --- Vertical filter: one destination row, lanes along the row. ---
 
-// Bytes [x, x + 64) of destination row `out`: eight chains of eight lanes.
-TZ_VECTOR inline void filterSpan64(const Bitmap& work, std::span<const WeightPair> pairs,
-                                   std::size_t x, std::uint8_t* out) {
+// Bytes [x, x + 64): eight chains of eight lanes.
+TZ_VECTOR inline void combineSpan64(std::span<const WeightPair> pairs,
+                                    const std::uint8_t* const* in, std::size_t x,
+                                    std::uint8_t* out) {
     __m256 sums[8];
     for (__m256& sum : sums) {
         sum = _mm256_setzero_ps();
     }
-    for (const WeightPair& pair : pairs) {
-        const std::uint8_t* in = work.row(pair.SourceIndex) + x;
-        const __m256 weight = _mm256_set1_ps(pair.Weight);
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+        const std::uint8_t* row = in[t] + x;
+        const __m256 weight = _mm256_set1_ps(pairs[t].Weight);
         for (std::size_t v = 0; v < 8; ++v) {
-            sums[v] = _mm256_fmadd_ps(loadValues(in + 8 * v), weight, sums[v]);
+            sums[v] = _mm256_fmadd_ps(loadValues(row + 8 * v), weight, sums[v]);
         }
     }
     storeBytes(out + x, toIntegers(sums[0]), toIntegers(sums[1]), toIntegers(sums[2]),
@@ -250,35 +320,52 @@ TZ_VECTOR inline void filterSpan64(const Bitmap& work, std::span<const WeightPai
                toIntegers(sums[7]));
 }
 
-TZ_VECTOR inline void filterSpan8(const Bitmap& work, std::span<const WeightPair> pairs,
-                                  std::size_t x, std::uint8_t* out) {
+TZ_VECTOR inline void combineSpan8(std::span<const WeightPair> pairs, const std::uint8_t* const* in,
+                                   std::size_t x, std::uint8_t* out) {
     __m256 sum = _mm256_setzero_ps();
-    for (const WeightPair& pair : pairs) {
-        sum = _mm256_fmadd_ps(loadValues(work.row(pair.SourceIndex) + x),
-                              _mm256_set1_ps(pair.Weight), sum);
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+        sum = _mm256_fmadd_ps(loadValues(in[t] + x), _mm256_set1_ps(pairs[t].Weight), sum);
     }
     storeBytes(out + x, toIntegers(sum));
 }
 
-TZ_VECTOR inline void filterByte(const Bitmap& work, std::span<const WeightPair> pairs,
-                                 std::size_t x, std::uint8_t* out) {
+TZ_VECTOR inline void combineByte(std::span<const WeightPair> pairs, const std::uint8_t* const* in,
+                                  std::size_t x, std::uint8_t* out) {
     __m128 sum = _mm_setzero_ps();
-    for (const WeightPair& pair : pairs) {
-        const float value = work.row(pair.SourceIndex)[x];
-        sum = _mm_fmadd_ss(_mm_set_ss(value), _mm_set_ss(pair.Weight), sum);
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+        sum = _mm_fmadd_ss(_mm_set_ss(in[t][x]), _mm_set_ss(pairs[t].Weight), sum);
     }
     out[x] = toByte(_mm_cvtss_f32(sum));
 }
 
-void filterRowExtended(const Bitmap& work, std::span<const WeightPair> pairs, std::size_t length,
-                       std::uint8_t* out) {
-    for (std::size_t x = 0; x < length; ++x) {
+template <float (*step)(float, std::uint8_t, float)>
+void combineBytes(std::span<const WeightPair> pairs, const std::uint8_t* const* in,
+                  std::size_t from, std::size_t to, std::uint8_t* out) {
+    for (std::size_t x = from; x < to; ++x) {
         float sum = 0.0f;
-        for (const WeightPair& pair : pairs) {
-            sum = accumulate(sum, work.row(pair.SourceIndex)[x], pair.Weight);
+        for (std::size_t t = 0; t < pairs.size(); ++t) {
+            sum = step(sum, in[t][x], pairs[t].Weight);
         }
         out[x] = toByte(sum);
     }
+}
+
+TZ_VECTOR void combineChecked(std::span<const WeightPair> pairs, const std::uint8_t* const* in,
+                              std::size_t length, std::uint8_t* out) {
+    std::size_t x = 0;
+    for (; x + 8 <= length; x += 8) {
+        __m256 sum = _mm256_setzero_ps();
+        __m256i marks = _mm256_setzero_si256();
+        for (std::size_t t = 0; t < pairs.size(); ++t) {
+            sum = checkedStep(sum, in[t] + x, _mm256_set1_pd(pairs[t].Weight), marks);
+        }
+        if (anyMarked(marks)) {
+            combineBytes<accumulate>(pairs, in, x, x + 8, out);
+        } else {
+            storeBytes(out + x, toIntegers(sum));
+        }
+    }
+    combineBytes<accumulateChecked>(pairs, in, x, length, out);
 }
 
 }  // namespace
@@ -288,44 +375,39 @@ bool available() {
     return supported;
 }
 
-std::size_t horizontalScratchBytes(int sourceWidth, int destinationWidth) {
+std::size_t rowScratchBytes(int sourceWidth, int destinationWidth) {
     return (static_cast<std::size_t>(sourceWidth) + static_cast<std::size_t>(destinationWidth)) *
            3 * kRows;
 }
 
-TZ_VECTOR void horizontalBlocks(const Bitmap& source, Bitmap& work, const WeightLists& lists,
-                                int firstBlock, int endBlock, std::span<std::uint8_t> scratch) {
+TZ_VECTOR void filterRows(const Bitmap& source, int top, int rows, const WeightLists& lists,
+                          std::uint8_t* const* out, std::span<std::uint8_t> scratch) {
     std::uint8_t* grouped = scratch.data();
     std::uint8_t* results = grouped + static_cast<std::size_t>(source.width()) * 3 * kRows;
-    for (int block = firstBlock; block < endBlock; ++block) {
-        const int top = block * kBlockRows;
-        const int rows = std::min(kBlockRows, source.height() - top);
-        group(source, top, rows, grouped);
-        filterBlock(lists, grouped, results);
-        ungroup(results, work, top, rows);
-    }
+    group(source, top, rows, grouped);
+    filterBlock(lists, grouped, results);
+    ungroup(results, out, rows, static_cast<std::size_t>(lists.size()) * 3);
 }
 
-TZ_VECTOR void verticalRows(const Bitmap& work, Bitmap& destination, const WeightLists& lists,
-                            int firstRow, int endRow) {
-    const std::size_t length = static_cast<std::size_t>(work.width()) * 3;
-    for (int i = firstRow; i < endRow; ++i) {
-        const std::span<const WeightPair> pairs = lists[i];
-        std::uint8_t* out = destination.row(i);
-        if (lists.exactIn(i) == ExactIn::Nothing) {
-            filterRowExtended(work, pairs, length, out);
-            continue;
-        }
-        std::size_t x = 0;
-        for (; x + 64 <= length; x += 64) {
-            filterSpan64(work, pairs, x, out);
-        }
-        for (; x + 8 <= length; x += 8) {
-            filterSpan8(work, pairs, x, out);
-        }
-        for (; x < length; ++x) {
-            filterByte(work, pairs, x, out);
-        }
+TZ_VECTOR void combineRows(std::span<const WeightPair> pairs, ExactIn exactIn,
+                           const std::uint8_t* const* in, std::size_t length, std::uint8_t* out) {
+    if (exactIn == ExactIn::Nothing) {
+        combineBytes<accumulate>(pairs, in, 0, length, out);
+        return;
+    }
+    if (exactIn == ExactIn::DoubleUnlessMidpoint) {
+        combineChecked(pairs, in, length, out);
+        return;
+    }
+    std::size_t x = 0;
+    for (; x + 64 <= length; x += 64) {
+        combineSpan64(pairs, in, x, out);
+    }
+    for (; x + 8 <= length; x += 8) {
+        combineSpan8(pairs, in, x, out);
+    }
+    for (; x < length; ++x) {
+        combineByte(pairs, in, x, out);
     }
 }
 

@@ -44,8 +44,8 @@ enum class ResamplePath {
 
 struct ResampleOptions {
     ResamplePath path = ResamplePath::Automatic;
-    // Threads for the passes: 0 chooses by image size and processor count; 1 keeps all the
-    // work on the caller's thread.
+    // Threads for the weight lists and the passes: 0 chooses by image size and processor count;
+    // 1 keeps all the work on the caller's thread.
     int threads = 0;
 };
 

@@ -18,9 +18,11 @@ struct WeightPair {
 
 // The cheapest arithmetic that gives the extended-precision result for every sum of a list.
 enum class ExactIn : std::uint8_t {
-    Double,    // every intermediate sum is exactly representable in double
-    Extended,  // ... in the 64-bit significand: a fused single-precision step is exact
-    Nothing,   // no such guarantee: only the extended-precision steps may be used
+    Double,                // every intermediate sum is exactly representable in double
+    Extended,              // ... in the 64-bit significand: a fused single-precision step is exact
+    DoubleUnlessMidpoint,  // a double step is exact unless its sum lands halfway between two
+                           // singles (then that step is redone in extended precision)
+    Nothing,               // only extended-precision steps (a weight below 2^-100 or not finite)
 };
 
 // The weight lists of one pass: list i holds the pairs of destination column (or row) i.
@@ -39,6 +41,8 @@ class WeightLists {
     void reserve(std::size_t lists, std::size_t pairs);
     void append(WeightPair pair) { m_pairs.push_back(pair); }
     void endList();
+    // Appends the lists of `other` after these.
+    void appendLists(const WeightLists& other);
 
   private:
     std::vector<std::size_t> m_starts{0};
@@ -50,9 +54,10 @@ class WeightLists {
 // (destination − 1)/(source − 1). 0 for a destination of 1 pixel from a longer source.
 float scaleFactor(int destinationExtent, int sourceExtent);
 
-// The lists for destination extent d from source extent n ≥ 1 (d ≥ 0).
+// The lists for destination extent d from source extent n ≥ 1 (d ≥ 0), built by up to
+// `threads` threads when there are enough of them to be worth it.
 WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
-                             float support);
+                             float support, int threads = 1);
 
 // Which arithmetic is exact for a list (see ExactIn).
 ExactIn exactArithmetic(std::span<const WeightPair> pairs);
@@ -64,12 +69,10 @@ float accumulate(float sum, std::uint8_t value, float weight);
 // the nearest integer, halves to even.
 std::uint8_t toByte(float sum);
 
-// The two passes on their own. `work` has the destination's width and the source's height;
-// `destination` and `work` are 24-bit and already sized.
-void horizontalPass(const Bitmap& source, Bitmap& work, const WeightLists& lists,
-                    const ResampleOptions& options);
-void verticalPass(const Bitmap& work, Bitmap& destination, const WeightLists& lists,
-                  const ResampleOptions& options);
+// Both passes with the given lists: `destination` is 24-bit, horizontal.size() wide and
+// vertical.size() high; the lists' indices lie inside the 24-bit `source`.
+void resampleWithLists(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
+                       const WeightLists& vertical, const ResampleOptions& options);
 
 // Whether ResamplePath::Automatic runs the vector code on this processor.
 bool vectorPathAvailable();
