@@ -186,6 +186,20 @@ class TestPreview : public QObject {
         QVERIFY(form.isVisible());
     }
 
+    void doesNotKeepTheProgramRunning() {
+        QWidget mainWindow;
+        TPreviewForm form;
+        mainWindow.show();
+        form.show();
+        QTimer::singleShot(50, &mainWindow, &QWidget::close);
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(5000);
+        // Closing the main window ends the loop although the preview is still shown.
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
     void animatedGifLoops() {
         const QString path = m_dir.filePath("loop.gif");
         pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 3, 0));

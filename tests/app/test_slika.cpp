@@ -177,6 +177,22 @@ class TestSlika : public QObject {
         QCOMPARE(outerGeometry(viewer).size(), before.size());
     }
 
+    void doesNotKeepTheProgramRunning() {
+        const QString path = m_dir.filePath("a.bmp");
+        pictures::writePicture(path, 40, 30);
+        QWidget mainWindow;
+        TSlikca viewer;
+        mainWindow.show();
+        QVERIFY(viewer.Preview(path, screen1024, screen1024));
+        QTimer::singleShot(50, &mainWindow, &QWidget::close);
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(5000);
+        // Closing the main window ends the loop although the viewer is still shown.
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
     void pictureLargerThanWindowScrolls() {
         const QString path = m_dir.filePath("wide.bmp");
         pictures::writePicture(path, 1200, 900);
