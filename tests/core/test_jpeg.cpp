@@ -496,6 +496,49 @@ TEST(JpegDecoding, CorruptScanFailsOnDecodeAndKeepsData) {
     EXPECT_EQ(picture.saveToBytes(), bytes);
 }
 
+TEST(JpegDecoding, ThousandsOfScansAreRefused) {
+    // The first scan of a progressive file repeated: the library only warns about the repeats,
+    // and each would cost a pass over the whole picture.
+    TJPEGImage writer;
+    writer.setProgressiveEncoding(true);
+    writer.assign(gradient(16, 16));
+    Bytes bytes = writer.saveToBytes();
+    const auto first = findMarker(bytes, 0xDA);
+    ASSERT_NE(first, bytes.end());
+    auto end = first + 2;
+    while (end + 1 < bytes.end() &&
+           !(end[0] == 0xFF && end[1] != 0x00 && (end[1] & 0xF8) != 0xD0)) {
+        ++end;
+    }
+    const Bytes scan(first, end);
+    Bytes repeated(bytes.begin(), end);
+    for (int i = 0; i < 1000; ++i) {
+        repeated.insert(repeated.end(), scan.begin(), scan.end());
+    }
+    repeated.insert(repeated.end(), end, bytes.end());
+    TJPEGImage picture;
+    picture.loadFromBytes(repeated);
+    try {
+        picture.decode();
+        ADD_FAILURE() << "decoded";
+    } catch (const EJPEG& error) {
+        ADD_FAILURE() << error.what();
+    } catch (const tz::Error& error) {
+        EXPECT_STREQ(error.what(), "Too many scans in JPEG data (more than 1000)");
+    }
+}
+
+TEST(JpegDecoding, MissingFileIsNamedInTheError) {
+    tz::test::TempDir folder;
+    TJPEGImage picture;
+    try {
+        picture.loadFromFile(folder / "absent.jpg");
+        ADD_FAILURE() << "loaded";
+    } catch (const tz::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("absent.jpg"), std::string::npos) << error.what();
+    }
+}
+
 TEST(JpegDecoding, GreyscaleFileGivesEightBitGrey) {
     TJPEGImage writer;
     writer.setGrayscale(true);

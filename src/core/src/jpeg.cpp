@@ -77,7 +77,7 @@ template <typename Step>
 
 [[noreturn]] void throwLibraryError(const ErrorManager& errors) {
     if (errors.tooManyScans) {
-        throw Error("JPEG data with more than " + std::to_string(kScanLimit) + " scans");
+        throw Error("Too many scans in JPEG data (more than " + std::to_string(kScanLimit) + ")");
     }
     throw EJPEG("JPEG error #" + std::to_string(errors.code), errors.code);
 }
