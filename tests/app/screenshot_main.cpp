@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
-    QTemporaryDir home;
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/home-XXXXXX"));
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     tz::app::Application application(argc, argv);

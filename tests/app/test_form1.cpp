@@ -1,6 +1,7 @@
 // The main window: start-up, layout, presets, batch runs, recent and special folders, the file
 // browser's keys and the links, driven through the window as a user would.
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +123,8 @@ class TestForm1 : public QObject {
     void startsInMostRecentFolder();
     void deletedRecentFolderFallsBackToRootSilently();
     void reactivationDoesNotReloadRecentList();
+    void damagedRecentValueReportedOnceAtStartUp();
+    void damagedRecentValueStopsRunBeforeFirstFile();
     void windowLayoutAsDesigned();
     void menusAsDesigned();
     void timerShowsPreviewOnce();
@@ -260,6 +263,8 @@ void TestForm1::startsWithEmptyStoreAtRoot() {
     }
     QCOMPARE(form->currentFolder(), QStringLiteral("/"));
     QCOMPARE(QDir::currentPath(), QStringLiteral("/"));
+    auto* drives = form->findChild<QComboBox*>(QStringLiteral("DriveComboBox10"));
+    QCOMPARE(drives->currentData().toString(), QStringLiteral("/"));
     QCOMPARE(form->findChild<QAction*>(QStringLiteral("P1"))->text(),
              QStringLiteral("Refresh list"));
     QCOMPARE(form->previewForm()->windowTitle(), QStringLiteral("Preview images"));
@@ -295,6 +300,34 @@ void TestForm1::reactivationDoesNotReloadRecentList() {
     QApplication::sendEvent(form.get(), &activate);
     QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
     QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+}
+
+void TestForm1::damagedRecentValueReportedOnceAtStartUp() {
+    tz::writeRawValue(tz::kProgramKey, "Recent1", tz::ValueType::DWord, {1, 0, 0, 0});
+    auto form = startForm();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form.get(), &activate);
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Invalid data type for 'Recent1'"));
+    QVERIFY(!form->firstActivation());
+    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+}
+
+void TestForm1::damagedRecentValueStopsRunBeforeFirstFile() {
+    const QString folder = makeFolder(QStringLiteral("damaged"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    auto form = startForm();
+    browseTo(*form, folder);
+    fakeWorkers(*form);
+    tz::writeRawValue(tz::kProgramKey, "Recent1", tz::ValueType::DWord, {1, 0, 0, 0});
+    form->SelectAll();
+    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QCOMPARE(m_boxes[0].text, QStringLiteral("Invalid data type for 'Recent1'"));
+    QVERIFY(m_workerCalls.empty());
+    QVERIFY(form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/resized")).isDir());
+    QVERIFY(fileList(*form)->isEnabled());
 }
 
 void TestForm1::windowLayoutAsDesigned() {
