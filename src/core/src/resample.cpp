@@ -141,6 +141,21 @@ namespace detail {
 
 namespace {
 
+// Runs part(t, first, end) for t = 0 … threads − 1 over `units` split evenly; the caller's
+// thread takes part 0. The helpers are joined before returning.
+template <typename Part>
+void inParallel(int threads, int units, const Part& part) {
+    const auto boundary = [&](int t) {
+        return static_cast<int>(static_cast<std::int64_t>(units) * t / threads);
+    };
+    std::vector<std::jthread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads - 1));
+    for (int t = 1; t < threads; ++t) {
+        helpers.emplace_back([&part, &boundary, t] { part(t, boundary(t), boundary(t + 1)); });
+    }
+    part(0, boundary(0), boundary(1));
+}
+
 // floor(a − b) and ceil(a + b) of the exact real values. The extended sum of two singles can
 // round when their exponents are far apart; the error term of the two-sum tells on which side
 // of an integer the exact value lies.
@@ -296,21 +311,9 @@ WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunc
     const double evaluations = destinationExtent * (2.0 * axis.reach() + 3.0);
     threads = evaluations < 4000.0 ? 1 : std::clamp(threads, 1, destinationExtent);
     std::vector<WeightLists> parts(static_cast<std::size_t>(threads));
-    const auto boundary = [&](int t) {
-        return static_cast<int>(static_cast<std::int64_t>(destinationExtent) * t / threads);
-    };
-    {
-        std::vector<std::jthread> helpers;
-        helpers.reserve(static_cast<std::size_t>(threads - 1));
-        const auto build = [&](int t) {
-            parts[static_cast<std::size_t>(t)] =
-                buildListRange(axis, sourceExtent, kernel, boundary(t), boundary(t + 1));
-        };
-        for (int t = 1; t < threads; ++t) {
-            helpers.emplace_back(build, t);
-        }
-        build(0);
-    }
+    inParallel(threads, destinationExtent, [&](int t, int first, int end) {
+        parts[static_cast<std::size_t>(t)] = buildListRange(axis, sourceExtent, kernel, first, end);
+    });
     WeightLists lists = std::move(parts[0]);
     for (std::size_t t = 1; t < parts.size(); ++t) {
         lists.appendLists(parts[t]);
@@ -505,7 +508,9 @@ void combineRowsPortable(std::span<const WeightPair> pairs, ExactIn exactIn,
 // --- The fast paths: both passes band by band. ---
 // Each thread owns a band of destination rows. It computes the horizontal result of only the
 // source rows its band needs, block by block, into a small ring, so the intermediate picture
-// never exists as a whole and stays in cache. Every byte is the one the two passes give.
+// never exists as a whole and stays in cache. When the lists reach so far that the bands would
+// each need most of the source, the horizontal results are computed once, shared, before the
+// bands run. Every byte is the one the two passes in order give.
 
 constexpr int kBlockRows = avx2::kBlockRows;
 
@@ -525,82 +530,79 @@ std::pair<int, int> blocksOf(std::span<const WeightPair> pairs) {
 }
 
 // What one thread needs, allocated before the threads start.
-class BandState {
+struct ThreadState {
+    std::vector<std::uint8_t> scratch;      // the vector filter's grouped rows
+    std::vector<float> sums;                // the portable vertical filter's row of sums
+    std::vector<const std::uint8_t*> rows;  // one horizontal-result row per pair
+};
+
+// Horizontal results of source rows, by blocks of kBlockRows rows, in `capacity` slots: block b
+// lives in slot b mod capacity. As long as the capacity is at least the span of a list in
+// blocks, the blocks of one list never evict one another.
+class FilteredRows {
   public:
-    BandState(int capacityBlocks, std::size_t rowBytes, std::size_t scratchBytes,
-              std::size_t longestList)
-        : m_capacity(capacityBlocks),
+    FilteredRows(int capacity, std::size_t rowBytes)
+        : m_capacity(capacity),
           m_rowBytes(rowBytes),
-          m_tags(static_cast<std::size_t>(capacityBlocks), -1),
-          m_ring(rowBytes * kBlockRows * static_cast<std::size_t>(capacityBlocks)),
-          m_scratch(scratchBytes),
-          m_sums(scratchBytes == 0 ? rowBytes : 0) {
-        m_rows.reserve(longestList);
-    }
+          m_tags(static_cast<std::size_t>(capacity), -1),
+          m_bytes(rowBytes * kBlockRows * static_cast<std::size_t>(capacity)) {}
 
-    // The horizontal results of source rows 8·first … 8·last + 7, computed where missing.
-    // The ring holds as many blocks as any list spans, so none of them evicts another.
-    void ensure(int first, int last, const Bitmap& source, const WeightLists& horizontal,
-                bool vector) {
-        for (int block = first; block <= last; ++block) {
-            const std::size_t slot = static_cast<std::size_t>(block % m_capacity);
-            if (m_tags[slot] == block) {
-                continue;
-            }
-            const int top = block * kBlockRows;
-            const int rows = std::min(kBlockRows, source.height() - top);
-            std::uint8_t* out[kBlockRows] = {};
-            for (int r = 0; r < rows; ++r) {
-                out[r] = rowInSlot(slot, r);
-            }
-            if (vector) {
-                avx2::filterRows(source, top, rows, horizontal, out, m_scratch);
-            } else {
-                filterRowsPortable(source, top, rows, horizontal, out);
-            }
-            m_tags[slot] = block;
+    bool holds(int block) const { return m_tags[slotOf(block)] == block; }
+
+    void fill(int block, const Bitmap& source, const WeightLists& horizontal, bool vector,
+              ThreadState& state) {
+        const int top = block * kBlockRows;
+        const int rows = std::min(kBlockRows, source.height() - top);
+        std::uint8_t* out[kBlockRows] = {};
+        for (int r = 0; r < rows; ++r) {
+            out[r] = rowAt(slotOf(block), r);
         }
-    }
-
-    // Row pointers of the horizontal results, one per pair (all ensured).
-    const std::uint8_t* const* rowsOf(std::span<const WeightPair> pairs) {
-        m_rows.clear();
-        for (const WeightPair& pair : pairs) {
-            const auto slot = static_cast<std::size_t>(blockOf(pair.SourceIndex) % m_capacity);
-            m_rows.push_back(rowInSlot(slot, pair.SourceIndex % kBlockRows));
+        if (vector) {
+            avx2::filterRows(source, top, rows, horizontal, out, state.scratch);
+        } else {
+            filterRowsPortable(source, top, rows, horizontal, out);
         }
-        return m_rows.data();
+        m_tags[slotOf(block)] = block;
     }
 
-    std::span<float> sums() { return m_sums; }
+    const std::uint8_t* row(std::int32_t sourceRow) {
+        return rowAt(slotOf(blockOf(sourceRow)), sourceRow % kBlockRows);
+    }
 
   private:
-    std::uint8_t* rowInSlot(std::size_t slot, int r) {
-        return m_ring.data() + (slot * kBlockRows + static_cast<std::size_t>(r)) * m_rowBytes;
+    std::size_t slotOf(int block) const { return static_cast<std::size_t>(block % m_capacity); }
+    std::uint8_t* rowAt(std::size_t slot, int r) {
+        return m_bytes.data() + (slot * kBlockRows + static_cast<std::size_t>(r)) * m_rowBytes;
     }
 
     int m_capacity;
     std::size_t m_rowBytes;
     std::vector<int> m_tags;
-    std::vector<std::uint8_t> m_ring;
-    std::vector<std::uint8_t> m_scratch;
-    std::vector<float> m_sums;
-    std::vector<const std::uint8_t*> m_rows;
+    std::vector<std::uint8_t> m_bytes;
 };
 
 void resampleBand(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
-                  const WeightLists& vertical, bool vector, BandState& state, int firstRow,
-                  int endRow) {
+                  const WeightLists& vertical, bool vector, FilteredRows& filtered,
+                  ThreadState& state, int firstRow, int endRow) {
     const std::size_t length = bytesPerRow(destination.width());
     for (int i = firstRow; i < endRow; ++i) {
         const std::span<const WeightPair> pairs = vertical[i];
         const auto [first, last] = blocksOf(pairs);
-        state.ensure(first, last, source, horizontal, vector);
-        const std::uint8_t* const* rows = state.rowsOf(pairs);
+        for (int block = first; block <= last; ++block) {
+            if (!filtered.holds(block)) {
+                filtered.fill(block, source, horizontal, vector, state);
+            }
+        }
+        state.rows.clear();
+        for (const WeightPair& pair : pairs) {
+            state.rows.push_back(filtered.row(pair.SourceIndex));
+        }
         if (vector) {
-            avx2::combineRows(pairs, vertical.exactIn(i), rows, length, destination.row(i));
+            avx2::combineRows(pairs, vertical.exactIn(i), state.rows.data(), length,
+                              destination.row(i));
         } else {
-            combineRowsPortable(pairs, vertical.exactIn(i), rows, state.sums(), destination.row(i));
+            combineRowsPortable(pairs, vertical.exactIn(i), state.rows.data(), state.sums,
+                                destination.row(i));
         }
     }
 }
@@ -622,38 +624,53 @@ int threadsFor(const ResampleOptions& options, double multiplyAdds, int units) {
 void resampleFast(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
                   const WeightLists& vertical, const ResampleOptions& options) {
     const bool vector = options.path == ResamplePath::Automatic && avx2::available();
-    int capacity = 1;
+    const int blocks = (source.height() + kBlockRows - 1) / kBlockRows;
+    int span = 1;
     std::size_t longestList = 0;
     for (int i = 0; i < vertical.size(); ++i) {
         const auto [first, last] = blocksOf(vertical[i]);
-        capacity = std::max(capacity, last - first + 1);
+        span = std::max(span, last - first + 1);
         longestList = std::max(longestList, vertical[i].size());
     }
     const double multiplyAdds =
         3.0 * (static_cast<double>(horizontal.pairCount()) * source.height() +
                static_cast<double>(vertical.pairCount()) * destination.width());
     const int threads = threadsFor(options, multiplyAdds, vertical.size());
+    const bool shared = threads > 1 && 2 * span > blocks;
 
-    std::vector<BandState> states;
-    states.reserve(static_cast<std::size_t>(threads));
-    for (int t = 0; t < threads; ++t) {
-        states.emplace_back(capacity, bytesPerRow(destination.width()),
-                            vector ? avx2::rowScratchBytes(source.width(), destination.width()) : 0,
-                            longestList);
+    const std::size_t rowBytes = bytesPerRow(destination.width());
+    const int rings = shared ? 1 : threads;
+    const int capacity = shared ? blocks : span;
+    ensureAllocatable(rowBytes * kBlockRows * static_cast<std::size_t>(capacity) *
+                          static_cast<std::size_t>(rings),
+                      destination.width(), source.height());
+    std::vector<FilteredRows> filtered;
+    filtered.reserve(static_cast<std::size_t>(rings));
+    for (int r = 0; r < rings; ++r) {
+        filtered.emplace_back(capacity, rowBytes);
     }
-    const auto band = [&](int t) {
-        return static_cast<int>(static_cast<std::int64_t>(vertical.size()) * t / threads);
-    };
-    const auto run = [&](int t) {
+    std::vector<ThreadState> states(static_cast<std::size_t>(threads));
+    for (ThreadState& state : states) {
+        state.scratch.resize(vector ? avx2::rowScratchBytes(source.width(), destination.width())
+                                    : 0);
+        state.sums.resize(vector ? 0 : rowBytes);
+        state.rows.reserve(longestList);
+    }
+
+    if (shared) {
+        // Threads fill disjoint blocks; the bands then only read them.
+        inParallel(threads, blocks, [&](int t, int first, int end) {
+            for (int block = first; block < end; ++block) {
+                filtered[0].fill(block, source, horizontal, vector,
+                                 states[static_cast<std::size_t>(t)]);
+            }
+        });
+    }
+    inParallel(threads, vertical.size(), [&](int t, int first, int end) {
+        const auto index = static_cast<std::size_t>(t);
         resampleBand(source, destination, horizontal, vertical, vector,
-                     states[static_cast<std::size_t>(t)], band(t), band(t + 1));
-    };
-    std::vector<std::jthread> helpers;  // joined when they go out of scope
-    helpers.reserve(static_cast<std::size_t>(threads - 1));
-    for (int t = 1; t < threads; ++t) {
-        helpers.emplace_back(run, t);
-    }
-    run(0);
+                     filtered[shared ? 0 : index], states[index], first, end);
+    });
 }
 
 }  // namespace
