@@ -267,33 +267,45 @@ class CodeWriter {
     int m_bitCount = 0;
 };
 
-// The encoder's string table: (prefix code, index) -> code, open addressing.
+// The encoder's string table: (prefix code, index) -> code, open addressing. Each slot carries
+// the generation it was filled in, so a table reset is one increment instead of a clear.
 class EncoderTable {
   public:
     static constexpr std::size_t kSlots = 8192;  // twice the codes: short probe chains
 
     EncoderTable() : m_keys(kSlots, 0), m_codes(kSlots, 0) {}
 
-    void clear() { std::fill(m_keys.begin(), m_keys.end(), 0u); }
+    void clear() {
+        ++m_generation;
+        if (m_generation > kLastGeneration) {
+            std::fill(m_keys.begin(), m_keys.end(), 0u);
+            m_generation = 1;
+        }
+    }
 
-    // The slot of the key: either holding it or the empty slot where it belongs.
+    // The slot of the key (20 bits): either holding it or the free slot where it belongs.
     std::size_t find(std::uint32_t key) const {
+        const std::uint32_t stamped = (m_generation << kKeyBits) | key;
         std::size_t slot = (key * 0x9E3779B1u) >> 19;
-        while (m_keys[slot] != 0 && m_keys[slot] != key + 1) {
+        while (holds(slot) && m_keys[slot] != stamped) {
             slot = (slot + 1) & (kSlots - 1);
         }
         return slot;
     }
-    bool holds(std::size_t slot) const { return m_keys[slot] != 0; }
+    bool holds(std::size_t slot) const { return (m_keys[slot] >> kKeyBits) == m_generation; }
     int code(std::size_t slot) const { return m_codes[slot]; }
     void insert(std::size_t slot, std::uint32_t key, int code) {
-        m_keys[slot] = key + 1;
+        m_keys[slot] = (m_generation << kKeyBits) | key;
         m_codes[slot] = static_cast<std::uint16_t>(code);
     }
 
   private:
-    std::vector<std::uint32_t> m_keys;  // key + 1; 0 marks an empty slot
+    static constexpr int kKeyBits = 20;
+    static constexpr std::uint32_t kLastGeneration = (1u << (32 - kKeyBits)) - 1;
+
+    std::vector<std::uint32_t> m_keys;  // generation and key; generation 0 is never current
     std::vector<std::uint16_t> m_codes;
+    std::uint32_t m_generation = 1;
 };
 
 }  // namespace
