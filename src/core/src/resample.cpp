@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -142,18 +143,34 @@ namespace detail {
 namespace {
 
 // Runs part(t, first, end) for t = 0 … threads − 1 over `units` split evenly; the caller's
-// thread takes part 0. The helpers are joined before returning.
+// thread takes part 0. The helpers are joined before returning, and a failure in any part (an
+// allocation) is rethrown on the caller's thread.
 template <typename Part>
 void inParallel(int threads, int units, const Part& part) {
     const auto boundary = [&](int t) {
         return static_cast<int>(static_cast<std::int64_t>(units) * t / threads);
     };
-    std::vector<std::jthread> helpers;
-    helpers.reserve(static_cast<std::size_t>(threads - 1));
-    for (int t = 1; t < threads; ++t) {
-        helpers.emplace_back([&part, &boundary, t] { part(t, boundary(t), boundary(t + 1)); });
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(threads));
+    const auto guarded = [&](int t) {
+        try {
+            part(t, boundary(t), boundary(t + 1));
+        } catch (...) {
+            failures[static_cast<std::size_t>(t)] = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        for (int t = 1; t < threads; ++t) {
+            helpers.emplace_back(guarded, t);
+        }
+        guarded(0);
     }
-    part(0, boundary(0), boundary(1));
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
 }
 
 // floor(a − b) and ceil(a + b) of the exact real values. The extended sum of two singles can
@@ -437,40 +454,44 @@ void resampleReference(const Bitmap& source, Bitmap& destination, const WeightLi
 
 // --- Portable fast filters: the same sums in the same order. ---
 
+// One destination column of a block of kBlockRows source rows (rows past `rows` repeat the
+// first and are not written): the 3 · kBlockRows sums are independent, so they proceed side by
+// side instead of waiting on one another.
 template <float (*step)(float, std::uint8_t, float)>
-void filterPixel(const std::uint8_t* in, std::span<const WeightPair> pairs, std::uint8_t* out) {
-    float blue = 0.0f;
-    float green = 0.0f;
-    float red = 0.0f;
+void filterColumn(const std::uint8_t* const* in, std::span<const WeightPair> pairs, int rows,
+                  std::size_t offset, std::uint8_t* const* out) {
+    constexpr std::size_t kLanes = 3 * static_cast<std::size_t>(avx2::kBlockRows);
+    float sums[kLanes] = {};
     for (const WeightPair& pair : pairs) {
-        const std::uint8_t* pixel = in + static_cast<std::size_t>(pair.SourceIndex) * 3;
-        blue = step(blue, pixel[0], pair.Weight);
-        green = step(green, pixel[1], pair.Weight);
-        red = step(red, pixel[2], pair.Weight);
+        const std::size_t pixel = static_cast<std::size_t>(pair.SourceIndex) * 3;
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            sums[lane] = step(sums[lane], in[lane / 3][pixel + lane % 3], pair.Weight);
+        }
     }
-    out[0] = toByte(blue);
-    out[1] = toByte(green);
-    out[2] = toByte(red);
+    for (std::size_t lane = 0; lane < static_cast<std::size_t>(rows) * 3; ++lane) {
+        out[lane / 3][offset + lane % 3] = toByte(sums[lane]);
+    }
 }
 
 void filterRowsPortable(const Bitmap& source, int top, int rows, const WeightLists& lists,
                         std::uint8_t* const* out) {
-    for (int r = 0; r < rows; ++r) {
-        const std::uint8_t* in = source.row(top + r);
-        for (int i = 0; i < lists.size(); ++i) {
-            std::uint8_t* pixel = out[r] + static_cast<std::size_t>(i) * 3;
-            switch (lists.exactIn(i)) {
-                case ExactIn::Double:
-                    filterPixel<accumulateDouble>(in, lists[i], pixel);
-                    break;
-                case ExactIn::Extended:
-                case ExactIn::DoubleUnlessMidpoint:
-                    filterPixel<accumulateChecked>(in, lists[i], pixel);
-                    break;
-                case ExactIn::Nothing:
-                    filterPixel<accumulate>(in, lists[i], pixel);
-                    break;
-            }
+    const std::uint8_t* in[avx2::kBlockRows] = {};
+    for (int r = 0; r < avx2::kBlockRows; ++r) {
+        in[r] = source.row(r < rows ? top + r : top);
+    }
+    for (int i = 0; i < lists.size(); ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * 3;
+        switch (lists.exactIn(i)) {
+            case ExactIn::Double:
+                filterColumn<accumulateDouble>(in, lists[i], rows, offset, out);
+                break;
+            case ExactIn::Extended:
+            case ExactIn::DoubleUnlessMidpoint:
+                filterColumn<accumulateChecked>(in, lists[i], rows, offset, out);
+                break;
+            case ExactIn::Nothing:
+                filterColumn<accumulate>(in, lists[i], rows, offset, out);
+                break;
         }
     }
 }
