@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/errors.h"
 #include "tz/resample.h"
 #include "tz/resample_detail.h"
 
@@ -253,6 +254,27 @@ TEST(ExactArithmetic, InexactMidpointIsRedoneInExtendedPrecisionOnEveryPath) {
             ASSERT_EQ(flat.row(0)[p], 2)
                 << "vertical byte " << p << ", path " << static_cast<int>(options.path);
         }
+    }
+}
+
+TEST(FastPasses, ListsThatDoNotFitTheBitmapsAreRefused) {
+    detail::WeightLists inside;
+    inside.append({1, 1.0f});
+    inside.endList();
+    detail::WeightLists outside;
+    outside.append({2, 1.0f});
+    outside.endList();
+    const Bitmap source(2, 2);
+    for (const ResampleOptions& options : {ResampleOptions{ResamplePath::Reference, 1},
+                                           ResampleOptions{ResamplePath::Automatic, 1}}) {
+        Bitmap destination(1, 1);
+        EXPECT_NO_THROW(detail::resampleWithLists(source, destination, inside, inside, options));
+        EXPECT_THROW(detail::resampleWithLists(source, destination, outside, inside, options),
+                     Error);
+        EXPECT_THROW(detail::resampleWithLists(source, destination, inside, outside, options),
+                     Error);
+        Bitmap wrongSize(2, 1);
+        EXPECT_THROW(detail::resampleWithLists(source, wrongSize, inside, inside, options), Error);
     }
 }
 

@@ -700,8 +700,28 @@ bool vectorPathAvailable() {
     return avx2::available();
 }
 
+namespace {
+
+bool indicesWithin(const WeightLists& lists, int extent) {
+    for (int i = 0; i < lists.size(); ++i) {
+        for (const WeightPair& pair : lists[i]) {
+            if (pair.SourceIndex < 0 || pair.SourceIndex >= extent) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void resampleWithLists(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
                        const WeightLists& vertical, const ResampleOptions& options) {
+    if (source.format() != PixelFormat::Bits24 || destination.format() != PixelFormat::Bits24 ||
+        destination.width() != horizontal.size() || destination.height() != vertical.size() ||
+        !indicesWithin(horizontal, source.width()) || !indicesWithin(vertical, source.height())) {
+        throw Error("Weight lists do not fit the bitmaps");
+    }
     if (horizontal.size() == 0 || vertical.size() == 0) {
         return;
     }

@@ -70,7 +70,8 @@ float accumulate(float sum, std::uint8_t value, float weight);
 std::uint8_t toByte(float sum);
 
 // Both passes with the given lists: `destination` is 24-bit, horizontal.size() wide and
-// vertical.size() high; the lists' indices lie inside the 24-bit `source`.
+// vertical.size() high; the lists' indices lie inside the 24-bit `source`. Throws tz::Error
+// when they do not.
 void resampleWithLists(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
                        const WeightLists& vertical, const ResampleOptions& options);
 
