@@ -689,14 +689,18 @@ TEST(GifReader, StreamPositionEndsAfterTheTrailer) {
     EXPECT_EQ(position, file.bytes().size() - 3);
 }
 
-TEST(GifReader, LoadFromFileReportsAMissingFileAsAPlainError) {
-    TGIFImage gif;
-    try {
-        gif.loadFromFile("/nonexistent/folder/x.gif");
-        FAIL();
-    } catch (const GIFException&) {
-        FAIL() << "a missing file is not a format error";
-    } catch (const Error&) {
+TEST(GifReader, UnreadableFilesArePlainErrors) {
+    test::TempDir dir;
+    for (const auto& path : {std::filesystem::path("/nonexistent/folder/x.gif"), dir.path()}) {
+        TGIFImage gif;
+        try {
+            gif.loadFromFile(path);
+            FAIL() << path << " loaded";
+        } catch (const GIFException& e) {
+            FAIL() << path << " is not a format error: " << e.what();
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+        }
     }
 }
 
