@@ -6,8 +6,10 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <cstddef>
 #include <exception>
 #include <functional>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -44,16 +46,41 @@ void runGuarded(Handler&& handler) {
     }
 }
 
+namespace detail {
+
+template <class Handler, class Args, class Indexes>
+struct InvocableWithPrefix;
+
+template <class Handler, class Args, std::size_t... Index>
+struct InvocableWithPrefix<Handler, Args, std::index_sequence<Index...>>
+    : std::is_invocable<const Handler&, std::tuple_element_t<Index, Args>...> {};
+
+// Calls `handler` with as many of the leading arguments as it takes, as Qt does for slots.
+template <std::size_t Count, class Handler, class Args>
+void invokeWithLeading(const Handler& handler, Args&& args) {
+    using Plain = std::remove_reference_t<Args>;
+    if constexpr (InvocableWithPrefix<Handler, Plain, std::make_index_sequence<Count>>::value) {
+        [&]<std::size_t... Index>(std::index_sequence<Index...>) {
+            handler(std::get<Index>(std::forward<Args>(args))...);
+        }
+        (std::make_index_sequence<Count>{});
+    } else {
+        static_assert(Count > 0, "the handler cannot take the signal's arguments");
+        invokeWithLeading<Count - 1>(handler, std::forward<Args>(args));
+    }
+}
+
+}  // namespace detail
+
 // Wraps a handler for QObject::connect, so a throwing handler never unwinds through Qt.
-// A handler that takes no arguments ignores the signal's.
+// The handler takes the signal's leading arguments, or none.
 template <class Handler>
 auto guarded(Handler handler) {
     return [handler = std::move(handler)](auto&&... args) {
-        if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
-            runGuarded([&] { handler(std::forward<decltype(args)>(args)...); });
-        } else {
-            runGuarded([&] { handler(); });
-        }
+        runGuarded([&] {
+            detail::invokeWithLeading<sizeof...(args)>(
+                handler, std::forward_as_tuple(std::forward<decltype(args)>(args)...));
+        });
     };
 }
 

@@ -1,6 +1,7 @@
 // The file browser's controls over the mounted file systems and QDir.
 #include "browser.h"
 
+#include <QByteArrayList>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -21,6 +22,21 @@ namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 constexpr int kIndentStep = 10;
+
+// A volume the user would call a drive: a block device or a network share. Memory file
+// systems, snap images and helper mounts stay out; loop-mounted images count when they are
+// not squashfs.
+bool isDriveVolume(const QStorageInfo& volume) {
+    if (!volume.isValid() || !volume.isReady() || !QFileInfo(volume.rootPath()).isDir()) {
+        return false;
+    }
+    const QByteArray type = volume.fileSystemType();
+    if (type == "squashfs") {
+        return false;
+    }
+    static const QByteArrayList networkTypes{"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs"};
+    return volume.device().startsWith("/dev/") || networkTypes.contains(type);
+}
 
 QString cleanFolder(const QString& folder) {
     return QDir::cleanPath(QDir(folder).absolutePath());
@@ -91,12 +107,16 @@ void DriveComboBox10::readDrives() {
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     QStringList roots;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && volume.isReady()) {
+        if (isDriveVolume(volume)) {
             roots.append(volume.rootPath());
         }
     }
-    // The root always exists, even where the container's root file system is not reported.
+    // The root always exists, even where its file system is not a device of its own; the file
+    // system browsed at the moment stays listed whatever its kind.
     roots.append(QStringLiteral("/"));
+    if (!chosen.isEmpty()) {
+        roots.append(chosen);
+    }
     roots.removeDuplicates();
     std::sort(roots.begin(), roots.end());
     clear();
@@ -117,6 +137,12 @@ void DriveComboBox10::showFolder(const QString& folder) {
     }
     setCurrentIndex(index);
     m_lastFolder.insert(key, folder);
+}
+
+void DriveComboBox10::showPopup() {
+    // Drives come and go (removable media, network shares): the list is read when it opens.
+    readDrives();
+    QComboBox::showPopup();
 }
 
 QString DriveComboBox10::drive() const {
@@ -163,15 +189,6 @@ void DirectoryListBox10::refresh() {
         throw tz::Error("The folder \"" + m_directory.toStdString() + "\" cannot be opened.");
     }
     readEntries();
-}
-
-void DirectoryListBox10::keyPressEvent(QKeyEvent* event) {
-    // Backspace goes one level up, as in the usual file dialogs.
-    if (event->key() == Qt::Key_Backspace && m_directory != QLatin1String("/")) {
-        runGuarded([&] { setDirectory(QFileInfo(m_directory).path()); });
-        return;
-    }
-    QListWidget::keyPressEvent(event);
 }
 
 void DirectoryListBox10::readEntries() {

@@ -27,6 +27,9 @@ class DriveComboBox10 : public QComboBox {
     // The root folder of the chosen file system.
     QString drive() const;
 
+    // Re-reads the drives before the list opens.
+    void showPopup() override;
+
   signals:
     // The user chose a file system; `folder` is where to browse on it.
     void driveChosen(const QString& folder);
@@ -58,9 +61,6 @@ class DirectoryListBox10 : public QListWidget {
 
   signals:
     void directoryChanged(const QString& folder);
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void readEntries();
