@@ -13,7 +13,8 @@ namespace tz {
 class GifAnimation {
   public:
     // Starts on the first frame drawn over a white screen-sized background. Keeps its own copy
-    // of the picture's frames. `speedPercent` scales the waits (100 = as written).
+    // of the picture's frames. `speedPercent` scales the waits (100 = as written). Throws
+    // tz::Error when the logical screen needs more memory than the machine has.
     explicit GifAnimation(const TGIFImage& image, int speedPercent = 100);
     // The same over `background` (any size: it is stretched to the logical screen), as when a
     // picture is drawn over what its destination already shows.
@@ -34,7 +35,8 @@ class GifAnimation {
     // of a pass starts the next pass if there is one; returns false when all passes are done,
     // staying on the last frame.
     bool advance();
-    // Passes to play: the looping extension's count, 1 without one; 0 means endless.
+    // Passes to play: the count of the first looping extension in frame order, 1 without one;
+    // 0 means endless.
     int passes() const { return m_passes; }
     // The pass now playing, from 1.
     int currentPass() const { return m_pass; }
