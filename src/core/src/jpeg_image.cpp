@@ -151,11 +151,21 @@ void TJPEGImage::assignTo(Bitmap& target) {
 }
 
 void TJPEGImage::assign(const Bitmap& source) {
-    Bitmap copy = checkedCopy(source);
+    assign(checkedCopy(source));
+}
+
+void TJPEGImage::assign(Bitmap&& source) {
     m_data = emptyData();
-    m_bitmap = std::move(copy);
+    m_bitmap = std::move(source);
     m_scaledWidth = 0;
     m_scaledHeight = 0;
+}
+
+Bitmap TJPEGImage::releaseBitmap() {
+    decode();
+    Bitmap released = std::move(*m_bitmap);
+    m_bitmap.reset();
+    return released;
 }
 
 void TJPEGImage::assign(const TJPEGImage& other) {

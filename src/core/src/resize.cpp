@@ -251,10 +251,13 @@ std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest
 std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request) {
     TJPEGImage picture;
     picture.loadFromFile(source);
-    Bitmap raster(picture.width(), picture.height());
-    picture.draw(raster, Rect{0, 0, raster.width(), raster.height()});
-    const Bitmap target = resampled(raster, request);
-    picture.assign(target);
+    // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
+    // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
+    Bitmap raster = picture.releaseBitmap();
+    raster.convertTo24();
+    Bitmap target = resampled(raster, request);
+    raster = Bitmap();
+    picture.assign(std::move(target));
     picture.setCompressionQuality(kJpegQuality);
     return picture.saveToBytes();
 }

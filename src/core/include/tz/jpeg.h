@@ -83,8 +83,13 @@ class TJPEGImage {
     void assignTo(Bitmap& target);
     // Drops the compressed data and takes a copy of `source` as the picture's bitmap.
     void assign(const Bitmap& source);
+    // The same, taking over `source` without a copy.
+    void assign(Bitmap&& source);
     // Shares the other picture's compressed data and copies its bitmap.
     void assign(const TJPEGImage& other);
+    // Decodes when needed and hands the bitmap over without a copy; the picture keeps its
+    // compressed data and decodes again when it next needs pixels.
+    Bitmap releaseBitmap();
 
     // Makes sure the bitmap exists, decoding the compressed data when it does not. A picture
     // without data fails with the library's "empty input" error.
