@@ -397,9 +397,15 @@ bool TForm1::event(QEvent* event) {
 }
 
 void TForm1::FormActivate() {
-    if (!FirstActivation) {
+    // An error box shown during the start-up work activates the window again from inside it.
+    if (!FirstActivation || m_inStartup) {
         return;
     }
+    m_inStartup = true;
+    struct StartupEnd {
+        bool& flag;
+        ~StartupEnd() { flag = false; }
+    } startupEnd{m_inStartup};
     m_refresh->setText(QStringLiteral("Refresh list"));
     m_slikca->setWindowTitle(QStringLiteral("View image"));
     m_preview->setWindowTitle(QStringLiteral("Preview images"));

@@ -138,6 +138,7 @@ class TForm1 : public QMainWindow {
 
     bool FirstActivation = true;
     bool m_startupErrorShown = false;
+    bool m_inStartup = false;
     bool m_runInProgress = false;
 
     // Controls: children of this window, owned by Qt.
