@@ -1,6 +1,7 @@
 // The image viewer and its size and centring rules.
 #include "slika.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
@@ -79,13 +80,13 @@ bool TSlikca::Preview(const QString& path, QSize screen, QSize desktop) {
         m_image1->setFixedSize(pictureSize);
 
         const QSize outer = viewerOuterSize(pictureSize, screen);
-        setOuterSize(outer);
+        m_outer = QRect(viewerPosition(outer, desktop), outer);
+        m_outerPending = true;
+        applyOuterGeometry();
         show();
         raise();
         activateWindow();
-        // The frame's size is known only once the window is on screen.
-        setOuterSize(outer);
-        move(viewerPosition(outer, desktop));
+        applyOuterGeometry();
         return true;
     } catch (const std::exception&) {
         // Opening the viewer swallows every failure.
@@ -103,7 +104,32 @@ QWidget* TSlikca::image1() const {
 
 // Qt sizes a window by its client area; the frame's share is what the frame geometry adds.
 // Without a frame (the offscreen platform, no window manager) outer and client size are one.
-void TSlikca::setOuterSize(QSize outer) {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize((outer - frame).expandedTo(QSize(1, 1)));
+QSize TSlikca::frameExtra() const {
+    return frameGeometry().size() - geometry().size();
+}
+
+void TSlikca::applyOuterGeometry() {
+    m_frameUsed = frameExtra();
+    resize((m_outer.size() - m_frameUsed).expandedTo(QSize(1, 1)));
+    move(m_outer.topLeft());  // a window's position is its frame's
+}
+
+bool TSlikca::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+            // A window manager tells the frame's size only after the window is shown.
+            if (m_outerPending && frameExtra() != m_frameUsed) {
+                applyOuterGeometry();
+                m_outerPending = false;
+            }
+            break;
+        case QEvent::Hide:
+            m_outerPending = false;
+            break;
+        default:
+            break;
+    }
+    return handled;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -38,8 +39,18 @@ class TSlikca : public QWidget {
 
     QWidget* image1() const;
 
+  protected:
+    bool event(QEvent* event) override;
+
   private:
-    void setOuterSize(QSize outer);
+    QSize frameExtra() const;
+    void applyOuterGeometry();
+
+    // The outer geometry the last opening asked for, kept until the window system has told the
+    // frame's size: a frame added after showing would otherwise enlarge and shift the window.
+    QRect m_outer;
+    QSize m_frameUsed;
+    bool m_outerPending = false;
 
     QScrollArea* m_scrollBox = nullptr;  // children owned by this window
     AnimatedImage* m_image1 = nullptr;
