@@ -62,6 +62,10 @@ WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunc
 // Which arithmetic is exact for a list (see ExactIn).
 ExactIn exactArithmetic(std::span<const WeightPair> pairs);
 
+// Sinc(x) for 0 ≤ x < 3 (the Lanczos3 kernel's arguments), equal to it on every such single
+// but without the library's extended sine where that cannot change the single result.
+float fastSinc(float x);
+
 // One step of a sum: value · weight + sum in extended precision, stored as single.
 float accumulate(float sum, std::uint8_t value, float weight);
 
