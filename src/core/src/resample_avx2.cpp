@@ -255,22 +255,27 @@ void filterColumnExtended(std::span<const WeightPair> pairs, const std::uint8_t*
 // column is summed again in extended precision.
 TZ_VECTOR void filterColumnChecked(std::span<const WeightPair> pairs, const std::uint8_t* grouped,
                                    std::uint8_t* out) {
-    __m256 blue = _mm256_setzero_ps();
-    __m256 green = _mm256_setzero_ps();
-    __m256 red = _mm256_setzero_ps();
+    PixelSums sums;
+    clear(sums);
+    if (pairs.empty()) {
+        storePixel(sums, out);
+        return;
+    }
+    // The first step adds to 0: value · weight is exact, so one rounding is right.
+    addPair(sums, grouped, pairs[0]);
     __m256i marks = _mm256_setzero_si256();
-    for (const WeightPair& pair : pairs) {
+    for (const WeightPair& pair : pairs.subspan(1)) {
         const std::uint8_t* pixel = groupedPixel(grouped, pair.SourceIndex);
         const __m256d weight = _mm256_set1_pd(pair.Weight);
-        blue = checkedStep(blue, pixel, weight, marks);
-        green = checkedStep(green, pixel + kRows, weight, marks);
-        red = checkedStep(red, pixel + 2 * kRows, weight, marks);
+        sums.blue = checkedStep(sums.blue, pixel, weight, marks);
+        sums.green = checkedStep(sums.green, pixel + kRows, weight, marks);
+        sums.red = checkedStep(sums.red, pixel + 2 * kRows, weight, marks);
     }
     if (anyMarked(marks)) {
         filterColumnExtended(pairs, grouped, out);
         return;
     }
-    storePixel(PixelSums{blue, green, red}, out);
+    storePixel(sums, out);
 }
 
 TZ_VECTOR void filterBlock(const WeightLists& lists, const std::uint8_t* grouped,
@@ -354,9 +359,13 @@ TZ_VECTOR void combineChecked(std::span<const WeightPair> pairs, const std::uint
                               std::size_t length, std::uint8_t* out) {
     std::size_t x = 0;
     for (; x + 8 <= length; x += 8) {
+        // The first step adds to 0: value · weight is exact, so one rounding is right.
         __m256 sum = _mm256_setzero_ps();
+        if (!pairs.empty()) {
+            sum = _mm256_fmadd_ps(loadValues(in[0] + x), _mm256_set1_ps(pairs[0].Weight), sum);
+        }
         __m256i marks = _mm256_setzero_si256();
-        for (std::size_t t = 0; t < pairs.size(); ++t) {
+        for (std::size_t t = 1; t < pairs.size(); ++t) {
             sum = checkedStep(sum, in[t] + x, _mm256_set1_pd(pairs[t].Weight), marks);
         }
         if (anyMarked(marks)) {
