@@ -267,45 +267,41 @@ class CodeWriter {
     int m_bitCount = 0;
 };
 
-// The encoder's string table: (prefix code, index) -> code, open addressing. Each slot carries
-// the generation it was filled in, so a table reset is one increment instead of a clear.
+// The encoder's string table: (prefix code, index) -> code, open addressing. A slot packs the
+// key (plus one, so 0 marks a free slot) above the 12-bit code: one 32 KB array that stays in
+// the first-level cache, which is what bounds the encoder's speed.
 class EncoderTable {
   public:
     static constexpr std::size_t kSlots = 8192;  // twice the codes: short probe chains
 
-    EncoderTable() : m_keys(kSlots, 0), m_codes(kSlots, 0) {}
+    EncoderTable() : m_slots(kSlots, 0) {}
 
-    void clear() {
-        ++m_generation;
-        if (m_generation > kLastGeneration) {
-            std::fill(m_keys.begin(), m_keys.end(), 0u);
-            m_generation = 1;
-        }
-    }
+    void clear() { std::fill(m_slots.begin(), m_slots.end(), 0u); }
 
-    // The slot of the key (20 bits): either holding it or the free slot where it belongs.
+    // The slot of the key: either holding it or the free slot where it belongs. Keys are
+    // below 4094 << 8, so key + 1 fits the 20 bits above the code.
     std::size_t find(std::uint32_t key) const {
-        const std::uint32_t stamped = (m_generation << kKeyBits) | key;
+        const std::uint32_t tag = key + 1;
         std::size_t slot = (key * 0x9E3779B1u) >> 19;
-        while (holds(slot) && m_keys[slot] != stamped) {
+        while (m_slots[slot] != 0 && (m_slots[slot] >> kCodeBits) != tag) {
             slot = (slot + 1) & (kSlots - 1);
         }
         return slot;
     }
-    bool holds(std::size_t slot) const { return (m_keys[slot] >> kKeyBits) == m_generation; }
-    int code(std::size_t slot) const { return m_codes[slot]; }
+    bool holds(std::size_t slot) const { return m_slots[slot] != 0; }
+    int code(std::size_t slot) const { return static_cast<int>(m_slots[slot] & kCodeMask); }
     void insert(std::size_t slot, std::uint32_t key, int code) {
-        m_keys[slot] = (m_generation << kKeyBits) | key;
-        m_codes[slot] = static_cast<std::uint16_t>(code);
+        m_slots[slot] = ((key + 1) << kCodeBits) | static_cast<std::uint32_t>(code);
     }
 
   private:
-    static constexpr int kKeyBits = 20;
-    static constexpr std::uint32_t kLastGeneration = (1u << (32 - kKeyBits)) - 1;
+    static constexpr int kCodeBits = 12;
+    static constexpr std::uint32_t kCodeMask = (1u << kCodeBits) - 1;
+    static_assert((static_cast<std::uint64_t>(kEncoderLastNextCode) << 8) + 1 <=
+                      (1u << (32 - kCodeBits)),
+                  "key + 1 must fit above the code");
 
-    std::vector<std::uint32_t> m_keys;  // generation and key; generation 0 is never current
-    std::vector<std::uint16_t> m_codes;
-    std::uint32_t m_generation = 1;
+    std::vector<std::uint32_t> m_slots;
 };
 
 }  // namespace
