@@ -273,6 +273,16 @@ TEST(WeightLists, IndicesBeyondTheFoldAreClampedIntoTheSource) {
     expectList(lists[0], {{1, two}, {1, one}, {0, 1.0f}, {1, one}, {1, two}}, "column 0");
 }
 
+TEST(WeightLists, ReachIsTakenFromTheExactSumAndDifference) {
+    // Centre 2 and reach 1e-30: 2 − 1e-30 and 2 + 1e-30 round to 2 in any binary format, but
+    // their exact floor and ceiling are 1 and 3, so a kernel that is 1 everywhere gets three
+    // pairs.
+    const KernelFunction one = [](float) { return 1.0f; };
+    const auto lists = detail::buildWeightLists(5, 5, one, 1e-30f);
+    expectList(lists[2], {{1, 1.0f}, {2, 1.0f}, {3, 1.0f}}, "centre 2");
+    expectList(lists[0], {{1, 1.0f}, {0, 1.0f}, {1, 1.0f}}, "centre 0");
+}
+
 TEST(WeightLists, StayInsideTheSourceAndHoldNoZeroWeights) {
     const std::vector<std::pair<int, int>> extents = {{1, 1},  {5, 1},   {1, 2},  {2, 2},
                                                       {3, 2},  {2, 3},   {1, 40}, {7, 40},
