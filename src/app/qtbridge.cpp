@@ -14,6 +14,18 @@
 
 namespace {
 
+// The largest picture the windows show: 2^28 pixels (a 16384 × 16384 square). Larger ones,
+// far beyond any screen and mostly small crafted files declaring gigapixels, would stall the
+// user-interface thread for minutes on every selection and need gigabytes twice over (the
+// decoded bitmap and its screen copy), so they are refused like an undecodable file.
+constexpr long long maxShownPixels = 1LL << 28;
+
+void checkShowable(int width, int height) {
+    if (static_cast<long long>(width) * height > maxShownPixels) {
+        throw tz::Error("Picture too large to show");
+    }
+}
+
 QImage allocateImage(int width, int height, QImage::Format format) {
     QImage image(width, height, format);
     if (image.isNull()) {
@@ -38,6 +50,7 @@ std::filesystem::path fileSystemPath(const QString& path) {
 }
 
 ScreenPicture stillPicture(const tz::Bitmap& bitmap) {
+    checkShowable(bitmap.width(), bitmap.height());
     ScreenPicture picture;
     picture.size = QSize(bitmap.width(), bitmap.height());
     picture.still = toQImage(bitmap);
@@ -47,6 +60,7 @@ ScreenPicture stillPicture(const tz::Bitmap& bitmap) {
 ScreenPicture loadGif(const std::filesystem::path& file) {
     tz::TGIFImage gif;
     gif.loadFromFile(file);
+    checkShowable(gif.width(), gif.height());
     auto animation = std::make_unique<tz::GifAnimation>(gif);
     if (!animation->animated()) {
         // One frame: its first look over white, as the picture draws itself.
@@ -60,6 +74,7 @@ ScreenPicture loadGif(const std::filesystem::path& file) {
 ScreenPicture loadJpeg(const std::filesystem::path& file) {
     tz::TJPEGImage jpeg;
     jpeg.loadFromFile(file);
+    checkShowable(jpeg.width(), jpeg.height());  // known from the header, before decoding
     tz::Bitmap decoded;
     jpeg.assignTo(decoded);
     return stillPicture(decoded);

@@ -24,7 +24,8 @@ struct ScreenPicture {
 };
 
 // Loads a file with the picture class its extension names, compared without regard to case:
-// "jpg" and "jpeg" as JPEG, "gif" as GIF, "bmp" as a bitmap file. Any other extension and any
-// unreadable or undecodable file throw (tz::Error or one of its kinds). `path` is a file name
+// "jpg" and "jpeg" as JPEG, "gif" as GIF, "bmp" as a bitmap file. Any other extension, any
+// unreadable or undecodable file and any picture of more than 2^28 pixels throw (tz::Error or
+// one of its kinds). `path` is a file name
 // as the file system spells it.
 ScreenPicture loadScreenPicture(const QString& path);

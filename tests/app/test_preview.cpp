@@ -1,6 +1,9 @@
 // The preview window: its size rule, loading by extension, failures keeping the picture, and
 // animated GIFs playing on the window's timer.
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,6 +20,13 @@ constexpr int divisor = 4;  // the program's preview divisor
 const tz::Rgb red{255, 0, 0};
 const tz::Rgb green{0, 255, 0};
 const tz::Rgb blue{0, 0, 255};
+
+// The shared real-world corpus beside the repository, or an empty string when it is absent.
+QString corpusDir() {
+    const QDir dir(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                   QStringLiteral("/../../../shared/corpus"));
+    return dir.exists(QStringLiteral("MANIFEST.md")) ? dir.absolutePath() : QString();
+}
 
 AnimatedImage* imageOf(const TPreviewForm& form) {
     return qobject_cast<AnimatedImage*>(form.image1());
@@ -144,6 +154,47 @@ class TestPreview : public QObject {
         QCOMPARE(imageOf(form)->pictureSize(), QSize(1000, 750));
         QCOMPARE(form.image1()->size(), QSize(250, 188));
         QCOMPARE(imageOf(form)->currentImage(), before);
+    }
+
+    // Small files declaring gigapixel pictures are refused from their headers, at once.
+    void hugePictureIsRefused_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+
+        auto gif = pictures::animatedGifBytes(1, 1, {red}, 3);
+        gif[6] = 0x20;  // logical screen 20000 × 20000 (0x4E20)
+        gif[7] = 0x4E;
+        gif[8] = 0x20;
+        gif[9] = 0x4E;
+        QTest::newRow("gif screen 20000x20000")
+            << "huge.gif"
+            << QByteArray(reinterpret_cast<const char*>(gif.data()), qsizetype(gif.size()));
+
+        auto jpeg = pictures::jpegBytes(8, 8);
+        const QByteArray jpegBytes(reinterpret_cast<const char*>(jpeg.data()),
+                                   qsizetype(jpeg.size()));
+        const qsizetype frame = jpegBytes.indexOf(QByteArray("\xFF\xC0", 2));
+        QVERIFY(frame > 0);
+        QByteArray hugeJpeg = jpegBytes;
+        // Frame header: marker, length (2), precision (1), height (2), width (2).
+        hugeJpeg.replace(frame + 5, 4, QByteArray("\x4E\x20\x4E\x20", 4));
+        QTest::newRow("jpeg frame 20000x20000") << "huge.jpg" << hugeJpeg;
+    }
+
+    void hugePictureIsRefused() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        const QString good = m_dir.filePath("good.bmp");
+        pictures::writeBytes(good, pictures::bmpBytes(40, 30, red));
+        const QString huge = m_dir.filePath(name);
+        pictures::writeBytes(huge, pictures::Bytes(content.begin(), content.end()));
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(good));
+        QVERIFY(!form.loadPicture(huge));
+        form.fitImage(divisor);
+        QCOMPARE(imageOf(form)->pictureSize(), QSize(40, 30));
+        QCOMPARE(form.image1()->size(), QSize(10, 8));
     }
 
     void showsThePictureColours() {
@@ -274,6 +325,54 @@ class TestPreview : public QObject {
         QVERIFY(form.loadPicture(path));
         QVERIFY(!imageOf(form)->playing());
         QCOMPARE(imageOf(form)->currentImage().pixelColor(3, 3), QColor(Qt::green));
+    }
+
+    // Every real-world file either shows at the size the corpus states or is refused quietly;
+    // none crashes or hangs the window.
+    void corpusFiles_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const QString corpus = corpusDir();
+        if (corpus.isEmpty()) {
+            QSKIP("the shared corpus folder is absent");
+        }
+        QFile manifest(corpus + QStringLiteral("/MANIFEST.md"));
+        QVERIFY(manifest.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList folders{QStringLiteral("bmp"), QStringLiteral("gif"),
+                                  QStringLiteral("jpeg")};
+        while (!manifest.atEnd()) {
+            const QStringList cells = QString::fromUtf8(manifest.readLine()).split(u'|');
+            if (cells.size() < 8) {
+                continue;
+            }
+            const QString name = cells[1].trimmed();
+            for (const QString& folder : folders) {
+                const QString path = corpus + u'/' + folder + u'/' + name;
+                if (QFileInfo::exists(path)) {
+                    QTest::newRow(qPrintable(name)) << path << cells[6].trimmed();
+                }
+            }
+        }
+    }
+
+    void corpusFiles() {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        TPreviewForm form;
+        const bool loaded = form.loadPicture(path);
+        form.fitImage(divisor);
+        const QRegularExpressionMatch size =
+            QRegularExpression(QStringLiteral("^loads (\\d+)x(\\d+)")).match(expected);
+        if (expected.startsWith(QLatin1String("must fail"))) {
+            QVERIFY(!loaded);
+        } else if (size.hasMatch() && loaded) {
+            const QSize natural(size.captured(1).toInt(), size.captured(2).toInt());
+            QCOMPARE(imageOf(form)->pictureSize(), natural);
+            QCOMPARE(form.image1()->size(), previewImageSize(natural, divisor));
+        }
+        if (!loaded) {
+            QCOMPARE(form.image1()->size(), QSize(0, 0));
+        }
     }
 
   private:
