@@ -163,7 +163,10 @@ int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bo
         jobs.push_back(std::move(job));
     }
     const int threads = std::clamp(options.jobs, 1, std::max(1, static_cast<int>(jobs.size())));
-    OrderedPool pool(jobs, options.request, threads);
+    ResizeRequest request = options.request;
+    // Files running side by side already use the cores; each resamples on its own thread.
+    request.resampleThreads = threads > 1 ? 1 : 0;
+    OrderedPool pool(jobs, request, threads);
     int status = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];

@@ -58,7 +58,9 @@ Bitmap resampled(Bitmap& raster, const ResizeRequest& request) {
     const Size size = outputSize(raster.width(), raster.height(), request);
     Bitmap target(size.width, size.height);
     const KernelEntry& kernel = kernelOf(request);
-    ResampleBitmap(raster, target, kernel.Kernel, kernel.Support);
+    ResampleOptions options;
+    options.threads = request.resampleThreads;
+    ResampleBitmap(raster, target, kernel.Kernel, kernel.Support, options);
     return target;
 }
 

@@ -50,6 +50,7 @@ struct ResizeRequest {
     int size = 640;                       // target length of the longer side
     std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
+    int resampleThreads = 0;              // 0: the resampler chooses; 1 when files run side by side
 };
 
 // Fully parameterised workers: read `source`, write `output` (replaced atomically).
