@@ -20,32 +20,7 @@ namespace fs = std::filesystem;
 using Folders = std::array<std::string, 5>;
 
 // Sets an environment variable for the scope, restoring the previous state afterwards.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : m_name(name) {
-        if (const char* previous = std::getenv(name)) {
-            m_previous = previous;
-        }
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (m_previous) {
-            ::setenv(m_name, m_previous->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_previous;
-};
+using test::ScopedEnvironment;
 
 // Each test gets its own config folder and home folder.
 class RecentTest : public ::testing::Test {

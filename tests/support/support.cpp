@@ -40,6 +40,26 @@ CurrentDirGuard::~CurrentDirGuard() {
     fs::current_path(m_previous, ignored);
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::optional<std::string>& value)
+    : m_name(name) {
+    if (const char* previous = std::getenv(name)) {
+        m_previous = previous;
+    }
+    if (value) {
+        ::setenv(name, value->c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_previous) {
+        ::setenv(m_name, m_previous->c_str(), 1);
+    } else {
+        ::unsetenv(m_name);
+    }
+}
+
 std::vector<std::uint8_t> readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {

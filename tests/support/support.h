@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,19 @@ class CurrentDirGuard {
 
   private:
     std::filesystem::path m_previous;
+};
+
+// Sets (or, with no value, removes) an environment variable for the guard's lifetime.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_previous;
 };
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& file);

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <string>
 
 #include "bmp_layout.h"
 #include "tz/errors.h"
+#include "tz/file_io.h"
 
 namespace tz {
 
@@ -269,25 +269,8 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
 }
 
 Bitmap loadBmpFile(const std::filesystem::path& file) {
-    std::string name = file.string();
-    name.insert(name.begin(), '"');
-    name.push_back('"');
-    std::error_code failure;
-    const std::uintmax_t size = std::filesystem::file_size(file, failure);
-    if (failure) {
-        throw Error("Cannot read BMP file " + name + ": " + failure.message());
-    }
     // The format's sizes and offsets are 32-bit; a larger file cannot be a sound BMP.
-    if (size > std::numeric_limits<std::uint32_t>::max()) {
-        throw Error("BMP file " + name + " is larger than the format allows");
-    }
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!in || in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-        throw Error("Cannot read BMP file " + name);
-    }
-    return decodeBmp(bytes);
+    return decodeBmp(readWholeFile(file, std::numeric_limits<std::uint32_t>::max()));
 }
 
 }  // namespace tz

@@ -1,11 +1,10 @@
 // The JPEG picture: shared compressed data, decoding on demand, settings and saving.
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "jpeg_codec.h"
 #include "tz/canvas.h"
 #include "tz/errors.h"
+#include "tz/file_io.h"
 #include "tz/jpeg.h"
 
 namespace tz {
@@ -15,19 +14,6 @@ namespace {
 const std::shared_ptr<const JpegData>& emptyData() {
     static const auto empty = std::make_shared<const JpegData>();
     return empty;
-}
-
-std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw Error("Cannot open file \"" + file.string() + "\"");
-    }
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw Error("Cannot read file \"" + file.string() + "\"");
-    }
-    return bytes;
 }
 
 // A copy of a bitmap, refused with a clear error when the machine cannot hold a second one.
@@ -72,17 +58,7 @@ std::vector<std::uint8_t> TJPEGImage::saveToBytes() {
 }
 
 void TJPEGImage::saveToFile(const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = saveToBytes();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw Error("Cannot create file \"" + file.string() + "\"");
-    }
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        throw Error("Cannot write file \"" + file.string() + "\"");
-    }
+    writeFileAtomically(file, saveToBytes());
 }
 
 void TJPEGImage::compress() {

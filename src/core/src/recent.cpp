@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "file_descriptor.h"
 #include "tz/settings.h"
 
 namespace tz {
@@ -21,23 +22,6 @@ constexpr std::size_t kRecentCount = 5;
 
 // More than any real user-dirs file holds; the rest of a larger file is ignored.
 constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
-
-// Owns one open file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 std::string recentName(std::size_t number) {
     return "Recent" + std::to_string(number);

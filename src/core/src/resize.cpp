@@ -1,16 +1,8 @@
 // The per-format resize workers, the target-size rule and the output rule.
 #include "tz/resize.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <random>
 #include <utility>
 
 #include "tz/bitmap.h"
@@ -62,71 +54,6 @@ Bitmap resampled(Bitmap& raster, const ResizeRequest& request) {
     options.threads = request.resampleThreads;
     ResampleBitmap(raster, target, kernel.Kernel, kernel.Support, options);
     return target;
-}
-
-// Owns a file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-  private:
-    int m_fd;
-};
-
-// Removes a temporary file unless it was committed.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(fs::path path) : m_path(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!m_committed) {
-            std::error_code ignored;
-            fs::remove(m_path, ignored);
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const fs::path& path() const { return m_path; }
-    void commit() { m_committed = true; }
-
-  private:
-    fs::path m_path;
-    bool m_committed = false;
-};
-
-[[noreturn]] void throwWriteError(const fs::path& file, int error) {
-    throw Error("Cannot write " + file.string() + ": " + std::strerror(error));
-}
-
-std::string temporaryName(const fs::path& file) {
-    std::random_device device;
-    std::string name(".");
-    name.append(file.filename().string())
-        .append(".tmp-")
-        .append(std::to_string(device() % 1000000000u));
-    return name;
-}
-
-void writeAll(int fd, std::span<const std::uint8_t> bytes, const fs::path& file) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (result < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throwWriteError(file, errno);
-        }
-        written += static_cast<std::size_t>(result);
-    }
 }
 
 }  // namespace
@@ -202,44 +129,6 @@ Size targetSize(int width, int height, int n) {
     const int newWidth = scaledSide(width, factor);
     const int newHeight = scaledSide(height, factor);
     return {newWidth, newHeight};
-}
-
-void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes) {
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    TemporaryFile temporary(folder / temporaryName(file));
-    FileDescriptor fd(
-        ::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
-        throwWriteError(file, errno);
-    }
-    writeAll(fd.get(), bytes, file);
-    if (::fsync(fd.get()) != 0) {
-        throwWriteError(file, errno);
-    }
-    if (::close(fd.release()) != 0) {
-        throwWriteError(file, errno);
-    }
-    // A read-only output is refused as a direct write would be: the rename would replace it.
-    if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), W_OK) != 0) {
-        throwWriteError(file, EACCES);
-    }
-    if (::rename(temporary.path().c_str(), file.c_str()) != 0) {
-        throwWriteError(file, errno);
-    }
-    temporary.commit();
-}
-
-std::vector<std::uint8_t> readWholeFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw Error("Cannot open " + file.string() + ": " + std::strerror(errno));
-    }
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw Error("Cannot read " + file.string());
-    }
-    return bytes;
 }
 
 namespace {

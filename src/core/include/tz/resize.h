@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tz/file_io.h"
+
 namespace tz {
 
 struct KernelEntry;
@@ -77,12 +79,5 @@ void ResizeBmpBetter(const std::string& name);
 // The output rule: creates "resized" in the current folder (failures ignored: the first save
 // reports them) and sets OutputPrefix.
 void prepareOutputFolder();
-
-// Writes `bytes` to `file` through a temporary file in the same folder renamed over it, so a
-// failed or interrupted write never leaves a damaged file. Throws tz::Error naming the file.
-void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
-
-// Reads a whole file; throws tz::Error naming the file when it cannot be read.
-std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file);
 
 }  // namespace tz

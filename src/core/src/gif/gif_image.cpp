@@ -1,10 +1,9 @@
 // The GIF picture's frames, extensions and content; file access around the byte reader/writer.
 #include <algorithm>
-#include <array>
-#include <fstream>
 #include <limits>
 
 #include "tz/errors.h"
+#include "tz/file_io.h"
 #include "tz/gif.h"
 
 namespace tz {
@@ -14,31 +13,6 @@ namespace {
 bool isLoopingIdentifier(const std::string& identifier, const std::string& authentication) {
     const std::string full = identifier + authentication;
     return full == "NETSCAPE2.0" || full == "ANIMEXTS1.0";
-}
-
-// The whole file; tz::Error naming it when it cannot be read (a folder, no permission, ...).
-std::vector<std::uint8_t> readGifFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (std::filesystem::is_directory(file, error)) {
-        throw Error("Cannot read file \"" + file.string() + "\": it is a folder");
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw Error("Cannot open file \"" + file.string() + "\"");
-    }
-    std::vector<std::uint8_t> bytes;
-    std::array<char, 1 << 16> chunk{};
-    try {
-        while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-            bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + in.gcount());
-        }
-    } catch (const std::ios_base::failure&) {
-        throw Error("Cannot read file \"" + file.string() + "\"");
-    }
-    if (in.bad()) {
-        throw Error("Cannot read file \"" + file.string() + "\"");
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -169,7 +143,7 @@ std::string TGIFImage::version() const {
 }
 
 void TGIFImage::loadFromFile(const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = readGifFile(file);
+    const std::vector<std::uint8_t> bytes = readWholeFile(file);
     loadFromBytes(bytes);
 }
 
@@ -179,17 +153,7 @@ void TGIFImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
 }
 
 void TGIFImage::saveToFile(const std::filesystem::path& file) const {
-    const std::vector<std::uint8_t> bytes = saveToBytes();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw Error("Cannot create file \"" + file.string() + "\"");
-    }
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        throw Error("Cannot write file \"" + file.string() + "\"");
-    }
+    writeFileAtomically(file, saveToBytes());
 }
 
 }  // namespace tz

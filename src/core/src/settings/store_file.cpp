@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "file_descriptor.h"
 #include "tz/errors.h"
 #include "tz/settings.h"
 
@@ -22,31 +23,6 @@ namespace {
 
 constexpr const char* kStoreFolder = "tovan-zevediz";
 constexpr const char* kStoreFile = "registry";
-
-// Owns one open file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded (a late write error shows up here).
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int m_fd;
-};
 
 // Removes a temporary file unless it was renamed into place.
 class TemporaryFile {
