@@ -212,6 +212,25 @@ class TestPreview : public QObject {
         QCOMPARE(shown.pixelColor(1, 0), QColor(200, 100, 50));
     }
 
+    void paintsThePictureStretchedToItsArea() {
+        tz::Bitmap bitmap(40, 32);
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                bitmap.setColor(x, y, x < 20 ? blue : green);
+            }
+        }
+        const QString path = m_dir.filePath("halves.bmp");
+        pictures::writeBytes(path, tz::encodeBmp(bitmap));
+
+        TPreviewForm form;
+        QVERIFY(form.loadPicture(path));
+        form.fitImage(divisor);
+        const QImage painted = form.image1()->grab().toImage();
+        QCOMPARE(painted.size(), QSize(10, 8));
+        QCOMPARE(painted.pixelColor(1, 4), QColor(Qt::blue));
+        QCOMPARE(painted.pixelColor(8, 4), QColor(Qt::green));
+    }
+
     void bridgeReadsIndexedBitmaps() {
         tz::Bitmap bitmap(3, 1, tz::PixelFormat::Bits8, {{0, 0, 0}, {1, 2, 3}, {250, 128, 7}});
         bitmap.setIndex(0, 0, 2);
@@ -251,9 +270,10 @@ class TestPreview : public QObject {
         QCOMPARE(QApplication::exec(), 0);
     }
 
+    // Frames of 10 hundredths stay 120 ms on screen, long enough for each to be seen.
     void animatedGifLoops() {
         const QString path = m_dir.filePath("loop.gif");
-        pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 3, 0));
+        pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 10, 0));
         TPreviewForm form;
         QVERIFY(form.loadPicture(path));
         form.fitImage(divisor);
@@ -285,7 +305,7 @@ class TestPreview : public QObject {
 
     void replacingThePictureStopsTheAnimation() {
         const QString gif = m_dir.filePath("loop.gif");
-        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 3, 0));
+        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 10, 0));
         const QString bmp = m_dir.filePath("still.bmp");
         pictures::writeBytes(bmp, pictures::bmpBytes(4, 4, blue));
 
@@ -300,7 +320,7 @@ class TestPreview : public QObject {
 
         QVERIFY(form.loadPicture(bmp));
         QVERIFY(!image->playing());
-        QTest::qWait(150);  // several frame waits
+        QTest::qWait(300);  // more than two frame waits
         QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::blue));
         QCOMPARE(image->currentFrame(), 0);
     }

@@ -213,7 +213,7 @@ class TestSlika : public QObject {
         const tz::Rgb green{0, 255, 0};
         const tz::Rgb blue{0, 0, 255};
         const QString gif = m_dir.filePath("anim.gif");
-        pictures::writeBytes(gif, pictures::animatedGifBytes(8, 6, {red, green, blue}, 4, 0));
+        pictures::writeBytes(gif, pictures::animatedGifBytes(8, 6, {red, green, blue}, 10, 0));
         const QString jpg = m_dir.filePath("still.jpg");
         pictures::writePicture(jpg, 8, 6);
 
@@ -232,7 +232,7 @@ class TestSlika : public QObject {
         QVERIFY(viewer.Preview(jpg, screen1024, screen1024));
         QVERIFY(!image->playing());
         const QImage still = image->currentImage();
-        QTest::qWait(150);
+        QTest::qWait(300);
         QCOMPARE(image->currentImage(), still);
     }
 
