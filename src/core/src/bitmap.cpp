@@ -1,9 +1,13 @@
 // Bitmap storage, pixel access and conversion to 24 bits per pixel.
 #include "tz/bitmap.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "tz/errors.h"
@@ -57,6 +61,44 @@ std::size_t availableMemory() {
 
 }  // namespace
 
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+bool usesHugePages(std::size_t bytes) {
+    return bytes >= 2 * kHugePage;
+}
+
+std::size_t hugePageRounded(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
+
+void* allocatePixelMemory(std::size_t bytes) {
+    if (!usesHugePages(bytes)) {
+        return ::operator new(bytes);
+    }
+    const std::size_t rounded = hugePageRounded(bytes);
+    void* memory = std::aligned_alloc(kHugePage, rounded);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+#ifdef MADV_HUGEPAGE
+    // Only advice: where huge pages are off or used up the memory works as ordinary pages.
+    ::madvise(memory, rounded, MADV_HUGEPAGE);
+#endif
+    return memory;
+}
+
+void releasePixelMemory(void* pointer, std::size_t bytes) noexcept {
+    if (!usesHugePages(bytes)) {
+        ::operator delete(pointer);
+        return;
+    }
+    std::free(pointer);
+}
+
 int bitsPerPixel(PixelFormat format) {
     switch (format) {
         case PixelFormat::Bits1:
@@ -107,7 +149,7 @@ void Bitmap::setSize(int width, int height) {
     ensureAllocatable(bytes, width, height);
     const std::uint8_t fill =
         m_format == PixelFormat::Bits24 ? 0xFF : packedFill(whiteIndex(m_colorTable), m_format);
-    std::vector<std::uint8_t> pixels(bytes, fill);
+    PixelBuffer pixels(bytes, fill);
     m_pixels.swap(pixels);
     m_width = width;
     m_height = height;
