@@ -27,12 +27,18 @@ Bitmap checkedCopy(const Bitmap& bitmap) {
 TJPEGImage::TJPEGImage() : m_data(emptyData()) {}
 
 void TJPEGImage::loadFromFile(const std::filesystem::path& file) {
-    loadFromBytes(readWholeFile(file));
+    // The file's bytes become the compressed data without a second copy.
+    adoptBytes(readWholeFile(file));
 }
 
 void TJPEGImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
+    adoptBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void TJPEGImage::adoptBytes(std::vector<std::uint8_t>&& bytesToOwn) {
     auto data = std::make_shared<JpegData>();
-    data->bytes.assign(bytes.begin(), bytes.end());
+    data->bytes = std::move(bytesToOwn);
+    const std::span<const std::uint8_t> bytes = data->bytes;
     m_bitmap.reset();
     m_scaledWidth = 0;
     m_scaledHeight = 0;

@@ -119,6 +119,8 @@ class TJPEGImage {
 
   private:
     bool hasData() const { return !m_data->bytes.empty(); }
+    // Takes `bytes` as the new compressed data and parses its header.
+    void adoptBytes(std::vector<std::uint8_t>&& bytes);
     // A decoding setting changed: a bitmap decoded from the data no longer matches it.
     void decodingSettingChanged();
     void updateScaledSize();
