@@ -144,6 +144,16 @@ Bitmap::Bitmap(int width, int height, PixelFormat format, std::vector<Rgb> color
     setSize(width, height);
 }
 
+Bitmap::Bitmap(ForOverwrite, int width, int height, PixelFormat format, std::vector<Rgb> colorTable)
+    : m_format(format), m_colorTable(std::move(colorTable)) {
+    const std::size_t bytes = bitmapBytes(width, height, m_format);
+    ensureAllocatable(bytes, width, height);
+    m_pixels = PixelBuffer(bytes);
+    m_width = width;
+    m_height = height;
+    m_stride = rowBytes(width, m_format);
+}
+
 void Bitmap::setSize(int width, int height) {
     const std::size_t bytes = bitmapBytes(width, height, m_format);
     ensureAllocatable(bytes, width, height);

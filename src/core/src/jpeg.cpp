@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -163,6 +164,14 @@ std::size_t libraryImageBytes(const jpeg_decompress_struct& cinfo, bool multiple
 }
 
 // Reads the rows of the current output pass straight into the bitmap.
+// Only a suspending source delivers no rows, and ours never does; should it ever, the rows not
+// delivered are white, as in a new bitmap (the decoder's bitmap starts unset).
+void whitenRowsFrom(Bitmap& bitmap, JDIMENSION first) {
+    for (int y = static_cast<int>(first); y < bitmap.height(); ++y) {
+        std::memset(bitmap.row(y), 0xFF, bitmap.stride());
+    }
+}
+
 void readRows(jpeg_decompress_struct& cinfo, Bitmap& bitmap) {
     JSAMPROW rows[kRowsPerCall];
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -172,7 +181,8 @@ void readRows(jpeg_decompress_struct& cinfo, Bitmap& bitmap) {
             rows[i] = bitmap.row(static_cast<int>(first + i));
         }
         if (jpeg_read_scanlines(&cinfo, rows, count) == 0) {
-            break;  // only a suspending source returns nothing; ours never does
+            whitenRowsFrom(bitmap, first);
+            break;
         }
     }
 }
@@ -232,6 +242,7 @@ void readConvertedRows(jpeg_decompress_struct& cinfo, Conversion conversion, Bit
         const JDIMENSION count = std::min<JDIMENSION>(kRowsPerCall, cinfo.output_height - first);
         const JDIMENSION read = jpeg_read_scanlines(&cinfo, rows, count);
         if (read == 0) {
+            whitenRowsFrom(bitmap, first);
             break;
         }
         for (JDIMENSION i = 0; i < read; ++i) {
@@ -370,7 +381,9 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings)
     ensureAllocatable(needed, width, height);
 
     decompressor.run([&] { jpeg_start_decompress(&cinfo); });
-    Bitmap bitmap(width, height, format, buffered ? std::vector<Rgb>{} : quantizedPalette(cinfo));
+    // Every row is written below: the library delivers all of them, even from cut-short data.
+    Bitmap bitmap(Bitmap::ForOverwrite{}, width, height, format,
+                  buffered ? std::vector<Rgb>{} : quantizedPalette(cinfo));
     if (conversion != Conversion::Direct) {
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) *
                                          static_cast<std::size_t>(cinfo.out_color_components) *

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tz {
@@ -41,6 +43,16 @@ struct PixelAllocator {
     template <typename U>
     PixelAllocator(const PixelAllocator<U>&) noexcept {}
     T* allocate(std::size_t count);
+    // Default-initialisation leaves the bytes as they come: a buffer sized without a fill value
+    // is not written before the caller writes it.
+    template <typename U>
+    void construct(U* pointer) noexcept {
+        ::new (static_cast<void*>(pointer)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* pointer, Args&&... args) {
+        ::new (static_cast<void*>(pointer)) U(std::forward<Args>(args)...);
+    }
     void deallocate(T* pointer, std::size_t count) noexcept;
     friend bool operator==(const PixelAllocator&, const PixelAllocator&) = default;
 };
@@ -73,6 +85,12 @@ class Bitmap {
     // of the first white entry of the colour table (0 when there is none).
     // Throws tz::Error when the size is negative or needs more memory than the machine has.
     Bitmap(int width, int height, PixelFormat format = PixelFormat::Bits24,
+           std::vector<Rgb> colorTable = {});
+
+    // A bitmap whose every pixel the caller writes before anything reads it (a decoder's
+    // output): its bytes are left unset, sparing a pass over a photograph-sized buffer.
+    struct ForOverwrite {};
+    Bitmap(ForOverwrite, int width, int height, PixelFormat format,
            std::vector<Rgb> colorTable = {});
 
     int width() const { return m_width; }
