@@ -258,13 +258,23 @@ void writeRawValue(const std::string& key, const std::string& name, ValueType ty
     }
 }
 
-std::optional<std::pair<ValueType, std::vector<std::uint8_t>>> readRawValue(
-    const std::string& key, const std::string& name) {
-    const fs::path file = settingsStorePath();
+namespace {
+
+// The store as a read of `name` sees it; a store that exists but cannot be read fails the read.
+LoadedStore loadStoreForReading(const fs::path& file, const std::string& name) {
     LoadedStore loaded = loadStore(file);
     if (loaded.status == LoadStatus::Unreadable) {
         throw Error("Failed to get data for " + quotedName(name));
     }
+    return loaded;
+}
+
+}  // namespace
+
+std::optional<std::pair<ValueType, std::vector<std::uint8_t>>> readRawValue(
+    const std::string& key, const std::string& name) {
+    const fs::path file = settingsStorePath();
+    LoadedStore loaded = loadStoreForReading(file, name);
     StoredKey* stored = findKey(loaded.store, key);
     if (stored == nullptr) {
         return std::nullopt;
@@ -290,10 +300,7 @@ std::string RegReadString(const std::string& key, const std::string& name,
         throw Error(failedToCreateKey());
     }
     const fs::path file = settingsStorePath();
-    LoadedStore loaded = loadStore(file);
-    if (loaded.status == LoadStatus::Unreadable) {
-        throw Error("Failed to get data for " + quotedName(name));
-    }
+    LoadedStore loaded = loadStoreForReading(file, name);
     StoredKey* stored = findKey(loaded.store, key);
     if (stored == nullptr) {
         // Opening the key creates it, as for a write. When that fails the value is absent all
