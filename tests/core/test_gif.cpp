@@ -858,7 +858,8 @@ TEST(GifRendering, AnimatedPictureDrawsItsFirstFrame) {
 
 TGIFImage roundTrip(int width, int height, const ColorTable& table, const Bytes& pixels) {
     TGIFImage gif;
-    gif.addImage(TGIFSubImage(0, 0, width, height, table, pixels));
+    gif.addImage(
+        TGIFSubImage(0, 0, width, height, table, ByteBuffer(pixels.begin(), pixels.end())));
     return load(gif.saveToBytes());
 }
 
@@ -943,6 +944,138 @@ INSTANTIATE_TEST_SUITE_P(
                     LzwRow{"runs3", 3, 513, 257, 4}, LzwRow{"onePixel", 2, 1, 1, 0},
                     LzwRow{"oneRow", 256, 5000, 1, 0}, LzwRow{"column", 5, 1, 3000, 4}));
 
+// ---------------------------------------------------------------- decoder against a plain one
+
+// A random but valid code stream as an unusual encoder may write it: long strings, the code
+// being defined, clear codes anywhere, with or without an end code. `decoded` is what a table
+// of whole strings, the plainest possible decoder, makes of it.
+struct CodeStream {
+    int minCodeSize;
+    Bytes data;
+    Bytes decoded;
+};
+
+CodeStream randomCodeStream(std::mt19937& random, int minCodeSize, int codes, bool endCode) {
+    const int clear = 1 << minCodeSize;
+    const auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<Bytes> strings;
+    int width = 0;
+    std::optional<Bytes> previous;
+    CodePacker packer;
+    const auto reset = [&] {
+        strings.assign(static_cast<std::size_t>(clear) + 2, Bytes{});
+        for (int i = 0; i < clear; ++i) {
+            strings[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(i)};
+        }
+        width = minCodeSize + 1;
+        previous.reset();
+    };
+    reset();
+    CodeStream stream{minCodeSize, {}, {}};
+    packer.put(clear, width);
+    for (int n = 0; n < codes; ++n) {
+        const int choice = below(1000);
+        if (choice < 3) {
+            packer.put(clear, width);
+            reset();
+            continue;
+        }
+        const int defined = static_cast<int>(strings.size()) - (clear + 2);
+        int code = below(clear);
+        if (previous && choice < 150 && strings.size() < 4096) {
+            code = static_cast<int>(strings.size());  // the code being defined
+        } else if (previous && choice >= 300 && defined > 0) {
+            // Mostly recent codes, whose strings are the longest.
+            const int back = choice < 700 ? below(std::min(defined, 8)) : below(defined);
+            code = static_cast<int>(strings.size()) - 1 - back;
+        }
+        const Bytes string = code < static_cast<int>(strings.size())
+                                 ? strings[static_cast<std::size_t>(code)]
+                                 : [&] {
+                                       Bytes s = *previous;
+                                       s.push_back(previous->front());
+                                       return s;
+                                   }();
+        packer.put(code, width);
+        stream.decoded.insert(stream.decoded.end(), string.begin(), string.end());
+        if (previous && strings.size() < 4096) {
+            Bytes entry = *previous;
+            entry.push_back(string.front());
+            strings.push_back(std::move(entry));
+            if (static_cast<int>(strings.size()) == (1 << width) && width < 12) {
+                ++width;
+            }
+        }
+        previous = string;
+    }
+    if (endCode) {
+        packer.put(clear + 1, width);
+    }
+    stream.data = packer.finish();
+    return stream;
+}
+
+// The frame a plain decoder fills from `linear`: rows in interlaced order when asked, the
+// indices beyond the frame dropped, the pixels the data never reached index 0.
+Bytes placedFrame(const Bytes& linear, int width, int height, bool interlaced) {
+    std::vector<int> order;
+    if (interlaced) {
+        for (const auto& [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+            for (int y = start; y < height; y += step) {
+                order.push_back(y);
+            }
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            order.push_back(y);
+        }
+    }
+    Bytes frame(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    const std::size_t count = std::min(linear.size(), frame.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t row = i / static_cast<std::size_t>(width);
+        const std::size_t x = i % static_cast<std::size_t>(width);
+        frame[static_cast<std::size_t>(order[row]) * static_cast<std::size_t>(width) + x] =
+            linear[i];
+    }
+    return frame;
+}
+
+TEST(GifLzwDecoder, MatchesAPlainDecoderOnRandomCodeStreams) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 300; ++round) {
+        // From 2, as encoders write it: with 1 the codes stay 2 bits wide, too narrow for any
+        // table code.
+        const int minCodeSize = 2 + static_cast<int>(random() % 7);
+        const int codes = 1 + static_cast<int>(random() % (round % 10 == 0 ? 60000 : 3000));
+        const bool endCode = random() % 4 != 0;
+        const CodeStream stream = randomCodeStream(random, minCodeSize, codes, endCode);
+        // Frames smaller than the data, about its size, and larger: cut strings, rows partly
+        // reached, rows never reached.
+        const std::size_t length = stream.decoded.size();
+        const int width = 1 + static_cast<int>(random() % 700);
+        const auto fullRows = static_cast<int>(
+            std::min<std::size_t>(length / static_cast<std::size_t>(width), 65535));
+        const int height = std::clamp(fullRows + static_cast<int>(random() % 7) - 3, 1, 65535);
+        const bool interlaced = random() % 3 == 0;
+        const int blockSize = 1 + static_cast<int>(random() % 255);
+        GifBytes file;
+        file.header(width, height, tableOf(256).colors())
+            .descriptor(0, 0, width, height, interlaced ? 0x40 : 0)
+            .data(minCodeSize, stream.data, true, static_cast<std::size_t>(blockSize))
+            .trailer();
+        const TGIFImage gif = load(file.bytes());
+        ASSERT_EQ(gif.images().size(), 1u);
+        const Bytes expected = placedFrame(stream.decoded, width, height, interlaced);
+        const Bytes decoded = framePixels(gif.images()[0]);
+        const auto mismatch = std::mismatch(decoded.begin(), decoded.end(), expected.begin());
+        ASSERT_TRUE(mismatch.first == decoded.end())
+            << "round " << round << ": " << width << " x " << height
+            << (interlaced ? " interlaced" : "") << ", minimum code size " << minCodeSize
+            << ", first difference at pixel " << (mismatch.first - decoded.begin());
+    }
+}
+
 // ---------------------------------------------------------------- independent decoder
 
 const char* const kPythonDecoder = R"(
@@ -1009,7 +1142,8 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
         for (const LzwRow& row : rows) {
             TGIFImage gif;
             const Bytes pixels = patternPixels(row);
-            gif.addImage(TGIFSubImage(0, 0, row.width, row.height, tableOf(row.entries), pixels));
+            gif.addImage(TGIFSubImage(0, 0, row.width, row.height, tableOf(row.entries),
+                                      ByteBuffer(pixels.begin(), pixels.end())));
             cases.push_back({row.what, gif, pixels, row.width, row.height});
         }
         std::vector<Rgb> colors;

@@ -42,7 +42,8 @@ FrameSpec row(int left, std::vector<std::uint8_t> pixels,
 }
 
 TGIFSubImage makeFrame(const FrameSpec& spec) {
-    TGIFSubImage frame(spec.left, spec.top, spec.width, spec.height, ColorTable(), spec.pixels);
+    TGIFSubImage frame(spec.left, spec.top, spec.width, spec.height, ColorTable(),
+                       ByteBuffer(spec.pixels.begin(), spec.pixels.end()));
     if (spec.disposal || spec.transparent) {
         GraphicControlExtension control;
         control.packed = static_cast<std::uint8_t>(

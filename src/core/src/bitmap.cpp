@@ -1,8 +1,6 @@
 // Bitmap storage, pixel access and conversion to 24 bits per pixel.
 #include "tz/bitmap.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -61,44 +59,6 @@ std::size_t availableMemory() {
 
 }  // namespace
 
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-bool usesHugePages(std::size_t bytes) {
-    return bytes >= 2 * kHugePage;
-}
-
-std::size_t hugePageRounded(std::size_t bytes) {
-    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
-}
-
-}  // namespace
-
-void* allocatePixelMemory(std::size_t bytes) {
-    if (!usesHugePages(bytes)) {
-        return ::operator new(bytes);
-    }
-    const std::size_t rounded = hugePageRounded(bytes);
-    void* memory = std::aligned_alloc(kHugePage, rounded);
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-#ifdef MADV_HUGEPAGE
-    // Only advice: where huge pages are off or used up the memory works as ordinary pages.
-    ::madvise(memory, rounded, MADV_HUGEPAGE);
-#endif
-    return memory;
-}
-
-void releasePixelMemory(void* pointer, std::size_t bytes) noexcept {
-    if (!usesHugePages(bytes)) {
-        ::operator delete(pointer);
-        return;
-    }
-    std::free(pointer);
-}
-
 int bitsPerPixel(PixelFormat format) {
     switch (format) {
         case PixelFormat::Bits1:
@@ -148,7 +108,7 @@ Bitmap::Bitmap(ForOverwrite, int width, int height, PixelFormat format, std::vec
     : m_format(format), m_colorTable(std::move(colorTable)) {
     const std::size_t bytes = bitmapBytes(width, height, m_format);
     ensureAllocatable(bytes, width, height);
-    m_pixels = PixelBuffer(bytes);
+    m_pixels = ByteBuffer(bytes);
     m_width = width;
     m_height = height;
     m_stride = rowBytes(width, m_format);
@@ -159,7 +119,7 @@ void Bitmap::setSize(int width, int height) {
     ensureAllocatable(bytes, width, height);
     const std::uint8_t fill =
         m_format == PixelFormat::Bits24 ? 0xFF : packedFill(whiteIndex(m_colorTable), m_format);
-    PixelBuffer pixels(bytes, fill);
+    ByteBuffer pixels(bytes, fill);
     m_pixels.swap(pixels);
     m_width = width;
     m_height = height;

@@ -68,7 +68,7 @@ void writeAll(int fd, std::span<const std::uint8_t> bytes, const fs::path& file)
 
 }  // namespace
 
-std::vector<std::uint8_t> readWholeFile(const fs::path& file, std::size_t maxBytes) {
+ByteBuffer readWholeFile(const fs::path& file, std::size_t maxBytes) {
     // Non-blocking, so that opening a pipe cannot wait for a writer; regular files ignore it.
     const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
@@ -85,7 +85,7 @@ std::vector<std::uint8_t> readWholeFile(const fs::path& file, std::size_t maxByt
     if (size > maxBytes) {
         throw Error("Cannot read " + file.string() + ": the file is too large");
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    ByteBuffer bytes(static_cast<std::size_t>(size));
     std::size_t length = 0;
     // The size was read before; a file that shrinks meanwhile ends the loop at its new end.
     while (length < bytes.size()) {

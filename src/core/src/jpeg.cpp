@@ -432,11 +432,11 @@ namespace {
 // A library destination that appends to a byte vector owned by the caller.
 struct VectorDestination {
     jpeg_destination_mgr pub;  // first, so the library's pointer to it is a pointer to the whole
-    std::vector<std::uint8_t>* bytes;
+    ByteBuffer* bytes;
 };
 
 // Grows the buffer without letting an exception into the library's frames.
-bool growBuffer(std::vector<std::uint8_t>& bytes) noexcept {
+bool growBuffer(ByteBuffer& bytes) noexcept {
     try {
         bytes.resize(std::max<std::size_t>(bytes.size() * 2, 65536));
         return true;
@@ -479,7 +479,7 @@ void termDestination(j_compress_ptr cinfo) {
 // A compressor writing into `bytes`; the library object is destroyed on every path.
 class Compressor {
   public:
-    explicit Compressor(std::vector<std::uint8_t>& bytes) {
+    explicit Compressor(ByteBuffer& bytes) {
         initErrorManager(m_errors);
         m_cinfo.err = &m_errors.pub;
         m_destination.pub.init_destination = initDestination;
@@ -553,8 +553,8 @@ void writeRows(jpeg_compress_struct& cinfo, const Bitmap& bitmap) {
 
 }  // namespace
 
-std::vector<std::uint8_t> encode(const Bitmap& bitmap24, const JpegSettings& settings) {
-    std::vector<std::uint8_t> bytes;
+ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings) {
+    ByteBuffer bytes;
     Compressor compressor(bytes);
     jpeg_compress_struct& cinfo = compressor.cinfo();
     compressor.run([&] {

@@ -29,6 +29,6 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale);
 Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings);
 
 // Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file. Throws tz::EJPEG.
-std::vector<std::uint8_t> encode(const Bitmap& bitmap24, const JpegSettings& settings);
+ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings);
 
 }  // namespace tz::jpegcodec

@@ -32,10 +32,10 @@ void TJPEGImage::loadFromFile(const std::filesystem::path& file) {
 }
 
 void TJPEGImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
-    adoptBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    adoptBytes(ByteBuffer(bytes.begin(), bytes.end()));
 }
 
-void TJPEGImage::adoptBytes(std::vector<std::uint8_t>&& bytesToOwn) {
+void TJPEGImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     auto data = std::make_shared<JpegData>();
     data->bytes = std::move(bytesToOwn);
     const std::span<const std::uint8_t> bytes = data->bytes;
@@ -60,7 +60,7 @@ std::vector<std::uint8_t> TJPEGImage::saveToBytes() {
     if (!hasData()) {
         compress();
     }
-    return m_data->bytes;
+    return {m_data->bytes.begin(), m_data->bytes.end()};
 }
 
 void TJPEGImage::saveToFile(const std::filesystem::path& file) {

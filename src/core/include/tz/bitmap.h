@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <span>
-#include <utility>
 #include <vector>
+
+#include "tz/byte_buffer.h"
 
 namespace tz {
 
@@ -32,45 +32,6 @@ struct Rect {
     int height() const { return bottom - top; }
     friend bool operator==(const Rect&, const Rect&) = default;
 };
-
-// Allocates large pixel buffers on huge-page boundaries and asks the system to back them with
-// huge pages: a photograph's raster then costs a few dozen page faults instead of tens of
-// thousands, which is a large share of the time to resize one. Small buffers are ordinary.
-template <typename T>
-struct PixelAllocator {
-    using value_type = T;
-    PixelAllocator() = default;
-    template <typename U>
-    PixelAllocator(const PixelAllocator<U>&) noexcept {}
-    T* allocate(std::size_t count);
-    // Default-initialisation leaves the bytes as they come: a buffer sized without a fill value
-    // is not written before the caller writes it.
-    template <typename U>
-    void construct(U* pointer) noexcept {
-        ::new (static_cast<void*>(pointer)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* pointer, Args&&... args) {
-        ::new (static_cast<void*>(pointer)) U(std::forward<Args>(args)...);
-    }
-    void deallocate(T* pointer, std::size_t count) noexcept;
-    friend bool operator==(const PixelAllocator&, const PixelAllocator&) = default;
-};
-
-void* allocatePixelMemory(std::size_t bytes);
-void releasePixelMemory(void* pointer, std::size_t bytes) noexcept;
-
-template <typename T>
-T* PixelAllocator<T>::allocate(std::size_t count) {
-    return static_cast<T*>(allocatePixelMemory(count * sizeof(T)));
-}
-
-template <typename T>
-void PixelAllocator<T>::deallocate(T* pointer, std::size_t count) noexcept {
-    releasePixelMemory(pointer, count * sizeof(T));
-}
-
-using PixelBuffer = std::vector<std::uint8_t, PixelAllocator<std::uint8_t>>;
 
 // Width × height pixels, rows 0 (top) to height − 1, stored top-down without padding.
 // 24-bit pixels are three bytes in blue, green, red order. 1-, 4- and 8-bit pixels are
@@ -135,7 +96,7 @@ class Bitmap {
     int m_height = 0;
     PixelFormat m_format = PixelFormat::Bits24;
     std::size_t m_stride = 0;
-    PixelBuffer m_pixels;
+    ByteBuffer m_pixels;
     std::vector<Rgb> m_colorTable;
 };
 

@@ -113,7 +113,7 @@ class TGIFSubImage {
     // A frame at (left, top) with all its indices; `pixels` must hold width × height bytes
     // (GIFException "Invalid image dimensions" otherwise).
     TGIFSubImage(int left, int top, int width, int height, ColorTable localTable,
-                 std::vector<std::uint8_t> pixels);
+                 ByteBuffer pixels);
 
     int left() const { return m_left; }
     int top() const { return m_top; }
@@ -156,7 +156,7 @@ class TGIFSubImage {
     bool m_interlaced = false;
     ColorTable m_localTable;
     std::vector<GIFExtension> m_extensions;
-    std::vector<std::uint8_t> m_pixels;  // whole rows, storedRows() × width
+    ByteBuffer m_pixels;  // whole rows, storedRows() × width
 };
 
 // Colour reduction methods by their setting code. Only the web palette, the default, is

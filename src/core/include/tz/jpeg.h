@@ -38,7 +38,7 @@ inline constexpr JpegSettings kJpegDefaults{};
 // The compressed-data holder: one complete JPEG file and the facts read from its header. It is
 // never changed once made, so pictures share it freely.
 struct JpegData {
-    std::vector<std::uint8_t> bytes;
+    ByteBuffer bytes;
     int width = 0;
     int height = 0;
     bool grayscale = false;    // the file has a single grey channel
@@ -120,7 +120,7 @@ class TJPEGImage {
   private:
     bool hasData() const { return !m_data->bytes.empty(); }
     // Takes `bytes` as the new compressed data and parses its header.
-    void adoptBytes(std::vector<std::uint8_t>&& bytes);
+    void adoptBytes(ByteBuffer&& bytes);
     // A decoding setting changed: a bitmap decoded from the data no longer matches it.
     void decodingSettingChanged();
     void updateScaledSize();

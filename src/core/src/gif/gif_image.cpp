@@ -35,7 +35,7 @@ std::optional<int> ApplicationExtension::loopCount() const {
 }
 
 TGIFSubImage::TGIFSubImage(int left, int top, int width, int height, ColorTable localTable,
-                           std::vector<std::uint8_t> pixels)
+                           ByteBuffer pixels)
     : m_left(left),
       m_top(top),
       m_width(width),
@@ -143,7 +143,7 @@ std::string TGIFImage::version() const {
 }
 
 void TGIFImage::loadFromFile(const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = readWholeFile(file);
+    const ByteBuffer bytes = readWholeFile(file);
     loadFromBytes(bytes);
 }
 

@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <string>
+#include <vector>
 
 #include "tz/bitmap.h"
 #include "tz/errors.h"
@@ -15,11 +14,18 @@ namespace tz::gif {
 namespace {
 
 constexpr int kMaxCodeWidth = 12;
-constexpr int kTableSize = kMaxCode + 1;
+constexpr int kTableSize = 1 << kMaxCodeWidth;
 // The encoder resets its table instead of letting the next free code pass this.
 constexpr int kEncoderLastNextCode = 4094;
-// First growth step of a frame's storage when the data outruns it.
+
+// First storage for a frame's indices: natural pictures compress to about half, so four
+// indices per byte of data usually fit at once, while a tiny file announcing a huge frame
+// costs little until its data turns out to reach further.
 constexpr std::size_t kFirstStorage = std::size_t{1} << 16;
+constexpr std::size_t kIndicesPerDataByte = 4;
+
+// Strings are copied in 16-byte steps, which may write up to 15 bytes past their end.
+constexpr std::size_t kCopyStep = 16;
 
 struct InterlacePass {
     int start;
@@ -27,213 +33,273 @@ struct InterlacePass {
 };
 constexpr std::array<InterlacePass, 4> kInterlacePasses{{{0, 8}, {4, 8}, {2, 4}, {1, 2}}};
 
-}  // namespace
-
-FrameRows::FrameRows(std::vector<std::uint8_t>& pixels, int width, int height, bool interlaced)
-    : m_pixels(pixels),
-      m_width(static_cast<std::size_t>(std::max(width, 0))),
-      m_total(m_width * static_cast<std::size_t>(std::max(height, 0))),
-      m_interlaced(interlaced),
-      m_height(std::max(height, 0)),
-      m_done(m_total == 0) {
-    m_pixels.clear();
-}
-
-void FrameRows::startRow() {
-    const std::size_t needed = (static_cast<std::size_t>(m_y) + 1) * m_width;
-    if (m_pixels.size() < needed) {
-        // Grow geometrically, by whole rows, never past the frame.
-        std::size_t size = std::max({needed, m_pixels.size() * 2, kFirstStorage});
-        size = std::min(size, m_total);
-        size -= size % m_width;
-        ensureAllocatable(size, static_cast<int>(m_width), m_height);
-        m_pixels.resize(size, 0);
-    }
-    m_row = m_pixels.data() + static_cast<std::size_t>(m_y) * m_width;
-}
-
-void FrameRows::nextRow() {
-    m_row = nullptr;
-    m_x = 0;
-    if (!m_interlaced) {
-        ++m_y;
-        m_done = m_y >= m_height;
-        return;
-    }
-    m_y += kInterlacePasses[static_cast<std::size_t>(m_pass)].step;
-    while (m_y >= m_height) {
-        ++m_pass;
-        if (m_pass >= static_cast<int>(kInterlacePasses.size())) {
-            m_done = true;
-            return;
-        }
-        m_y = kInterlacePasses[static_cast<std::size_t>(m_pass)].start;
-    }
-}
-
-bool FrameRows::put(const std::uint8_t* indices, std::size_t count) {
-    while (count > 0 && !m_done) {
-        if (m_row == nullptr) {
-            startRow();
-        }
-        const std::size_t take = std::min(count, m_width - m_x);
-        std::memcpy(m_row + m_x, indices, take);
-        m_x += take;
-        indices += take;
-        count -= take;
-        if (m_x == m_width) {
-            nextRow();
-        }
-    }
-    return !m_done;
-}
-
-namespace {
-
-// Reads codes least significant bit first from joined sub-block data.
+// Reads codes least significant bit first from the data of consecutive sub-blocks.
 class CodeReader {
   public:
-    explicit CodeReader(std::span<const std::uint8_t> data) : m_data(data) {}
+    explicit CodeReader(const SubBlocks& blocks)
+        : m_bytes(blocks.bytes()), m_position(blocks.start()), m_blockEnd(blocks.start()) {}
 
     // The next code of `width` bits, or -1 when the data has run out.
     int read(int width) {
-        while (m_bitCount < width) {
-            if (m_position == m_data.size()) {
+        if (m_bitCount < width) {
+            refill();
+            if (m_bitCount < width) {
                 return -1;
             }
-            m_bits |= static_cast<std::uint32_t>(m_data[m_position++]) << m_bitCount;
-            m_bitCount += 8;
         }
-        const int code = static_cast<int>(m_bits & ((1u << width) - 1));
+        const int code = static_cast<int>(m_bits & ((std::uint64_t{1} << width) - 1));
         m_bits >>= width;
         m_bitCount -= width;
         return code;
     }
 
   private:
-    std::span<const std::uint8_t> m_data;
-    std::size_t m_position = 0;
-    std::uint32_t m_bits = 0;
+    void refill() {
+        while (m_bitCount <= 56) {
+            if (m_position == m_blockEnd && !enterNextBlock()) {
+                return;
+            }
+            m_bits |= static_cast<std::uint64_t>(m_bytes[m_position++]) << m_bitCount;
+            m_bitCount += 8;
+        }
+    }
+
+    bool enterNextBlock() {
+        if (m_ended || m_position >= m_bytes.size()) {
+            m_ended = true;
+            return false;
+        }
+        const std::size_t size = m_bytes[m_position++];
+        m_blockEnd = std::min(m_position + size, m_bytes.size());
+        m_ended = m_position == m_blockEnd;
+        return !m_ended;
+    }
+
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_position;
+    std::size_t m_blockEnd;
+    bool m_ended = false;
+    std::uint64_t m_bits = 0;
     int m_bitCount = 0;
 };
 
-class DecoderTable {
+// Decoded indices in stream order. Every string the table holds was written out before, so a
+// table entry is a place in this output: expanding a code is one short copy, with no walk
+// along a chain of prefixes.
+class LinearOutput {
   public:
-    explicit DecoderTable(int clearCode) : m_clearCode(clearCode) {
-        for (int code = 0; code < clearCode; ++code) {
-            m_prefix[static_cast<std::size_t>(code)] = 0;
-            m_suffix[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(code);
-            m_first[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(code);
-            m_length[static_cast<std::size_t>(code)] = 1;
-        }
+    LinearOutput(ByteBuffer& buffer, std::size_t limit, std::size_t firstCapacity, int width,
+                 int height)
+        : m_buffer(buffer), m_limit(limit), m_width(width), m_height(height) {
+        reserve(std::min(limit, std::max(firstCapacity, kFirstStorage)));
     }
 
-    std::uint8_t first(int code) const { return m_first[static_cast<std::size_t>(code)]; }
+    std::size_t size() const { return m_size; }
+    bool full() const { return m_size == m_limit; }
 
-    void add(int code, int prefix, std::uint8_t suffix) {
-        const auto at = static_cast<std::size_t>(code);
-        m_prefix[at] = static_cast<std::uint16_t>(prefix);
-        m_suffix[at] = suffix;
-        m_first[at] = m_first[static_cast<std::size_t>(prefix)];
-        m_length[at] = static_cast<std::uint16_t>(
-            std::min<int>(m_length[static_cast<std::size_t>(prefix)] + 1, kTableSize + 1));
+    // Room for `count` more indices, as far as the limit; returns how many fit.
+    std::size_t makeRoom(std::size_t count) {
+        const std::size_t fitting = std::min(count, m_limit - m_size);
+        if (m_size + fitting > m_capacity) {
+            reserve(std::min(m_limit, std::max(m_size + fitting, m_capacity * 2)));
+        }
+        return fitting;
     }
 
-    // Writes the string of `code` into `out`, returning its length.
-    std::size_t expand(int code, std::array<std::uint8_t, kTableSize + 1>& out) const {
-        const std::size_t length = m_length[static_cast<std::size_t>(code)];
-        if (length > kTableSize) {
-            throw GIFException("Circular decoder table entry");
+    void putLiteral(std::uint8_t index) { m_buffer[m_size++] = index; }
+
+    // Appends `count` indices found at `from`, which lie wholly before the end.
+    void putCopy(std::size_t from, std::size_t count) {
+        std::uint8_t* target = m_buffer.data() + m_size;
+        const std::uint8_t* source = m_buffer.data() + from;
+        for (std::size_t done = 0; done < count; done += kCopyStep) {
+            // Loaded whole before stored: bytes past the string's end may be the target's own.
+            std::array<std::uint8_t, kCopyStep> step;
+            std::memcpy(step.data(), source + done, kCopyStep);
+            std::memcpy(target + done, step.data(), kCopyStep);
         }
-        std::size_t position = length;
-        int current = code;
-        while (position > 1) {
-            if (current < m_clearCode) {
-                throw GIFException("Circular decoder table entry");
-            }
-            out[--position] = m_suffix[static_cast<std::size_t>(current)];
-            current = m_prefix[static_cast<std::size_t>(current)];
-        }
-        if (current >= m_clearCode) {
-            throw GIFException("Circular decoder table entry");
-        }
-        out[0] = static_cast<std::uint8_t>(current);
-        return length;
+        m_size += count;
     }
+
+    // Appends the first `count` of the indices at `from`, a string cut off by the frame's end.
+    void putCut(std::size_t from, std::size_t count) {
+        std::memmove(m_buffer.data() + m_size, m_buffer.data() + from, count);
+        m_size += count;
+    }
+
+    std::uint8_t at(std::size_t position) const { return m_buffer[position]; }
+    void append(std::uint8_t index) { m_buffer[m_size++] = index; }
 
   private:
-    int m_clearCode;
-    std::array<std::uint16_t, kTableSize> m_prefix{};
-    std::array<std::uint8_t, kTableSize> m_suffix{};
-    std::array<std::uint8_t, kTableSize> m_first{};
-    std::array<std::uint16_t, kTableSize> m_length{};
+    void reserve(std::size_t capacity) {
+        // A buffer this size can only be asked for by a frame whose data reaches that far.
+        ensureAllocatable(capacity, m_width, m_height);
+        m_buffer.resize(capacity + kCopyStep);
+        m_capacity = capacity;
+    }
+
+    ByteBuffer& m_buffer;
+    std::size_t m_limit;
+    std::size_t m_capacity = 0;
+    std::size_t m_size = 0;
+    int m_width;
+    int m_height;
 };
 
-}  // namespace
+// A table entry: the string's place in the output.
+struct Entry {
+    std::uint32_t start;
+    std::uint32_t length;
+};
 
-LzwEnd lzwDecode(std::span<const std::uint8_t> data, int minCodeSize, FrameRows& rows) {
-    if (minCodeSize < 1 || minCodeSize > 8) {
-        throw GIFException("Invalid GIF data");
-    }
-    if (rows.complete()) {
-        return LzwEnd::FrameComplete;
-    }
+LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, LinearOutput& out) {
     const int clearCode = 1 << minCodeSize;
     const int endCode = clearCode + 1;
-    auto table = std::make_unique<DecoderTable>(clearCode);
-    auto buffer = std::make_unique<std::array<std::uint8_t, kTableSize + 1>>();
-    CodeReader reader(data);
+    std::array<Entry, kTableSize> table;
+    CodeReader reader(blocks);
     int width = minCodeSize + 1;
     int nextCode = endCode + 1;
-    int previous = -1;
+    bool tableEmpty = true;
+    Entry previous{0, 0};
     // Each pass reads at least one bit, so the data's length bounds the loop.
     for (;;) {
         const int code = reader.read(width);
         if (code < 0) {
             return LzwEnd::DataExhausted;
         }
-        if (code == clearCode) {
-            width = minCodeSize + 1;
-            nextCode = endCode + 1;
-            previous = -1;
-            continue;
-        }
-        if (code == endCode) {
-            return LzwEnd::EndCode;
-        }
-        if (previous < 0) {
-            if (code > endCode) {
-                throw GIFException("Invalid GIF data");
-            }
-            const auto literal = static_cast<std::uint8_t>(code);
-            if (!rows.put(&literal, 1)) {
+        const auto start = static_cast<std::uint32_t>(out.size());
+        std::uint32_t length = 0;
+        if (code > endCode && code < nextCode) {
+            const Entry entry = table[static_cast<std::size_t>(code)];
+            const std::size_t fitting = out.makeRoom(entry.length);
+            if (fitting < entry.length) {
+                out.putCut(entry.start, fitting);
                 return LzwEnd::FrameComplete;
             }
-            previous = code;
+            out.putCopy(entry.start, entry.length);
+            length = entry.length;
+        } else if (code < clearCode) {
+            out.makeRoom(1);
+            out.putLiteral(static_cast<std::uint8_t>(code));
+            length = 1;
+        } else if (code == clearCode) {
+            width = minCodeSize + 1;
+            nextCode = endCode + 1;
+            tableEmpty = true;
             continue;
-        }
-        std::size_t length = 0;
-        if (code < nextCode) {
-            length = table->expand(code, *buffer);
-        } else if (code == nextCode) {
+        } else if (code == endCode) {
+            return LzwEnd::EndCode;
+        } else if (code == nextCode && !tableEmpty) {
             // The string of the previous code followed by its own first index.
-            length = table->expand(previous, *buffer);
-            (*buffer)[length++] = table->first(previous);
+            length = previous.length + 1;
+            const std::size_t fitting = out.makeRoom(length);
+            if (fitting < length) {
+                out.putCut(previous.start, fitting);
+                return LzwEnd::FrameComplete;
+            }
+            out.putCopy(previous.start, previous.length);
+            out.append(out.at(previous.start));
         } else {
             throw GIFException("Invalid GIF data");
         }
-        if (nextCode < kTableSize) {
-            table->add(nextCode, previous, (*buffer)[0]);
+        if (!tableEmpty && nextCode < kTableSize) {
+            // The previous string and the first index of this one, which follows it directly.
+            table[static_cast<std::size_t>(nextCode)] = {previous.start, previous.length + 1};
             ++nextCode;
             if (nextCode == (1 << width) && width < kMaxCodeWidth) {
                 ++width;
             }
         }
-        previous = code;
-        if (!rows.put(buffer->data(), length)) {
+        tableEmpty = false;
+        previous = {start, length};
+        if (out.full()) {
             return LzwEnd::FrameComplete;
         }
     }
+}
+
+// The frame row the `n`th decoded row belongs to.
+class InterlacedRows {
+  public:
+    explicit InterlacedRows(int height) : m_height(height) {}
+    int next() {
+        const int row = m_y;
+        m_y += kInterlacePasses[m_pass].step;
+        while (m_y >= m_height && m_pass + 1 < kInterlacePasses.size()) {
+            ++m_pass;
+            m_y = kInterlacePasses[m_pass].start;
+        }
+        return row;
+    }
+
+  private:
+    int m_height;
+    std::size_t m_pass = 0;
+    int m_y = 0;
+};
+
+// Moves rows decoded in interlaced order to their places. Storage reaches the lowest row
+// the data reached; rows between that it never reached stay index 0.
+void placeInterlaced(const ByteBuffer& decoded, std::size_t count, std::size_t width, int height,
+                     ByteBuffer& pixels) {
+    const std::size_t rows = (count + width - 1) / width;
+    std::vector<int> targets(rows);
+    InterlacedRows order(height);
+    int lowest = -1;
+    for (int& target : targets) {
+        target = order.next();
+        lowest = std::max(lowest, target);
+    }
+    pixels.assign(static_cast<std::size_t>(lowest + 1) * width, 0);
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::size_t begin = row * width;
+        const std::size_t length = std::min(width, count - begin);
+        std::memcpy(pixels.data() + static_cast<std::size_t>(targets[row]) * width,
+                    decoded.data() + begin, length);
+    }
+}
+
+}  // namespace
+
+SubBlocks::SubBlocks(std::span<const std::uint8_t> bytes, std::size_t position)
+    : m_bytes(bytes), m_start(std::min(position, bytes.size())), m_end(m_start) {
+    while (m_end < m_bytes.size()) {
+        const std::size_t size = m_bytes[m_end++];
+        if (size == 0) {
+            break;
+        }
+        const std::size_t available = std::min(size, m_bytes.size() - m_end);
+        m_dataSize += available;
+        m_end += available;
+    }
+}
+
+LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int height,
+                      bool interlaced, ByteBuffer& pixels) {
+    if (minCodeSize < 1 || minCodeSize > 8) {
+        throw GIFException("Invalid GIF data");
+    }
+    pixels.clear();
+    const auto rowLength = static_cast<std::size_t>(std::max(width, 0));
+    const std::size_t total = rowLength * static_cast<std::size_t>(std::max(height, 0));
+    if (total == 0) {
+        return LzwEnd::FrameComplete;
+    }
+    ByteBuffer interlacedOrder;
+    ByteBuffer& decoded = interlaced ? interlacedOrder : pixels;
+    LinearOutput out(decoded, total, blocks.dataSize() * kIndicesPerDataByte, width, height);
+    const LzwEnd end = decodeLinear(blocks, minCodeSize, out);
+    const std::size_t count = out.size();
+    if (interlaced) {
+        placeInterlaced(decoded, count, rowLength, height, pixels);
+        return end;
+    }
+    // Whole rows: the rest of the last one reached is index 0.
+    const std::size_t stored = (count + rowLength - 1) / rowLength * rowLength;
+    std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(count),
+              pixels.begin() + static_cast<std::ptrdiff_t>(stored), std::uint8_t{0});
+    pixels.resize(stored);
+    return end;
 }
 
 namespace {

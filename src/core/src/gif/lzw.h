@@ -1,5 +1,5 @@
 // The variable-length LZW coder of GIF image data (codes of 3 to 12 bits, least significant
-// bit first) and the row writer that receives decoded indices.
+// bit first) with the sub-block framing of its data.
 #pragma once
 
 #include <cstddef>
@@ -7,35 +7,28 @@
 #include <span>
 #include <vector>
 
+#include "tz/byte_buffer.h"
+
 namespace tz::gif {
 
-// Largest LZW code; the decoder's table has this many entries plus one.
-inline constexpr int kMaxCode = 4095;
-
-// Receives decoded indices row by row, in interlaced row order when asked, growing the
-// frame's storage only as far as the data reaches.
-class FrameRows {
+// GIF image data: sub-blocks of 1 to 255 bytes, each after its length byte, ended by a zero
+// length byte (or, in a cut-short file, by the end of the bytes).
+class SubBlocks {
   public:
-    FrameRows(std::vector<std::uint8_t>& pixels, int width, int height, bool interlaced);
-    // Stores up to `count` indices; the rest of a string that passes the last pixel is
-    // dropped. Returns false once the frame is complete.
-    bool put(const std::uint8_t* indices, std::size_t count);
-    bool complete() const { return m_done; }
+    // The sub-blocks starting at `position` of `bytes`.
+    SubBlocks(std::span<const std::uint8_t> bytes, std::size_t position);
+    // Bytes of data the sub-blocks hold.
+    std::size_t dataSize() const { return m_dataSize; }
+    // The position just after the terminator (or the end of the bytes).
+    std::size_t end() const { return m_end; }
+    std::span<const std::uint8_t> bytes() const { return m_bytes; }
+    std::size_t start() const { return m_start; }
 
   private:
-    void startRow();
-    void nextRow();
-
-    std::vector<std::uint8_t>& m_pixels;
-    std::size_t m_width;
-    std::size_t m_total;
-    bool m_interlaced;
-    int m_height;
-    int m_pass = 0;
-    int m_y = 0;
-    std::size_t m_x = 0;
-    std::uint8_t* m_row = nullptr;
-    bool m_done;
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_start;
+    std::size_t m_end;
+    std::size_t m_dataSize = 0;
 };
 
 enum class LzwEnd {
@@ -44,14 +37,16 @@ enum class LzwEnd {
     DataExhausted,  // the data ended first (a warning only: the rest stays index 0)
 };
 
-// Decodes GIF LZW data (the sub-blocks' bytes joined) into `rows`.
+// Decodes the GIF LZW data of `blocks` into a frame of width × height indices stored in
+// `pixels`, rows in interlaced order when asked. The storage holds whole rows and only as many
+// as the data reaches, so a tiny file announcing a huge frame costs no huge allocation; the
+// part of the last reached row the data left out is index 0. Indices beyond the frame are
+// dropped.
 // Throws GIFException:
 // - "Invalid GIF data" for a minimum code size outside 1..8, or a code above the next free
-//   code (or any non-literal code where the table is empty, right after a clear code);
-// - "Circular decoder table entry" when a code's chain of prefixes does not reach a root
-//   within the table's 4096 entries (a guard keeping the walk bounded: tables this decoder
-//   builds always point to smaller codes).
-LzwEnd lzwDecode(std::span<const std::uint8_t> data, int minCodeSize, FrameRows& rows);
+//   code (or any non-literal code where the table is empty, right after a clear code).
+LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int height,
+                      bool interlaced, ByteBuffer& pixels);
 
 // Encodes indices (each below 2^minCodeSize, minCodeSize 2..8): a clear code first, the table
 // reset with a clear code when the next free code would pass 4094, an end-of-information

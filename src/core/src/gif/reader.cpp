@@ -224,23 +224,6 @@ class GifReader {
         }
     }
 
-    // The image data's sub-blocks joined; data cut short by the end of the bytes is only a
-    // warning, so whatever arrived is returned.
-    std::vector<std::uint8_t> readImageData() {
-        std::vector<std::uint8_t> data;
-        while (!atEnd()) {
-            const std::size_t size = m_bytes[m_position++];
-            if (size == 0) {
-                break;
-            }
-            const std::size_t available = std::min(size, remaining());
-            const auto block = m_bytes.subspan(m_position, available);
-            data.insert(data.end(), block.begin(), block.end());
-            m_position += available;
-        }
-        return data;
-    }
-
     void readImage(const TGIFImage& image, TGIFSubImage& frame) {
         const auto descriptor = take(9);
         frame.m_left = descriptor[0] | (descriptor[1] << 8);
@@ -260,10 +243,11 @@ class GifReader {
             return;  // no image data at all: a warning, the frame keeps index 0
         }
         const int minCodeSize = byte();
-        const std::vector<std::uint8_t> data = readImageData();
-        gif::FrameRows rows(frame.m_pixels, frame.m_width, frame.m_height, frame.m_interlaced);
+        const gif::SubBlocks data(m_bytes, m_position);
+        m_position = data.end();
         // How the data ended (end code, frame complete, or data cut short) is only a warning.
-        gif::lzwDecode(data, minCodeSize, rows);
+        gif::lzwDecodeFrame(data, minCodeSize, frame.m_width, frame.m_height, frame.m_interlaced,
+                            frame.m_pixels);
     }
 
     std::span<const std::uint8_t> m_bytes;

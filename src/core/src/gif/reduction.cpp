@@ -40,11 +40,11 @@ constexpr WebLookup makeWebLookup() {
 
 constexpr WebLookup kWebLookup = makeWebLookup();
 
-std::vector<std::uint8_t> allocateIndices(int width, int height) {
+ByteBuffer allocateIndices(int width, int height) {
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     try {
         ensureAllocatable(count, width, height);
-        return std::vector<std::uint8_t>(count);
+        return ByteBuffer(count);
     } catch (const std::bad_alloc&) {
         throw Error("Failed to allocate memory for GIF DIB");
     } catch (const Error&) {
@@ -53,8 +53,8 @@ std::vector<std::uint8_t> allocateIndices(int width, int height) {
 }
 
 // Indices of a 1-, 4- or 8-bit bitmap, unpacked most significant bits first.
-std::vector<std::uint8_t> copyIndices(const Bitmap& source) {
-    std::vector<std::uint8_t> indices = allocateIndices(source.width(), source.height());
+ByteBuffer copyIndices(const Bitmap& source) {
+    ByteBuffer indices = allocateIndices(source.width(), source.height());
     const auto width = static_cast<std::size_t>(source.width());
     for (int y = 0; y < source.height(); ++y) {
         std::uint8_t* out = indices.data() + static_cast<std::size_t>(y) * width;
@@ -82,8 +82,8 @@ std::vector<std::uint8_t> copyIndices(const Bitmap& source) {
 
 // Nearest web-palette colour per pixel, rows alternately left to right and right to left as
 // the dither engine walks them (with nearest colour the order does not change the result).
-std::vector<std::uint8_t> reduceToWebPalette(const Bitmap& source) {
-    std::vector<std::uint8_t> indices = allocateIndices(source.width(), source.height());
+ByteBuffer reduceToWebPalette(const Bitmap& source) {
+    ByteBuffer indices = allocateIndices(source.width(), source.height());
     const int width = source.width();
     for (int y = 0; y < source.height(); ++y) {
         std::uint8_t* out =
