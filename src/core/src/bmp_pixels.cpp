@@ -102,7 +102,8 @@ void decodeMaskedRow(const Layout& layout, const std::uint8_t* in, std::uint8_t*
 Bitmap decodeUncompressed(const Layout& layout, std::span<const std::uint8_t> data) {
     checkDataLength(layout, data.size());
     const PixelFormat format = outputFormat(layout.bitCount);
-    Bitmap bitmap(layout.width, layout.height, format,
+    // The data was checked to reach every row, and each row is written whole below.
+    Bitmap bitmap(Bitmap::ForOverwrite{}, layout.width, layout.height, format,
                   format == PixelFormat::Bits24 ? std::vector<Rgb>{} : layout.colorTable);
     const auto stride = static_cast<std::size_t>(storedRowBytes(layout));
     for (int stored = 0; stored < layout.height; ++stored) {

@@ -55,6 +55,15 @@ class CodeReader {
 
   private:
     void refill() {
+        if (m_blockEnd - m_position >= sizeof(std::uint64_t)) {
+            // Whole bytes up to 63 bits in one load, the usual case inside a sub-block.
+            std::uint64_t word;
+            std::memcpy(&word, m_bytes.data() + m_position, sizeof word);
+            m_bits |= word << m_bitCount;
+            m_position += static_cast<std::size_t>(63 - m_bitCount) >> 3;
+            m_bitCount |= 56;
+            return;
+        }
         while (m_bitCount <= 56) {
             if (m_position == m_blockEnd && !enterNextBlock()) {
                 return;

@@ -51,6 +51,13 @@ void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeig
                                                       screenWidth, frame.left(), frame.width());
     const std::vector<int> rows = frameCoordinates(firstY, lastY, rect.top, rect.height(),
                                                    screenHeight, frame.top(), frame.height());
+    // Drawing at the frame's own scale with every column inside it, the common case, needs
+    // no column map.
+    const bool oneToOne = !columns.empty() && columns.front() >= 0 &&
+                          columns.back() == columns.front() + (lastX - firstX - 1) &&
+                          std::adjacent_find(columns.begin(), columns.end(), [](int a, int b) {
+                              return b != a + 1;
+                          }) == columns.end();
     for (int y = firstY; y < lastY; ++y) {
         const int frameY = rows[static_cast<std::size_t>(y - firstY)];
         if (frameY < 0) {
@@ -58,6 +65,17 @@ void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeig
         }
         const auto line = frame.row(frameY);  // empty: never decoded, all index 0
         std::uint8_t* out = canvas.row(y);
+        if (oneToOne && transparent < 0 && !line.empty()) {
+            const std::uint8_t* in = line.data() + columns.front();
+            std::uint8_t* pixel = out + static_cast<std::size_t>(firstX) * 3;
+            for (int x = firstX; x < lastX; ++x, pixel += 3) {
+                const auto& color = colors[*in++];
+                pixel[0] = color[0];
+                pixel[1] = color[1];
+                pixel[2] = color[2];
+            }
+            continue;
+        }
         for (int x = firstX; x < lastX; ++x) {
             const int frameX = columns[static_cast<std::size_t>(x - firstX)];
             if (frameX < 0) {
