@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -636,6 +637,37 @@ TEST(JpegDecoding, ProgressiveDisplayEndsWithTheFinalPicture) {
     shown.loadFromBytes(bytes);
     shown.decode();
     EXPECT_EQ(*shown.bitmap(), *plain.bitmap());
+}
+
+// A progressive file holds the same coefficients as its baseline twin, only sent in several
+// scans, so both decode to the same pixels: the whole-picture coefficient arrays progressive
+// decoding goes through hold every block where the library expects it.
+TEST(JpegDecoding, ProgressiveFileDecodesExactlyAsItsBaselineTwin) {
+    std::mt19937 random(7);
+    for (const auto& [width, height] : {std::pair{301, 203}, {17, 900}, {1024, 9}}) {
+        Bitmap picture = gradient(width, height);
+        for (int i = 0; i < width * height / 4; ++i) {
+            picture.setColor(
+                static_cast<int>(random() % static_cast<unsigned>(width)),
+                static_cast<int>(random() % static_cast<unsigned>(height)),
+                Rgb{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                    static_cast<std::uint8_t>(random())});
+        }
+        Bitmap decoded[2];
+        for (const bool progressive : {false, true}) {
+            TJPEGImage writer;
+            writer.setProgressiveEncoding(progressive);
+            writer.assign(picture);
+            TJPEGImage reader;
+            reader.loadFromBytes(writer.saveToBytes());
+            ASSERT_EQ(reader.progressive(), progressive);
+            reader.decode();
+            const Bitmap* bitmap = reader.bitmap();
+            ASSERT_NE(bitmap, nullptr);
+            decoded[progressive ? 1 : 0] = *bitmap;
+        }
+        EXPECT_EQ(decoded[1], decoded[0]) << width << " x " << height;
+    }
 }
 
 // Memory the system reports available, or 0 when unknown.

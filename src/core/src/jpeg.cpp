@@ -1,5 +1,5 @@
-// The adapter over libjpeg: header parsing, decoding into bitmaps and encoding from them. The only
-// file that includes the library's headers.
+// The adapter over libjpeg: header parsing, decoding into bitmaps and encoding from them. With
+// jpeg_coefficients.cpp, the only file that includes the library's headers.
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 
 #include "jpeg_codec.h"
+#include "jpeg_coefficients.h"
 #include "tz/errors.h"
 
 namespace tz::jpegcodec {
@@ -108,6 +109,7 @@ class Decompressor {
     void open(std::span<const std::uint8_t> bytes) {
         run([&] {
             jpeg_create_decompress(&m_cinfo);
+            m_coefficients.install(reinterpret_cast<j_common_ptr>(&m_cinfo));
             m_cinfo.progress = &m_progress;
             jpeg_mem_src(&m_cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
             jpeg_read_header(&m_cinfo, TRUE);
@@ -121,6 +123,7 @@ class Decompressor {
   private:
     ErrorManager m_errors{};
     jpeg_progress_mgr m_progress{};
+    CoefficientStore m_coefficients;  // outlives the library object, which uses it
     jpeg_decompress_struct m_cinfo{};
     bool m_multipleScans = false;
 };

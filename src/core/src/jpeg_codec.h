@@ -1,5 +1,5 @@
 // The JPEG picture's use of libjpeg: header parsing, decoding and encoding. Only jpeg.cpp, their
-// implementation, includes the library's headers.
+// implementation, and jpeg_coefficients.cpp include the library's headers.
 #pragma once
 
 #include <cstdint>
