@@ -11,14 +11,25 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-// From one megabyte on, the rounding to whole huge pages wastes at most as much as it holds,
-// and the buffers it applies to are few and short-lived.
-bool usesHugePages(std::size_t bytes) {
-    return bytes >= kHugePage / 2;
-}
-
 std::size_t hugePageRounded(std::size_t bytes) {
     return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+// The part of a buffer to back with huge pages. A huge page is backed whole once touched, so
+// the last, partly used one is included only while that wastes at most an eighth of the
+// buffer; otherwise the tail stays in small pages. Many frames of an animation just over a
+// huge page each would else take nearly twice their memory.
+std::size_t hugePageSpan(std::size_t bytes) {
+    const std::size_t rounded = hugePageRounded(bytes);
+    if (rounded - bytes <= bytes / 8) {
+        return rounded;
+    }
+    return bytes / kHugePage * kHugePage;
+}
+
+// Buffers with no huge page to their share are ordinary allocations.
+bool usesHugePages(std::size_t bytes) {
+    return hugePageSpan(bytes) > 0;
 }
 
 }  // namespace
@@ -34,7 +45,9 @@ void* allocateLargeBuffer(std::size_t bytes) {
     }
 #ifdef MADV_HUGEPAGE
     // Only advice: where huge pages are off or used up the memory works as ordinary pages.
-    ::madvise(memory, rounded, MADV_HUGEPAGE);
+    if (const std::size_t span = hugePageSpan(bytes); span > 0) {
+        ::madvise(memory, span, MADV_HUGEPAGE);
+    }
 #endif
     return memory;
 }
