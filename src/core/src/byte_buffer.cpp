@@ -34,6 +34,10 @@ bool usesHugePages(std::size_t bytes) {
 
 }  // namespace
 
+std::size_t shortLivedCapacity(std::size_t bytes) {
+    return bytes >= kHugePage / 2 ? hugePageRounded(bytes) : bytes;
+}
+
 void* allocateLargeBuffer(std::size_t bytes) {
     if (!usesHugePages(bytes)) {
         return ::operator new(bytes);

@@ -85,7 +85,9 @@ ByteBuffer readWholeFile(const fs::path& file, std::size_t maxBytes) {
     if (size > maxBytes) {
         throw Error("Cannot read " + file.string() + ": the file is too large");
     }
-    ByteBuffer bytes(static_cast<std::size_t>(size));
+    ByteBuffer bytes;
+    bytes.reserve(shortLivedCapacity(static_cast<std::size_t>(size)));
+    bytes.resize(static_cast<std::size_t>(size));
     std::size_t length = 0;
     // The size was read before; a file that shrinks meanwhile ends the loop at its new end.
     while (length < bytes.size()) {

@@ -51,6 +51,7 @@ bool CoefficientStore::allocateAll() noexcept {
                 continue;
             }
             const std::size_t rowBytes = std::size_t{array->blocksPerRow} * sizeof(JBLOCK);
+            array->storage.reserve(shortLivedCapacity(rowBytes * array->rows));
             if (array->preZero) {
                 array->storage.assign(rowBytes * array->rows, 0);
             } else {

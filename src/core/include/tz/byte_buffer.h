@@ -49,4 +49,9 @@ void LargeBufferAllocator<T>::deallocate(T* pointer, std::size_t count) noexcept
 // Bytes whose resize without a value leaves new bytes unset.
 using ByteBuffer = std::vector<std::uint8_t, LargeBufferAllocator<std::uint8_t>>;
 
+// A capacity for `bytes` that huge pages cover whole. Large buffers back their last, partly
+// used huge page only when that wastes little; a short-lived buffer (a file being decoded)
+// reserves this much to have it backed anyway.
+std::size_t shortLivedCapacity(std::size_t bytes);
+
 }  // namespace tz

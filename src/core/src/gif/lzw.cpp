@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -92,61 +93,32 @@ class CodeReader {
     int m_bitCount = 0;
 };
 
-// Decoded indices in stream order. Every string the table holds was written out before, so a
-// table entry is a place in this output: expanding a code is one short copy, with no walk
-// along a chain of prefixes.
-class LinearOutput {
+// Storage for decoded indices in stream order, grown as the data reaches further.
+class IndexStorage {
   public:
-    LinearOutput(ByteBuffer& buffer, std::size_t limit, std::size_t firstCapacity, int width,
+    IndexStorage(ByteBuffer& buffer, std::size_t limit, std::size_t firstCapacity, int width,
                  int height)
         : m_buffer(buffer), m_limit(limit), m_width(width), m_height(height) {
-        reserve(std::min(limit, std::max(firstCapacity, kFirstStorage)));
+        grow(std::min(limit, std::max(firstCapacity, kFirstStorage)));
     }
 
-    std::size_t size() const { return m_size; }
-    bool full() const { return m_size == m_limit; }
+    std::uint8_t* data() { return m_buffer.data(); }
+    std::size_t capacity() const { return m_capacity; }
+    std::size_t limit() const { return m_limit; }
 
-    // Room for `count` more indices, as far as the limit; returns how many fit.
-    std::size_t makeRoom(std::size_t count) {
-        const std::size_t fitting = std::min(count, m_limit - m_size);
-        if (m_size + fitting > m_capacity) {
-            reserve(std::min(m_limit, std::max(m_size + fitting, m_capacity * 2)));
-        }
-        return fitting;
-    }
-
-    void putLiteral(std::uint8_t index) { m_buffer[m_size++] = index; }
-
-    // Appends `count` indices found at `from`, which lie wholly before the end.
-    void putCopy(std::size_t from, std::size_t count) {
-        std::uint8_t* target = m_buffer.data() + m_size;
-        const std::uint8_t* source = m_buffer.data() + from;
-        for (std::size_t done = 0; done < count; done += kCopyStep) {
-            // Loaded whole before stored: bytes past the string's end may be the target's own.
-            std::array<std::uint8_t, kCopyStep> step;
-            std::memcpy(step.data(), source + done, kCopyStep);
-            std::memcpy(target + done, step.data(), kCopyStep);
-        }
-        m_size += count;
-    }
-
-    // Appends the first `count` of the indices at `from`, a string cut off by the frame's end.
-    void putCut(std::size_t from, std::size_t count) {
-        std::memmove(m_buffer.data() + m_size, m_buffer.data() + from, count);
-        m_size += count;
-    }
-
-    std::uint8_t at(std::size_t position) const { return m_buffer[position]; }
-    void append(std::uint8_t index) { m_buffer[m_size++] = index; }
-
-  private:
-    void reserve(std::size_t capacity) {
+    // Room for at least `needed` indices (at most the limit), keeping those written.
+    void grow(std::size_t needed) {
+        const std::size_t capacity = std::min(m_limit, std::max(needed, m_capacity * 2));
         // A buffer this size can only be asked for by a frame whose data reaches that far.
         ensureAllocatable(capacity, m_width, m_height);
         m_buffer.resize(capacity + kCopyStep);
         m_capacity = capacity;
     }
 
+    void finish(std::size_t size) { m_size = size; }
+    std::size_t size() const { return m_size; }
+
+  private:
     ByteBuffer& m_buffer;
     std::size_t m_limit;
     std::size_t m_capacity = 0;
@@ -155,74 +127,126 @@ class LinearOutput {
     int m_height;
 };
 
-// A table entry: the string's place in the output.
+// Appends `count` indices found at `source`, which lie wholly before `target`, in 16-byte steps
+// that may write up to 15 bytes past the end.
+inline void copyString(std::uint8_t* target, const std::uint8_t* source, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += kCopyStep) {
+        // Loaded whole before stored: bytes past the string's end may be the target's own.
+        std::array<std::uint8_t, kCopyStep> step;
+        std::memcpy(step.data(), source + done, kCopyStep);
+        std::memcpy(target + done, step.data(), kCopyStep);
+    }
+}
+
+// Every literal index in order, with room for a 16-byte copy step past the last.
+constexpr auto kLiterals = [] {
+    std::array<std::uint8_t, 256 + kCopyStep> literals{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        literals[i] = static_cast<std::uint8_t>(i);
+    }
+    return literals;
+}();
+
+// A table entry: where its string is, in the output or among the literals, and its length
+// (0 for the clear and end codes).
 struct Entry {
-    std::uint32_t start;
+    const std::uint8_t* source;
     std::uint32_t length;
 };
 
-LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, LinearOutput& out) {
+// Every string the table holds was written out before, so a table entry is a place in the
+// output: expanding a code is one short copy, with no walk along a chain of prefixes. Literal
+// codes point at a fixed list, so literal and table codes take the same path. The output's
+// state is kept in locals, which stores of indices cannot alias.
+LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& storage) {
     const int clearCode = 1 << minCodeSize;
     const int endCode = clearCode + 1;
     std::array<Entry, kTableSize> table;
+    for (int code = 0; code < clearCode; ++code) {
+        table[static_cast<std::size_t>(code)] = {kLiterals.data() + code, 1};
+    }
+    table[static_cast<std::size_t>(clearCode)] = {nullptr, 0};
+    table[static_cast<std::size_t>(endCode)] = {nullptr, 0};
     CodeReader reader(blocks);
     int width = minCodeSize + 1;
     int nextCode = endCode + 1;
     bool tableEmpty = true;
-    Entry previous{0, 0};
+    std::size_t previousStart = 0;
+    std::uint32_t previousLength = 0;
+    std::uint8_t* out = storage.data();
+    std::size_t size = 0;
+    std::size_t capacity = storage.capacity();
+    const std::size_t limit = storage.limit();
+    // Makes room for `count` more indices as far as the frame's end and returns how many fit.
+    // Table entries follow the output when it moves.
+    const auto makeRoom = [&](std::size_t count) {
+        const std::size_t fitting = std::min<std::size_t>(count, limit - size);
+        if (size + fitting > capacity) {
+            const auto oldOut = reinterpret_cast<std::uintptr_t>(out);
+            storage.grow(size + fitting);
+            out = storage.data();
+            capacity = storage.capacity();
+            for (int code = endCode + 1; code < nextCode; ++code) {
+                Entry& entry = table[static_cast<std::size_t>(code)];
+                entry.source = out + (reinterpret_cast<std::uintptr_t>(entry.source) - oldOut);
+            }
+        }
+        return fitting;
+    };
+    const auto finish = [&](LzwEnd end) {
+        storage.finish(size);
+        return end;
+    };
     // Each pass reads at least one bit, so the data's length bounds the loop.
     for (;;) {
         const int code = reader.read(width);
         if (code < 0) {
-            return LzwEnd::DataExhausted;
+            return finish(LzwEnd::DataExhausted);
         }
-        const auto start = static_cast<std::uint32_t>(out.size());
         std::uint32_t length = 0;
-        if (code > endCode && code < nextCode) {
-            const Entry entry = table[static_cast<std::size_t>(code)];
-            const std::size_t fitting = out.makeRoom(entry.length);
-            if (fitting < entry.length) {
-                out.putCut(entry.start, fitting);
-                return LzwEnd::FrameComplete;
+        if (code < nextCode && table[static_cast<std::size_t>(code)].length != 0) {
+            length = table[static_cast<std::size_t>(code)].length;
+            if (size + length > capacity && makeRoom(length) < length) {
+                std::memmove(out + size, table[static_cast<std::size_t>(code)].source,
+                             limit - size);
+                size = limit;
+                return finish(LzwEnd::FrameComplete);
             }
-            out.putCopy(entry.start, entry.length);
-            length = entry.length;
-        } else if (code < clearCode) {
-            out.makeRoom(1);
-            out.putLiteral(static_cast<std::uint8_t>(code));
-            length = 1;
+            copyString(out + size, table[static_cast<std::size_t>(code)].source, length);
         } else if (code == clearCode) {
             width = minCodeSize + 1;
             nextCode = endCode + 1;
             tableEmpty = true;
             continue;
         } else if (code == endCode) {
-            return LzwEnd::EndCode;
+            return finish(LzwEnd::EndCode);
         } else if (code == nextCode && !tableEmpty) {
             // The string of the previous code followed by its own first index.
-            length = previous.length + 1;
-            const std::size_t fitting = out.makeRoom(length);
-            if (fitting < length) {
-                out.putCut(previous.start, fitting);
-                return LzwEnd::FrameComplete;
+            length = previousLength + 1;
+            if (makeRoom(length) < length) {
+                std::memmove(out + size, out + previousStart, limit - size);
+                size = limit;
+                return finish(LzwEnd::FrameComplete);
             }
-            out.putCopy(previous.start, previous.length);
-            out.append(out.at(previous.start));
+            copyString(out + size, out + previousStart, previousLength);
+            out[size + previousLength] = out[previousStart];
         } else {
             throw GIFException("Invalid GIF data");
         }
         if (!tableEmpty && nextCode < kTableSize) {
             // The previous string and the first index of this one, which follows it directly.
-            table[static_cast<std::size_t>(nextCode)] = {previous.start, previous.length + 1};
+            table[static_cast<std::size_t>(nextCode)] = {out + previousStart, previousLength + 1};
             ++nextCode;
             if (nextCode == (1 << width) && width < kMaxCodeWidth) {
                 ++width;
             }
         }
         tableEmpty = false;
-        previous = {start, length};
-        if (out.full()) {
-            return LzwEnd::FrameComplete;
+        previousStart = size;
+        previousLength = length;
+        size += length;
+        if (size == limit) {
+            return finish(LzwEnd::FrameComplete);
         }
     }
 }
@@ -296,9 +320,9 @@ LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int h
     }
     ByteBuffer interlacedOrder;
     ByteBuffer& decoded = interlaced ? interlacedOrder : pixels;
-    LinearOutput out(decoded, total, blocks.dataSize() * kIndicesPerDataByte, width, height);
-    const LzwEnd end = decodeLinear(blocks, minCodeSize, out);
-    const std::size_t count = out.size();
+    IndexStorage storage(decoded, total, blocks.dataSize() * kIndicesPerDataByte, width, height);
+    const LzwEnd end = decodeLinear(blocks, minCodeSize, storage);
+    const std::size_t count = storage.size();
     if (interlaced) {
         placeInterlaced(decoded, count, rowLength, height, pixels);
         return end;
