@@ -362,6 +362,9 @@ TEST(GifWriter, ExtensionsRoundTrip) {
     frame.addExtension(GraphicControlExtension{0x09, 25, 3});
     frame.addExtension(CommentExtension{std::string(600, 'c')});
     frame.addExtension(ApplicationExtension{"NETSCAPE", "2.0", {{1, 7, 0}}});
+    frame.addExtension(PlainTextExtension{{0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0}, "text"});
+    // A text block without its grid, as read from a damaged file: no text sub-blocks follow.
+    frame.addExtension(PlainTextExtension{{}, ""});
     TGIFImage gif;
     gif.setScreenSize(5, 5);
     gif.addImage(frame);

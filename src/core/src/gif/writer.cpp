@@ -68,7 +68,11 @@ void putExtension(std::vector<std::uint8_t>& out, const GIFExtension& extension)
         out.push_back(static_cast<std::uint8_t>(size));
         out.insert(out.end(), plain->header.begin(),
                    plain->header.begin() + static_cast<std::ptrdiff_t>(size));
-        putSubBlocks(out, bytesOf(plain->text));
+        // An empty grid block is itself the terminator, as the reader takes it: text
+        // sub-blocks after it would be read as the next block of the file.
+        if (size > 0) {
+            putSubBlocks(out, bytesOf(plain->text));
+        }
     } else if (const auto* application = std::get_if<ApplicationExtension>(&extension)) {
         out.push_back(0xFF);
         out.push_back(11);
