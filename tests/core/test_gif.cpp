@@ -1101,6 +1101,41 @@ TEST(GifLzwDecoder, MatchesAPlainDecoderOnRandomCodeStreams) {
     }
 }
 
+// 65536 indices, just the decoder's first storage, in rows of 1000: the last row reached
+// passes the end of that storage and must still be stored whole.
+TEST(GifLzwDecoder, LastRowPastTheFirstStorageIsStoredWhole) {
+    constexpr std::size_t kTotal = 65536;
+    CodeStream stream{8, {}, {}};
+    CodePacker packer;
+    int width = 9;
+    int nextCode = 258;
+    const auto put = [&](int code, bool defines) {
+        packer.put(code, width);
+        if (defines) {
+            ++nextCode;
+            if (nextCode == (1 << width) && width < 12) {
+                ++width;
+            }
+        }
+    };
+    put(256, false);
+    put(1, false);
+    stream.decoded.push_back(1);
+    std::size_t length = 1;
+    while (stream.decoded.size() + length + 1 <= kTotal) {
+        put(nextCode, true);  // the previous string and its first index again
+        ++length;
+        stream.decoded.insert(stream.decoded.end(), length, 1);
+    }
+    while (stream.decoded.size() < kTotal) {
+        put(2, true);
+        stream.decoded.push_back(2);
+    }
+    put(257, false);
+    stream.data = packer.finish();
+    expectFrameOf(stream, 1000, 100, false);
+}
+
 // Each code the one being defined: strings of 1 to 3841 indices, megabytes from a little
 // data, so the storage moves many times while the table points into it. (A table left
 // pointing at the storage given up still reads the same indices; the sanitizer build sees it.)

@@ -328,10 +328,10 @@ LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int h
         return end;
     }
     // Whole rows: the rest of the last one reached is index 0.
+    // The storage grew by whole indices, not rows, so the last row may reach past it.
     const std::size_t stored = (count + rowLength - 1) / rowLength * rowLength;
-    std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(count),
-              pixels.begin() + static_cast<std::ptrdiff_t>(stored), std::uint8_t{0});
     pixels.resize(stored);
+    std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(count), pixels.end(), std::uint8_t{0});
     return end;
 }
 
