@@ -115,14 +115,10 @@ class IndexStorage {
         m_capacity = capacity;
     }
 
-    void finish(std::size_t size) { m_size = size; }
-    std::size_t size() const { return m_size; }
-
   private:
     ByteBuffer& m_buffer;
     std::size_t m_limit;
     std::size_t m_capacity = 0;
-    std::size_t m_size = 0;
     int m_width;
     int m_height;
 };
@@ -158,7 +154,13 @@ struct Entry {
 // output: expanding a code is one short copy, with no walk along a chain of prefixes. Literal
 // codes point at a fixed list, so literal and table codes take the same path. The output's
 // state is kept in locals, which stores of indices cannot alias.
-LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& storage) {
+// How decoding ended and how many indices it wrote.
+struct Decoded {
+    LzwEnd end;
+    std::size_t count;
+};
+
+Decoded decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& storage) {
     const int clearCode = 1 << minCodeSize;
     const int endCode = clearCode + 1;
     std::array<Entry, kTableSize> table;
@@ -193,15 +195,11 @@ LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& stor
         }
         return fitting;
     };
-    const auto finish = [&](LzwEnd end) {
-        storage.finish(size);
-        return end;
-    };
     // Each pass reads at least one bit, so the data's length bounds the loop.
     for (;;) {
         const int code = reader.read(width);
         if (code < 0) {
-            return finish(LzwEnd::DataExhausted);
+            return {LzwEnd::DataExhausted, size};
         }
         std::uint32_t length = 0;
         if (code < nextCode && table[static_cast<std::size_t>(code)].length != 0) {
@@ -210,7 +208,7 @@ LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& stor
                 std::memmove(out + size, table[static_cast<std::size_t>(code)].source,
                              limit - size);
                 size = limit;
-                return finish(LzwEnd::FrameComplete);
+                return {LzwEnd::FrameComplete, size};
             }
             copyString(out + size, table[static_cast<std::size_t>(code)].source, length);
         } else if (code == clearCode) {
@@ -219,14 +217,14 @@ LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& stor
             tableEmpty = true;
             continue;
         } else if (code == endCode) {
-            return finish(LzwEnd::EndCode);
+            return {LzwEnd::EndCode, size};
         } else if (code == nextCode && !tableEmpty) {
             // The string of the previous code followed by its own first index.
             length = previousLength + 1;
             if (makeRoom(length) < length) {
                 std::memmove(out + size, out + previousStart, limit - size);
                 size = limit;
-                return finish(LzwEnd::FrameComplete);
+                return {LzwEnd::FrameComplete, size};
             }
             copyString(out + size, out + previousStart, previousLength);
             out[size + previousLength] = out[previousStart];
@@ -246,43 +244,23 @@ LzwEnd decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& stor
         previousLength = length;
         size += length;
         if (size == limit) {
-            return finish(LzwEnd::FrameComplete);
+            return {LzwEnd::FrameComplete, size};
         }
     }
 }
-
-// The frame row the `n`th decoded row belongs to.
-class InterlacedRows {
-  public:
-    explicit InterlacedRows(int height) : m_height(height) {}
-    int next() {
-        const int row = m_y;
-        m_y += kInterlacePasses[m_pass].step;
-        while (m_y >= m_height && m_pass + 1 < kInterlacePasses.size()) {
-            ++m_pass;
-            m_y = kInterlacePasses[m_pass].start;
-        }
-        return row;
-    }
-
-  private:
-    int m_height;
-    std::size_t m_pass = 0;
-    int m_y = 0;
-};
 
 // Moves rows decoded in interlaced order to their places. Storage reaches the lowest row
 // the data reached; rows between that it never reached stay index 0.
 void placeInterlaced(const ByteBuffer& decoded, std::size_t count, std::size_t width, int height,
                      ByteBuffer& pixels) {
     const std::size_t rows = (count + width - 1) / width;
-    std::vector<int> targets(rows);
-    InterlacedRows order(height);
-    int lowest = -1;
-    for (int& target : targets) {
-        target = order.next();
-        lowest = std::max(lowest, target);
+    if (rows == 0) {
+        pixels.clear();
+        return;
     }
+    std::vector<int> targets = rowOrder(height, true);
+    targets.resize(rows);
+    const int lowest = *std::max_element(targets.begin(), targets.end());
     pixels.assign(static_cast<std::size_t>(lowest + 1) * width, 0);
     for (std::size_t row = 0; row < rows; ++row) {
         const std::size_t begin = row * width;
@@ -293,6 +271,23 @@ void placeInterlaced(const ByteBuffer& decoded, std::size_t count, std::size_t w
 }
 
 }  // namespace
+
+std::vector<int> rowOrder(int height, bool interlaced) {
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(std::max(height, 0)));
+    if (!interlaced) {
+        for (int y = 0; y < height; ++y) {
+            order.push_back(y);
+        }
+        return order;
+    }
+    for (const InterlacePass& pass : kInterlacePasses) {
+        for (int y = pass.start; y < height; y += pass.step) {
+            order.push_back(y);
+        }
+    }
+    return order;
+}
 
 SubBlocks::SubBlocks(std::span<const std::uint8_t> bytes, std::size_t position)
     : m_bytes(bytes), m_start(std::min(position, bytes.size())), m_end(m_start) {
@@ -321,8 +316,7 @@ LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int h
     ByteBuffer interlacedOrder;
     ByteBuffer& decoded = interlaced ? interlacedOrder : pixels;
     IndexStorage storage(decoded, total, blocks.dataSize() * kIndicesPerDataByte, width, height);
-    const LzwEnd end = decodeLinear(blocks, minCodeSize, storage);
-    const std::size_t count = storage.size();
+    const auto [end, count] = decodeLinear(blocks, minCodeSize, storage);
     if (interlaced) {
         placeInterlaced(decoded, count, rowLength, height, pixels);
         return end;

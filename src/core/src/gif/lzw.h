@@ -31,6 +31,10 @@ class SubBlocks {
     std::size_t m_dataSize = 0;
 };
 
+// The frame's rows in the order the data holds them: top to bottom, or in the four passes
+// of interlacing.
+std::vector<int> rowOrder(int height, bool interlaced);
+
 enum class LzwEnd {
     EndCode,        // the end-of-information code
     FrameComplete,  // every pixel decoded; further codes are not interpreted

@@ -1,6 +1,5 @@
 // Writing a GIF file: version, logical screen, frames with their extensions, LZW data.
 #include <algorithm>
-#include <array>
 #include <string>
 
 #include "gif/lzw.h"
@@ -92,26 +91,6 @@ void putExtension(std::vector<std::uint8_t>& out, const GIFExtension& extension)
     }
 }
 
-constexpr std::array<std::array<int, 2>, 4> kInterlacePasses{{{0, 8}, {4, 8}, {2, 4}, {1, 2}}};
-
-// The rows in the order they are written: top to bottom, or in the four interlace passes.
-std::vector<int> rowOrder(int height, bool interlaced) {
-    std::vector<int> order;
-    order.reserve(static_cast<std::size_t>(height));
-    if (!interlaced) {
-        for (int y = 0; y < height; ++y) {
-            order.push_back(y);
-        }
-        return order;
-    }
-    for (const auto& [start, step] : kInterlacePasses) {
-        for (int y = start; y < height; y += step) {
-            order.push_back(y);
-        }
-    }
-    return order;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> TGIFImage::saveToBytes() const {
@@ -196,7 +175,7 @@ std::vector<std::uint8_t> TGIFImage::saveToBytes() const {
                               image.height());
             ordered.assign(width * static_cast<std::size_t>(image.height()), 0);
             std::size_t at = 0;
-            for (const int y : rowOrder(image.height(), interlaced)) {
+            for (const int y : gif::rowOrder(image.height(), interlaced)) {
                 const auto row = image.row(y);
                 std::copy(row.begin(), row.end(),
                           ordered.begin() + static_cast<std::ptrdiff_t>(at));
