@@ -1,22 +1,16 @@
 // Renders the main window after a batch run over a folder of generated pictures into a PNG:
 //   zevediz-screenshot OUTPUT.png
-// Runs in a temporary home, so the user's settings store is not touched.
 #include <QDir>
-#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 
-#include "application.h"
+#include "picture_files.h"
 #include "resize.h"
-#include "tz/bitmap.h"
-#include "tz/bmp.h"
-#include "tz/gif.h"
-#include "tz/jpeg.h"
+#include "screenshot_session.h"
 
 namespace {
 
@@ -46,11 +40,8 @@ void writePictures(const QString& folder) {
     tz::TGIFImage gif;
     gif.assign(landscape(320, 240, 2));
     gif.saveToFile((folder + QStringLiteral("/banner.gif")).toStdString());
-    const std::vector<std::uint8_t> bmp = tz::encodeBmp(landscape(640, 480, 4));
-    QFile scan(folder + QStringLiteral("/scan.bmp"));
-    if (scan.open(QIODevice::WriteOnly)) {
-        scan.write(reinterpret_cast<const char*>(bmp.data()), static_cast<qint64>(bmp.size()));
-    }
+    pictures::writeBytes(folder + QStringLiteral("/scan.bmp"),
+                         tz::encodeBmp(landscape(640, 480, 4)));
 }
 
 }  // namespace
@@ -61,14 +52,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/home-XXXXXX"));
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    tz::app::Application application(argc, argv);
+    const ScreenshotSession session(argc, argv);
     QApplication::setApplicationDisplayName(QString::fromLatin1(tz::app::kApplicationTitle));
-
-    const QString folder = home.path() + QStringLiteral("/Pictures/Holiday");
-    QDir().mkpath(folder);
+    const QString folder = session.folder();
     writePictures(folder);
 
     TForm1 form;

@@ -1,19 +1,17 @@
 // Takes the documentation's screenshot of the preview window beside the main window, grabbed
 // from the screen (run it under an X server, e.g. a virtual one):
 //   zevediz-screenshot-preview OUTPUT.png
-// Runs in a temporary home, so the user's settings store is not touched.
 #include <QDir>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
 
-#include "application.h"
 #include "preview.h"
 #include "resize.h"
+#include "screenshot_session.h"
 #include "tz/bitmap.h"
 #include "tz/jpeg.h"
 
@@ -67,13 +65,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/home-XXXXXX"));
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    tz::app::Application application(argc, argv);
-
-    const QString folder = home.path() + QStringLiteral("/Pictures/Holiday");
-    QDir().mkpath(folder);
+    const ScreenshotSession session(argc, argv);
+    const QString folder = session.folder();
     writePictures(folder);
 
     TForm1 form;
