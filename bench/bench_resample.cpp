@@ -44,7 +44,7 @@ void resample(benchmark::State& state, const tz::KernelEntry* entry, Size from, 
     tz::Bitmap source = makeSource(from.width, from.height);
     tz::Bitmap destination(to.width, to.height);
     for (auto _ : state) {
-        tz::ResampleBitmap(source, destination, entry->Kernel, entry->Support, options);
+        tz::resampleBitmap(source, destination, entry->function, entry->support, options);
         benchmark::DoNotOptimize(destination.pixels().data());
         benchmark::ClobberMemory();
     }
@@ -80,9 +80,9 @@ int main(int argc, char** argv) {
         {"enlarge_640x480_to_1600x1200", {640, 480}, {1600, 1200}},
     };
     for (const auto& c : cases) {
-        for (const tz::KernelEntry& entry : tz::KernelTable) {
+        for (const tz::KernelEntry& entry : tz::kKernelTable) {
             for (const Path& path : paths) {
-                const std::string name = std::string(c.name) + "/" + entry.Name + "/" + path.name;
+                const std::string name = std::string(c.name) + "/" + entry.name + "/" + path.name;
                 auto* benchmark = benchmark::RegisterBenchmark(name.c_str(), resample, &entry,
                                                                c.from, c.to, path.options);
                 benchmark->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -22,7 +22,7 @@ long long pixelsOf(int width, int height) {
     return static_cast<long long>(width) * height;
 }
 
-void render(const tz::TGIFImage& gif) {
+void render(const tz::GifImage& gif) {
     tz::Bitmap canvas(23, 17);
     gif.draw(canvas, tz::Rect{-2, 3, 20, 30});
     if (pixelsOf(gif.width(), gif.height()) > kLargestScreen) {
@@ -39,7 +39,7 @@ void render(const tz::TGIFImage& gif) {
 }
 
 // What was read and can be written must read back to the same indices.
-void writeAndReadBack(const tz::TGIFImage& gif) {
+void writeAndReadBack(const tz::GifImage& gif) {
     long long total = 0;
     for (const auto& frame : gif.images()) {
         if (frame.empty()) {
@@ -53,13 +53,13 @@ void writeAndReadBack(const tz::TGIFImage& gif) {
     std::vector<std::uint8_t> file;
     try {
         file = gif.saveToBytes();
-    } catch (const tz::GIFException&) {
+    } catch (const tz::GifError&) {
         return;  // indices outside their table cannot be written
     }
-    tz::TGIFImage back;
+    tz::GifImage back;
     try {
         back.loadFromBytes(file);
-    } catch (const tz::GIFException&) {
+    } catch (const tz::GifError&) {
         __builtin_trap();  // the writer wrote something its own reader refuses
     }
     if (back.images().size() != gif.images().size() || back.width() != gif.width() ||
@@ -88,7 +88,7 @@ void writeAndReadBack(const tz::TGIFImage& gif) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     try {
         gif.loadFromBytes(std::span<const std::uint8_t>(data, size));
     } catch (const tz::Error&) {

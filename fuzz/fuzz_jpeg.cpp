@@ -15,13 +15,13 @@ constexpr std::uint64_t kLargestDecoded = 20'000'000;
 constexpr std::uint64_t kLargestDecodedWithScans = 4'000'000;
 constexpr std::uint64_t kLargestVaried = 1'000'000;
 
-std::uint64_t pixels(const tz::TJPEGImage& picture) {
+std::uint64_t pixels(const tz::JpegImage& picture) {
     return static_cast<std::uint64_t>(picture.width()) *
            static_cast<std::uint64_t>(picture.height());
 }
 
 // One of several unusual settings combinations, picked by `choice`.
-void applyVariant(tz::TJPEGImage& picture, std::size_t choice) {
+void applyVariant(tz::JpegImage& picture, std::size_t choice) {
     switch (choice % 4) {
         case 0:
             picture.setGrayscale(true);
@@ -46,7 +46,7 @@ void applyVariant(tz::TJPEGImage& picture, std::size_t choice) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
     try {
-        tz::TJPEGImage picture;
+        tz::JpegImage picture;
         picture.loadFromBytes(bytes);
         const std::uint64_t limit =
             picture.progressive() ? kLargestDecodedWithScans : kLargestDecoded;
@@ -58,16 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         // What decodes must encode, and the encoding must load again.
-        tz::TJPEGImage copy;
+        tz::JpegImage copy;
         copy.assign(*picture.bitmap());
         copy.setCompressionQuality(static_cast<std::uint8_t>(size % 101));
-        tz::TJPEGImage reloaded;
+        tz::JpegImage reloaded;
         reloaded.loadFromBytes(copy.saveToBytes());
         if (reloaded.width() != picture.width() || reloaded.height() != picture.height()) {
             __builtin_trap();
         }
 
-        tz::TJPEGImage varied;
+        tz::JpegImage varied;
         applyVariant(varied, size);
         varied.loadFromBytes(bytes);
         varied.decode();

@@ -58,7 +58,7 @@ ScreenPicture stillPicture(const tz::Bitmap& bitmap) {
 }
 
 ScreenPicture loadGif(const std::filesystem::path& file) {
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     gif.loadFromFile(file);
     checkShowable(gif.width(), gif.height());
     auto animation = std::make_unique<tz::GifAnimation>(gif);
@@ -72,7 +72,7 @@ ScreenPicture loadGif(const std::filesystem::path& file) {
 }
 
 ScreenPicture loadJpeg(const std::filesystem::path& file) {
-    tz::TJPEGImage jpeg;
+    tz::JpegImage jpeg;
     jpeg.loadFromFile(file);
     checkShowable(jpeg.width(), jpeg.height());  // known from the header, before decoding
     tz::Bitmap decoded;

@@ -37,9 +37,9 @@ const KernelEntry* parseKernel(const std::string& name) {
     const KernelEntry* kernel = findKernel(name);
     if (kernel == nullptr) {
         std::string names;
-        for (const KernelEntry& entry : KernelTable) {
+        for (const KernelEntry& entry : kKernelTable) {
             names += names.empty() ? "" : ", ";
-            names += entry.Name;
+            names += entry.name;
         }
         throw UsageError("unknown kernel '" + name + "' (one of: " + names + ")");
     }

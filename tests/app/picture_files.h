@@ -45,13 +45,13 @@ inline Bytes bmpBytes(int width, int height, tz::Rgb color = {255, 0, 0}) {
 }
 
 inline Bytes jpegBytes(int width, int height, tz::Rgb color = {0, 0, 255}) {
-    tz::TJPEGImage jpeg;
+    tz::JpegImage jpeg;
     jpeg.assign(solid(width, height, color));
     return jpeg.saveToBytes();
 }
 
 inline Bytes stillGifBytes(int width, int height, tz::Rgb color = {0, 255, 0}) {
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     gif.assign(solid(width, height, color));
     return gif.saveToBytes();
 }

@@ -33,11 +33,11 @@ void writePictures(const QString& folder) {
                            "IMG_0413.JPG",   "Mountains.jpg", "Old town.jpg"};
     int seed = 0;
     for (const char* name : jpegs) {
-        tz::TJPEGImage jpeg;
+        tz::JpegImage jpeg;
         jpeg.assign(landscape(800, 600, seed++ % 6));
         jpeg.saveToFile((folder + QLatin1Char('/') + QString::fromLatin1(name)).toStdString());
     }
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     gif.assign(landscape(320, 240, 2));
     gif.saveToFile((folder + QStringLiteral("/banner.gif")).toStdString());
     pictures::writeBytes(folder + QStringLiteral("/scan.bmp"),

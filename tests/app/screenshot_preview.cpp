@@ -50,7 +50,7 @@ void writePictures(const QString& folder) {
     const char* names[] = {"Beach 2015.jpg", "Evening.jpg", "Harbour.jpg", "Hills.jpg"};
     double phase = 0;
     for (const char* name : names) {
-        tz::TJPEGImage jpeg;
+        tz::JpegImage jpeg;
         jpeg.assign(sunset(1024, 768, phase));
         jpeg.saveToFile(QDir(folder).filePath(QString::fromLatin1(name)).toStdString());
         phase += 1.3;

@@ -105,7 +105,7 @@ void TestApplication::guardedHandlersReceiveSignalArguments() {
     QObject::connect(&sender, &QObject::objectNameChanged, &sender,
                      tz::app::guarded([&](const QString& name) {
                          received = name;
-                         throw tz::EJPEG("JPEG error #42", 42);
+                         throw tz::JpegError("JPEG error #42", 42);
                      }));
     sender.setObjectName(QStringLiteral("photo.jpg"));
     QCOMPARE(received, QStringLiteral("photo.jpg"));

@@ -77,13 +77,13 @@ void writeBmp(const QString& file, int width, int height) {
 }
 
 void writeJpeg(const QString& file, int width, int height) {
-    tz::TJPEGImage jpeg;
+    tz::JpegImage jpeg;
     jpeg.assign(gradient(width, height));
     jpeg.saveToFile(file.toStdString());
 }
 
 void writeGif(const QString& file, int width, int height) {
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     gif.assign(gradient(width, height));
     gif.saveToFile(file.toStdString());
 }
@@ -94,13 +94,13 @@ QByteArray fileBytes(const QString& file) {
 }
 
 QSize jpegSize(const QString& file) {
-    tz::TJPEGImage jpeg;
+    tz::JpegImage jpeg;
     jpeg.loadFromFile(file.toStdString());
     return {jpeg.width(), jpeg.height()};
 }
 
 QSize gifSize(const QString& file) {
-    tz::TGIFImage gif;
+    tz::GifImage gif;
     gif.loadFromFile(file.toStdString());
     return {gif.width(), gif.height()};
 }
@@ -245,7 +245,7 @@ void TestForm1::doubleClickRow(TForm1& form, int row) {
 void TestForm1::fakeWorkers(TForm1& form, std::optional<std::string> failingName) {
     form.setWorkerRunner([this, failingName](tz::ImageFormat format, const std::string& name) {
         if (failingName && name == *failingName) {
-            throw tz::EJPEG("JPEG error #53", 53);
+            throw tz::JpegError("JPEG error #53", 53);
         }
         m_workerCalls.push_back({format, name, tz::RunSizeText});
     });
@@ -274,7 +274,7 @@ void TestForm1::startsWithEmptyStoreAtRoot() {
 
 void TestForm1::startsInMostRecentFolder() {
     const QString photos = makeFolder(QStringLiteral("Photos"));
-    tz::RegWriteString(tz::kProgramKey, "Recent1", photos.toStdString());
+    tz::writeSetting(tz::kProgramKey, "Recent1", photos.toStdString());
     auto form = startForm();
     QCOMPARE(form->recentFolder(0), photos);
     QCOMPARE(form->currentFolder(), photos);
@@ -283,7 +283,7 @@ void TestForm1::startsInMostRecentFolder() {
 
 void TestForm1::deletedRecentFolderFallsBackToRootSilently() {
     const QString gone = makeFolder(QStringLiteral("Gone"));
-    tz::RegWriteString(tz::kProgramKey, "Recent1", gone.toStdString());
+    tz::writeSetting(tz::kProgramKey, "Recent1", gone.toStdString());
     QVERIFY(QDir(gone).removeRecursively());
     auto form = startForm();
     QVERIFY(!form->firstActivation());
@@ -295,7 +295,7 @@ void TestForm1::deletedRecentFolderFallsBackToRootSilently() {
 void TestForm1::reactivationDoesNotReloadRecentList() {
     auto form = startForm();
     const QString elsewhere = makeFolder(QStringLiteral("Elsewhere"));
-    tz::RegWriteString(tz::kProgramKey, "Recent1", elsewhere.toStdString());
+    tz::writeSetting(tz::kProgramKey, "Recent1", elsewhere.toStdString());
     QEvent activate(QEvent::WindowActivate);
     QApplication::sendEvent(form.get(), &activate);
     QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
@@ -899,7 +899,7 @@ void TestForm1::doubleClickOpensViewer() {
 void TestForm1::unreachableRecentFolderShowsErrorAndStays() {
     const QString here = makeFolder(QStringLiteral("here"));
     const QString gone = makeFolder(QStringLiteral("gone"));
-    tz::RegWriteString(tz::kProgramKey, "Recent2", gone.toStdString());
+    tz::writeSetting(tz::kProgramKey, "Recent2", gone.toStdString());
     auto form = startForm();
     browseTo(*form, here);
     QVERIFY(QDir(gone).removeRecursively());

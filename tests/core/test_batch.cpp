@@ -122,7 +122,7 @@ TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
     BatchHooks hooks;
     hooks.runWorker = [&](ImageFormat, const std::string& name) {
         if (name == "p5.jpg") {
-            throw EJPEG("JPEG error #53", 53);
+            throw JpegError("JPEG error #53", 53);
         }
         ++runs;
     };
@@ -131,7 +131,7 @@ TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
     try {
         runBatch("640", items, hooks);
         FAIL() << "the run did not stop";
-    } catch (const EJPEG& error) {
+    } catch (const JpegError& error) {
         EXPECT_STREQ(error.what(), "JPEG error #53");
     }
     EXPECT_EQ(runs, 4);

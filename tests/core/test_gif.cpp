@@ -138,8 +138,8 @@ class GifBytes {
 
 const std::vector<Rgb> kFour{{255, 0, 0}, {0, 128, 0}, {0, 0, 255}, {255, 255, 0}};
 
-TGIFImage load(const Bytes& bytes) {
-    TGIFImage image;
+GifImage load(const Bytes& bytes) {
+    GifImage image;
     image.loadFromBytes(bytes);
     return image;
 }
@@ -147,14 +147,14 @@ TGIFImage load(const Bytes& bytes) {
 std::string loadError(const Bytes& bytes) {
     try {
         load(bytes);
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         return e.what();
     }
     return "(no error)";
 }
 
 // All indices of a frame, row by row.
-Bytes framePixels(const TGIFSubImage& frame) {
+Bytes framePixels(const GifFrame& frame) {
     Bytes pixels;
     for (int y = 0; y < frame.height(); ++y) {
         for (int x = 0; x < frame.width(); ++x) {
@@ -177,9 +177,9 @@ Bitmap bitmap24(int width, int height, const std::vector<Rgb>& pixels) {
 // ---------------------------------------------------------------- web palette
 
 TEST(GifWebPalette, FourPixelsMapToTheBiasedLevels) {
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap24(4, 1, {{0, 0, 0}, {47, 47, 47}, {48, 48, 48}, {255, 128, 252}}));
-    const TGIFImage reloaded = load(gif.saveToBytes());
+    const GifImage reloaded = load(gif.saveToBytes());
     ASSERT_EQ(reloaded.images().size(), 1u);
     EXPECT_EQ(framePixels(reloaded.images()[0]), (Bytes{0, 0, 43, 197}));
 }
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, GifWebLevel,
                                          LevelRow{251, 4}, LevelRow{252, 5}, LevelRow{255, 5}));
 
 TEST(GifWebPalette, TableHas216ColoursThenBlack) {
-    const ColorTable& palette = webPalette();
+    const GifColorTable& palette = webPalette();
     ASSERT_EQ(palette.count(), 256);
     EXPECT_EQ(palette.color(0), (Rgb{0, 0, 0}));
     EXPECT_EQ(palette.color(197), (Rgb{255, 102, 255}));
@@ -227,7 +227,7 @@ TEST(GifWebPalette, EveryPixelOfBothRowDirectionsIsReduced) {
         expected.push_back(static_cast<std::uint8_t>(36 * ((v + 3) / 51) +
                                                      6 * ((255 - v + 3) / 51) + (v / 2 + 3) / 51));
     }
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap24(5, 3, pixels));
     EXPECT_EQ(framePixels(gif.images()[0]), expected);
 }
@@ -244,7 +244,7 @@ std::size_t skipSubBlocks(const Bytes& file, std::size_t at) {
 }
 
 TEST(GifWriter, TwoByTwoTrueColourBitmapGivesTheFixedHeader) {
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap24(2, 2, {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {0, 0, 255}}));
     const Bytes file = gif.saveToBytes();
     const Bytes head{'G', 'I',  'F', '8', '7', 'a', 2, 0, 2, 0, 0x77, 0,
@@ -272,14 +272,14 @@ TEST(GifWriter, SixteenColourBitmapKeepsItsTableAndIndices) {
     for (int i = 0; i < 16; ++i) {
         bitmap.setIndex(i % 4, i / 4, static_cast<std::uint8_t>(15 - i));
     }
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap);
     const Bytes file = gif.saveToBytes();
     EXPECT_EQ(file[10], 0x33);  // resolution and size fields: 4 bits, no global table
     EXPECT_EQ(file[13], 0x2C);
     EXPECT_EQ(file[22], 0x83);
     EXPECT_EQ(file[22 + 1 + 48], 4);  // minimum code size after the 16-entry table
-    const TGIFImage reloaded = load(file);
+    const GifImage reloaded = load(file);
     EXPECT_EQ(reloaded.images()[0].colorTable().colors(), table);
     Bytes expected;
     for (int i = 0; i < 16; ++i) {
@@ -292,15 +292,15 @@ TEST(GifWriter, OneBitBitmapGivesATwoEntryTableAndCodeSizeTwo) {
     Bitmap bitmap(10, 2, PixelFormat::Bits1, {{10, 20, 30}, {200, 100, 50}});  // filled with 0
     bitmap.setIndex(1, 0, 1);
     bitmap.setIndex(8, 1, 1);
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap);
     const Bytes file = gif.saveToBytes();
     EXPECT_EQ(file[22], 0x80);
     EXPECT_EQ(file[23], 10);  // the two entries, nothing more
     EXPECT_EQ(file[26], 200);
     EXPECT_EQ(file[29], 2);
-    const TGIFImage loaded = load(file);
-    const TGIFSubImage& frame = loaded.images()[0];
+    const GifImage loaded = load(file);
+    const GifFrame& frame = loaded.images()[0];
     EXPECT_EQ(frame.colorTable().count(), 2);
     Bytes expected(20, 0);
     expected[1] = 1;
@@ -317,58 +317,58 @@ TEST(GifWriter, FourBitBitmapIsUnpackedMostSignificantFirst) {
     bitmap.setIndex(0, 0, 0xA);
     bitmap.setIndex(1, 0, 0x5);
     bitmap.setIndex(2, 0, 0xC);
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap);
     EXPECT_EQ(framePixels(load(gif.saveToBytes()).images()[0]), (Bytes{0xA, 0x5, 0xC}));
 }
 
 TEST(GifWriter, EmptyPictureHasNoVersion) {
-    TGIFImage gif;
+    GifImage gif;
     try {
         gif.saveToBytes();
         FAIL() << "saved an empty picture";
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         EXPECT_STREQ(e.what(), "Unsupported GIF version");
     }
 }
 
 TEST(GifWriter, IndexOutsideTheTableIsRefused) {
-    TGIFImage gif;
-    gif.addImage(TGIFSubImage(0, 0, 2, 1, ColorTable(kFour), {0, 4}));
+    GifImage gif;
+    gif.addImage(GifFrame(0, 0, 2, 1, GifColorTable(kFour), {0, 4}));
     try {
         gif.saveToBytes();
         FAIL() << "saved index 4 of a 4-entry table";
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         EXPECT_STREQ(e.what(), "Color not in color table");
     }
 }
 
 TEST(GifWriter, ExtensionsOrSortedTablesNeedVersion89a) {
-    TGIFImage gif;
-    gif.addImage(TGIFSubImage(0, 0, 1, 1, ColorTable(kFour), {1}));
+    GifImage gif;
+    gif.addImage(GifFrame(0, 0, 1, 1, GifColorTable(kFour), {1}));
     EXPECT_EQ(gif.version(), "87a");
-    TGIFSubImage sorted(0, 0, 1, 1, ColorTable(kFour, true), {1});
+    GifFrame sorted(0, 0, 1, 1, GifColorTable(kFour, true), {1});
     gif.addImage(sorted);
     EXPECT_EQ(gif.version(), "89a");
     const Bytes file = gif.saveToBytes();
     EXPECT_EQ(std::string(file.begin() + 3, file.begin() + 6), "89a");
-    const TGIFImage reloaded = load(file);
+    const GifImage reloaded = load(file);
     ASSERT_EQ(reloaded.images().size(), 2u);
     EXPECT_TRUE(reloaded.images()[1].colorTable().sorted());
 }
 
 TEST(GifWriter, ExtensionsRoundTrip) {
-    TGIFSubImage frame(1, 2, 2, 2, ColorTable(kFour), {0, 1, 2, 3});
-    frame.addExtension(GraphicControlExtension{0x09, 25, 3});
-    frame.addExtension(CommentExtension{std::string(600, 'c')});
-    frame.addExtension(ApplicationExtension{"NETSCAPE", "2.0", {{1, 7, 0}}});
-    frame.addExtension(PlainTextExtension{{0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0}, "text"});
+    GifFrame frame(1, 2, 2, 2, GifColorTable(kFour), {0, 1, 2, 3});
+    frame.addExtension(GifGraphicControl{0x09, 25, 3});
+    frame.addExtension(GifComment{std::string(600, 'c')});
+    frame.addExtension(GifApplicationExtension{"NETSCAPE", "2.0", {{1, 7, 0}}});
+    frame.addExtension(GifPlainText{{0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0}, "text"});
     // A text block without its grid, as read from a damaged file: no text sub-blocks follow.
-    frame.addExtension(PlainTextExtension{{}, ""});
-    TGIFImage gif;
+    frame.addExtension(GifPlainText{{}, ""});
+    GifImage gif;
     gif.setScreenSize(5, 5);
     gif.addImage(frame);
-    const TGIFImage reloaded = load(gif.saveToBytes());
+    const GifImage reloaded = load(gif.saveToBytes());
     EXPECT_EQ(reloaded.width(), 5);
     ASSERT_EQ(reloaded.images().size(), 1u);
     EXPECT_EQ(reloaded.images()[0].extensions(), frame.extensions());
@@ -380,11 +380,11 @@ TEST(GifWriter, ExtensionsRoundTrip) {
 
 TEST(GifWriter, GlobalTableSmallerThanALocalOneStaysReadable) {
     // The size field covers the largest table, so the global table is padded to it.
-    TGIFImage gif;
-    gif.globalColorTable() = ColorTable({{1, 2, 3}, {4, 5, 6}});
+    GifImage gif;
+    gif.globalColorTable() = GifColorTable({{1, 2, 3}, {4, 5, 6}});
     std::vector<Rgb> big(200, Rgb{9, 9, 9});
-    gif.addImage(TGIFSubImage(0, 0, 2, 1, ColorTable(big), {199, 5}));
-    const TGIFImage reloaded = load(gif.saveToBytes());
+    gif.addImage(GifFrame(0, 0, 2, 1, GifColorTable(big), {199, 5}));
+    const GifImage reloaded = load(gif.saveToBytes());
     ASSERT_EQ(reloaded.images().size(), 1u);
     EXPECT_EQ(reloaded.globalColorTable().color(1), (Rgb{4, 5, 6}));
     EXPECT_EQ(framePixels(reloaded.images()[0]), (Bytes{199, 5}));
@@ -395,7 +395,7 @@ TEST(GifWriter, GlobalTableSmallerThanALocalOneStaysReadable) {
 TEST(GifReader, ReadsAHandMadeFile) {
     const Bytes file =
         GifBytes().header(3, 2, kFour).image(0, 0, 3, 2, {0, 1, 2, 3, 2, 1}).trailer().bytes();
-    const TGIFImage gif = load(file);
+    const GifImage gif = load(file);
     EXPECT_EQ(gif.width(), 3);
     EXPECT_EQ(gif.height(), 2);
     EXPECT_EQ(gif.globalColorTable().colors(), kFour);
@@ -426,7 +426,7 @@ TEST(GifReader, DecodesTableCodesIncludingTheCodeNotYetInTheTable) {
 TEST(GifReader, FourJunkBytesBeforeTheSignatureAreSkipped) {
     GifBytes file;
     file.raw({0, 0, 0, 0}).header(2, 1, kFour).image(0, 0, 2, 1, {3, 2}).trailer();
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     EXPECT_EQ(gif.width(), 2);
     EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{3, 2}));
 }
@@ -448,7 +448,7 @@ TEST(GifReader, SignatureIgnoresCaseAndVersion) {
 TEST(GifReader, MissingTrailerIsTolerated) {
     GifBytes file;
     file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2});
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     ASSERT_EQ(gif.images().size(), 1u);
     EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{1, 2}));
 }
@@ -462,9 +462,9 @@ TEST(GifReader, LzwDataCutShortKeepsTheDecodedRows) {
     full.header(40, 10, kFour).image(0, 0, 40, 10, pixels).trailer();
     // Cut in the middle of the data: no terminator, no trailer.
     Bytes cut(full.bytes().begin(), full.bytes().begin() + 13 + 12 + 10 + 60);
-    const TGIFImage gif = load(cut);
+    const GifImage gif = load(cut);
     ASSERT_EQ(gif.images().size(), 1u);
-    const TGIFSubImage& frame = gif.images()[0];
+    const GifFrame& frame = gif.images()[0];
     EXPECT_EQ(frame.width(), 40);
     EXPECT_EQ(frame.pixel(0, 0), 1);
     EXPECT_EQ(frame.pixel(39, 1), pixels[79]);
@@ -480,7 +480,7 @@ TEST(GifReader, ZeroBytesBetweenBlocksAreSkippedAndAnUnknownByteEndsTheFrames) {
     GifBytes file;
     file.header(2, 1, kFour).raw({0, 0, 0}).image(0, 0, 2, 1, {1, 2}).raw({0, 0});
     file.image(0, 0, 2, 1, {3, 3}).raw({0x47}).image(0, 0, 2, 1, {0, 0}).trailer();
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     ASSERT_EQ(gif.images().size(), 2u);
     EXPECT_EQ(framePixels(gif.images()[1]), (Bytes{3, 3}));
 }
@@ -491,8 +491,8 @@ TEST(GifReader, FrameOfSizeZeroTakesTheScreenSize) {
         .descriptor(0, 0, 0, 7, 0)
         .data(2, literalLzw({1, 2, 3, 0}, 2))
         .trailer();
-    const TGIFImage loaded = load(file.bytes());
-    const TGIFSubImage& frame = loaded.images()[0];
+    const GifImage loaded = load(file.bytes());
+    const GifFrame& frame = loaded.images()[0];
     EXPECT_EQ(frame.width(), 2);
     EXPECT_EQ(frame.height(), 2);
     EXPECT_EQ(framePixels(frame), (Bytes{1, 2, 3, 0}));
@@ -508,8 +508,8 @@ TEST(GifReader, InterlacedRowsArePutInPlace) {
     }
     GifBytes file;
     file.header(2, 10, kFour).image(0, 0, 2, 10, stream, 2, 0x40).trailer();
-    const TGIFImage loaded = load(file.bytes());
-    const TGIFSubImage& frame = loaded.images()[0];
+    const GifImage loaded = load(file.bytes());
+    const GifFrame& frame = loaded.images()[0];
     EXPECT_TRUE(frame.interlaced());
     for (int y = 0; y < 10; ++y) {
         EXPECT_EQ(frame.pixel(0, y), y % 4) << "row " << y;
@@ -525,8 +525,8 @@ TEST(GifReader, InterlacedFrameWithoutLocalTableIsWrittenInterlaced) {
     GifBytes file;
     file.header(1, 3, kFour).image(0, 0, 1, 3, stream, 2, 0x40).trailer();
     const Bytes saved = load(file.bytes()).saveToBytes();
-    const TGIFImage loaded = load(saved);
-    const TGIFSubImage& frame = loaded.images()[0];
+    const GifImage loaded = load(saved);
+    const GifFrame& frame = loaded.images()[0];
     EXPECT_TRUE(frame.interlaced());
     EXPECT_EQ(framePixels(frame), (Bytes{0, 1, 2}));
 }
@@ -537,23 +537,23 @@ TEST(GifReader, ExtensionsAndLoopingBlockAreRead) {
     file.raw({0x21, 0xFE, 2, 'h', 'i', 0});
     file.raw({0x21, 0x01, 12, 0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0, 1, 'x', 0});
     file.image(0, 0, 2, 1, {1, 2}).trailer();
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     ASSERT_EQ(gif.images().size(), 1u);
-    const TGIFSubImage& frame = gif.images()[0];
+    const GifFrame& frame = gif.images()[0];
     ASSERT_EQ(frame.extensions().size(), 4u);
     EXPECT_EQ(gif.loopCount(), 5);
     ASSERT_NE(frame.graphicControl(), nullptr);
-    EXPECT_EQ(frame.graphicControl()->disposal(), DisposalMethod::RestoreBackground);
+    EXPECT_EQ(frame.graphicControl()->disposal(), GifDisposal::RestoreBackground);
     EXPECT_EQ(frame.graphicControl()->delay, 40);
     EXPECT_EQ(frame.transparentIndex(), 1);
-    EXPECT_EQ(std::get<CommentExtension>(frame.extensions()[2]).text, "hi");
-    EXPECT_EQ(std::get<PlainTextExtension>(frame.extensions()[3]).text, "x");
+    EXPECT_EQ(std::get<GifComment>(frame.extensions()[2]).text, "hi");
+    EXPECT_EQ(std::get<GifPlainText>(frame.extensions()[3]).text, "x");
 }
 
 TEST(GifReader, ExtensionOnlyFrameAtTheEndIsKeptEmpty) {
     GifBytes file;
     file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).raw({0x21, 0xFE, 1, 'c', 0}).trailer();
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     ASSERT_EQ(gif.images().size(), 2u);
     EXPECT_TRUE(gif.images()[1].empty());
     EXPECT_FALSE(GifAnimation(gif).animated());
@@ -562,8 +562,8 @@ TEST(GifReader, ExtensionOnlyFrameAtTheEndIsKeptEmpty) {
 TEST(GifReader, HugeFrameInATinyFileAllocatesOnlyWhatItsDataReaches) {
     GifBytes file;
     file.header(16, 16, kFour).image(0, 0, 65535, 65535, Bytes(300, 1)).trailer();
-    const TGIFImage gif = load(file.bytes());
-    const TGIFSubImage& frame = gif.images()[0];
+    const GifImage gif = load(file.bytes());
+    const GifFrame& frame = gif.images()[0];
     EXPECT_EQ(frame.width(), 65535);
     EXPECT_EQ(frame.storedRows(), 1);
     EXPECT_EQ(frame.pixel(299, 0), 1);
@@ -629,7 +629,7 @@ Bytes withLzw(std::initializer_list<int> codes3Bits, int minCodeSize = 2) {
 class GifReaderError : public testing::TestWithParam<ErrorRow> {};
 
 TEST(GifReader, TheFileCutForTheErrorTableIsSound) {
-    const TGIFImage gif = load(goodFile());
+    const GifImage gif = load(goodFile());
     ASSERT_EQ(gif.images().size(), 1u);
     EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{1, 2}));
     EXPECT_EQ(gif.images()[0].colorTable().count(), 4);
@@ -674,9 +674,9 @@ TEST(GifReader, ErrorRestoresThePositionAndKeepsCompleteFrames) {
     GifBytes file;
     file.raw({'x', 'y'}).header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).image(0, 0, 2, 1, {3, 0});
     file.raw({0x21, 0xF9, 4, 0});  // cut inside a graphic control extension
-    TGIFImage gif;
+    GifImage gif;
     std::size_t position = 2;
-    EXPECT_THROW(gif.loadFromStream(file.bytes(), position), GIFException);
+    EXPECT_THROW(gif.loadFromStream(file.bytes(), position), GifError);
     EXPECT_EQ(position, 2u);
     EXPECT_EQ(gif.width(), 2);
     ASSERT_EQ(gif.images().size(), 2u);
@@ -686,7 +686,7 @@ TEST(GifReader, ErrorRestoresThePositionAndKeepsCompleteFrames) {
 TEST(GifReader, StreamPositionEndsAfterTheTrailer) {
     GifBytes file;
     file.header(2, 1, kFour).image(0, 0, 2, 1, {1, 2}).trailer().raw({1, 2, 3});
-    TGIFImage gif;
+    GifImage gif;
     std::size_t position = 0;
     gif.loadFromStream(file.bytes(), position);
     EXPECT_EQ(position, file.bytes().size() - 3);
@@ -695,11 +695,11 @@ TEST(GifReader, StreamPositionEndsAfterTheTrailer) {
 TEST(GifReader, UnreadableFilesArePlainErrors) {
     test::TempDir dir;
     for (const auto& path : {std::filesystem::path("/nonexistent/folder/x.gif"), dir.path()}) {
-        TGIFImage gif;
+        GifImage gif;
         try {
             gif.loadFromFile(path);
             FAIL() << path << " loaded";
-        } catch (const GIFException& e) {
+        } catch (const GifError& e) {
             FAIL() << path << " is not a format error: " << e.what();
         } catch (const Error& e) {
             EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
@@ -709,10 +709,10 @@ TEST(GifReader, UnreadableFilesArePlainErrors) {
 
 TEST(GifReader, FileRoundTrip) {
     test::TempDir dir;
-    TGIFImage gif;
+    GifImage gif;
     gif.assign(bitmap24(3, 1, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}));
     gif.saveToFile(dir / "a.gif");
-    TGIFImage loaded;
+    GifImage loaded;
     loaded.loadFromFile(dir / "a.gif");
     EXPECT_EQ(framePixels(loaded.images()[0]), (Bytes{180, 30, 5}));
 }
@@ -720,7 +720,7 @@ TEST(GifReader, FileRoundTrip) {
 // ---------------------------------------------------------------- colour tables
 
 TEST(GifColorTable, GrowsBySixteenThenThirtyTwoUpTo256) {
-    ColorTable table;
+    GifColorTable table;
     EXPECT_EQ(table.capacity(), 0);
     table.add({});
     EXPECT_EQ(table.capacity(), 16);
@@ -735,24 +735,24 @@ TEST(GifColorTable, GrowsBySixteenThenThirtyTwoUpTo256) {
     try {
         table.add({});
         FAIL();
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         EXPECT_STREQ(e.what(), "Color table overflow");
     }
 }
 
 TEST(GifColorTable, LookupsOutsideTheTableFail) {
-    ColorTable table;
+    GifColorTable table;
     try {
         table.color(0);
         FAIL();
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         EXPECT_STREQ(e.what(), "Color table is empty");
     }
     table.add({1, 2, 3});
     try {
         table.color(1);
         FAIL();
-    } catch (const GIFException& e) {
+    } catch (const GifError& e) {
         EXPECT_STREQ(e.what(), "Invalid color index");
     }
 }
@@ -838,7 +838,7 @@ TEST(GifRendering, FrameBeyondTheScreenIsClippedAndOutOfTableIndicesAreBlack) {
 }
 
 TEST(GifRendering, EmptyPictureDrawsAndAssignsNothing) {
-    TGIFImage gif;
+    GifImage gif;
     Bitmap canvas(2, 2);
     gif.draw(canvas, Rect{0, 0, 2, 2});
     EXPECT_EQ(canvas, Bitmap(2, 2));
@@ -859,20 +859,20 @@ TEST(GifRendering, AnimatedPictureDrawsItsFirstFrame) {
 
 // ---------------------------------------------------------------- LZW round trips
 
-TGIFImage roundTrip(int width, int height, const ColorTable& table, const Bytes& pixels) {
-    TGIFImage gif;
+GifImage roundTrip(int width, int height, const GifColorTable& table, const Bytes& pixels) {
+    GifImage gif;
     gif.addImage(
-        TGIFSubImage(0, 0, width, height, table, ByteBuffer(pixels.begin(), pixels.end())));
+        GifFrame(0, 0, width, height, table, ByteBuffer(pixels.begin(), pixels.end())));
     return load(gif.saveToBytes());
 }
 
-ColorTable tableOf(int entries) {
+GifColorTable tableOf(int entries) {
     std::vector<Rgb> colors;
     for (int i = 0; i < entries; ++i) {
         colors.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i * 7),
                           static_cast<std::uint8_t>(255 - i)});
     }
-    return ColorTable(colors);
+    return GifColorTable(colors);
 }
 
 struct LzwRow {
@@ -929,7 +929,7 @@ class GifLzw : public testing::TestWithParam<LzwRow> {};
 TEST_P(GifLzw, RoundTripsThroughSeveralTableResets) {
     const LzwRow& row = GetParam();
     const Bytes pixels = patternPixels(row);
-    const TGIFImage reloaded = roundTrip(row.width, row.height, tableOf(row.entries), pixels);
+    const GifImage reloaded = roundTrip(row.width, row.height, tableOf(row.entries), pixels);
     ASSERT_EQ(reloaded.images().size(), 1u);
     const Bytes decoded = framePixels(reloaded.images()[0]);
     ASSERT_EQ(decoded.size(), pixels.size());
@@ -1064,7 +1064,7 @@ void expectFrameOf(const CodeStream& stream, int width, int height, bool interla
         .descriptor(0, 0, width, height, interlaced ? 0x40 : 0)
         .data(stream.minCodeSize, stream.data, true, static_cast<std::size_t>(blockSize))
         .trailer();
-    const TGIFImage gif = load(file.bytes());
+    const GifImage gif = load(file.bytes());
     ASSERT_EQ(gif.images().size(), 1u);
     const Bytes expected = placedFrame(stream.decoded, width, height, interlaced);
     const Bytes decoded = framePixels(gif.images()[0]);
@@ -1199,7 +1199,7 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
     test::TempDir dir;
     struct Case {
         std::string name;
-        TGIFImage gif;
+        GifImage gif;
         Bytes indices;
         int width;
         int height;
@@ -1211,9 +1211,9 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
                          {"four", 4, 97, 61, 0},
                          {"flat", 16, 512, 512, 1}};
         for (const LzwRow& row : rows) {
-            TGIFImage gif;
+            GifImage gif;
             const Bytes pixels = patternPixels(row);
-            gif.addImage(TGIFSubImage(0, 0, row.width, row.height, tableOf(row.entries),
+            gif.addImage(GifFrame(0, 0, row.width, row.height, tableOf(row.entries),
                                       ByteBuffer(pixels.begin(), pixels.end())));
             cases.push_back({row.what, gif, pixels, row.width, row.height});
         }
@@ -1225,7 +1225,7 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
             colors.push_back(c);
             expected.push_back(webPaletteIndex(c));
         }
-        TGIFImage reduced;
+        GifImage reduced;
         reduced.assign(bitmap24(64, 48, colors));
         cases.push_back({"webPalette", reduced, expected, 64, 48});
     }
@@ -1293,11 +1293,11 @@ TEST(GifCorpus, EveryFileGivesTheExpectedOutcome) {
         SCOPED_TRACE(entry.file + ": " + entry.expected);
         const Bytes bytes = test::readFile(folder / entry.file);
         std::smatch match;
-        TGIFImage gif;
+        GifImage gif;
         std::string error;
         try {
             gif.loadFromBytes(bytes);
-        } catch (const GIFException& e) {
+        } catch (const GifError& e) {
             error = e.what();
         }
         if (std::regex_search(entry.expected, match, loads)) {
@@ -1333,8 +1333,8 @@ TEST(GifCorpus, InterlacedAndProgressiveTwinsDecodeAlike) {
     for (const auto& [plain, interlaced] :
          {std::pair{"giflib-treescap.gif", "giflib-treescap-interlaced.gif"},
           std::pair{"go-video-001.gif", "go-video-001.interlaced.gif"}}) {
-        TGIFImage a;
-        TGIFImage b;
+        GifImage a;
+        GifImage b;
         a.loadFromFile(folder / plain);
         b.loadFromFile(folder / interlaced);
         Bitmap first;

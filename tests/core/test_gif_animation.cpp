@@ -24,14 +24,14 @@ struct FrameSpec {
     int width = 1;
     int height = 1;
     std::vector<std::uint8_t> pixels{0};
-    std::optional<DisposalMethod> disposal;  // no graphic control extension when absent
+    std::optional<GifDisposal> disposal;  // no graphic control extension when absent
     int delay = 0;
     std::optional<int> transparent;
 };
 
 // A one-row frame at x = `left` of the one-row screen.
 FrameSpec row(int left, std::vector<std::uint8_t> pixels,
-              std::optional<DisposalMethod> disposal = {}, std::optional<int> transparent = {}) {
+              std::optional<GifDisposal> disposal = {}, std::optional<int> transparent = {}) {
     FrameSpec spec;
     spec.left = left;
     spec.width = static_cast<int>(pixels.size());
@@ -41,13 +41,13 @@ FrameSpec row(int left, std::vector<std::uint8_t> pixels,
     return spec;
 }
 
-TGIFSubImage makeFrame(const FrameSpec& spec) {
-    TGIFSubImage frame(spec.left, spec.top, spec.width, spec.height, ColorTable(),
+GifFrame makeFrame(const FrameSpec& spec) {
+    GifFrame frame(spec.left, spec.top, spec.width, spec.height, GifColorTable(),
                        ByteBuffer(spec.pixels.begin(), spec.pixels.end()));
     if (spec.disposal || spec.transparent) {
-        GraphicControlExtension control;
+        GifGraphicControl control;
         control.packed = static_cast<std::uint8_t>(
-            (static_cast<int>(spec.disposal.value_or(DisposalMethod::None)) << 2) |
+            (static_cast<int>(spec.disposal.value_or(GifDisposal::None)) << 2) |
             (spec.transparent ? 1 : 0));
         control.delay = static_cast<std::uint16_t>(spec.delay);
         control.transparentIndex = static_cast<std::uint8_t>(spec.transparent.value_or(0));
@@ -57,15 +57,15 @@ TGIFSubImage makeFrame(const FrameSpec& spec) {
 }
 
 // A 4x1 screen with the four colours as global table and yellow as background colour.
-TGIFImage picture(const std::vector<FrameSpec>& frames, std::optional<int> loop = {}) {
-    TGIFImage gif;
+GifImage picture(const std::vector<FrameSpec>& frames, std::optional<int> loop = {}) {
+    GifImage gif;
     gif.setScreenSize(4, 1);
-    gif.globalColorTable() = ColorTable(kColors);
+    gif.globalColorTable() = GifColorTable(kColors);
     gif.setBackgroundIndex(3);
     for (const FrameSpec& spec : frames) {
-        TGIFSubImage frame = makeFrame(spec);
+        GifFrame frame = makeFrame(spec);
         if (loop && gif.images().empty()) {
-            frame.addExtension(ApplicationExtension{"NETSCAPE",
+            frame.addExtension(GifApplicationExtension{"NETSCAPE",
                                                     "2.0",
                                                     {{1, static_cast<std::uint8_t>(*loop & 0xFF),
                                                       static_cast<std::uint8_t>(*loop >> 8)}}});
@@ -83,8 +83,8 @@ std::vector<Rgb> screenColors(const GifAnimation& animation) {
     return colors;
 }
 
-const FrameSpec kFullRed = row(0, {0, 0, 0, 0}, DisposalMethod::Keep);
-const FrameSpec kBlueDot = row(1, {2}, DisposalMethod::Keep);
+const FrameSpec kFullRed = row(0, {0, 0, 0, 0}, GifDisposal::Keep);
+const FrameSpec kBlueDot = row(1, {2}, GifDisposal::Keep);
 
 // ---------------------------------------------------------------- waits
 
@@ -105,7 +105,7 @@ class GifAnimationWait : public testing::TestWithParam<WaitRow> {};
 TEST_P(GifAnimationWait, FollowsTheDelayRules) {
     const WaitRow& row = GetParam();
     FrameSpec spec = kFullRed;
-    spec.disposal = row.delay ? std::optional(DisposalMethod::None) : std::nullopt;
+    spec.disposal = row.delay ? std::optional(GifDisposal::None) : std::nullopt;
     spec.delay = row.delay.value_or(0);
     const GifAnimation animation(picture({spec, kBlueDot}), row.speed);
     EXPECT_EQ(animation.waitMilliseconds(row.overrun), row.expected);
@@ -164,19 +164,19 @@ TEST(GifAnimation, LoopCountZeroIsEndless) {
 }
 
 TEST(GifAnimation, AlternativeLoopingIdentifierIsRecognised) {
-    TGIFImage gif = picture({kFullRed, kBlueDot});
-    TGIFSubImage first = gif.images()[0];
-    first.addExtension(ApplicationExtension{"ANIMEXTS", "1.0", {{1, 2, 0}}});
-    TGIFImage other;
+    GifImage gif = picture({kFullRed, kBlueDot});
+    GifFrame first = gif.images()[0];
+    first.addExtension(GifApplicationExtension{"ANIMEXTS", "1.0", {{1, 2, 0}}});
+    GifImage other;
     other.setScreenSize(4, 1);
-    other.globalColorTable() = ColorTable(kColors);
+    other.globalColorTable() = GifColorTable(kColors);
     other.addImage(first);
     other.addImage(gif.images()[1]);
     EXPECT_EQ(GifAnimation(other).passes(), 2);
     // Another application's block is not a loop count.
-    TGIFSubImage foreign = gif.images()[0];
-    foreign.addExtension(ApplicationExtension{"XMP DATA", "XMP", {{1, 2, 0}}});
-    TGIFImage third;
+    GifFrame foreign = gif.images()[0];
+    foreign.addExtension(GifApplicationExtension{"XMP DATA", "XMP", {{1, 2, 0}}});
+    GifImage third;
     third.addImage(foreign);
     EXPECT_EQ(GifAnimation(third).passes(), 1);
 }
@@ -189,7 +189,7 @@ TEST(GifAnimation, SingleFrameIsNotAnimated) {
 }
 
 TEST(GifAnimation, EmptyPictureShowsItsBackground) {
-    TGIFImage gif;
+    GifImage gif;
     gif.setScreenSize(2, 1);
     GifAnimation animation(gif);
     EXPECT_EQ(animation.currentFrame(), -1);
@@ -198,9 +198,9 @@ TEST(GifAnimation, EmptyPictureShowsItsBackground) {
 }
 
 TEST(GifAnimation, FramesWithoutPixelsAreNotShown) {
-    TGIFImage gif = picture({kFullRed});
-    TGIFSubImage commentOnly;
-    commentOnly.addExtension(CommentExtension{"between"});
+    GifImage gif = picture({kFullRed});
+    GifFrame commentOnly;
+    commentOnly.addExtension(GifComment{"between"});
     gif.addImage(commentOnly);
     gif.addImage(makeFrame(kBlueDot));
     GifAnimation animation(gif);
@@ -232,26 +232,26 @@ INSTANTIATE_TEST_SUITE_P(
     Methods, GifAnimationDisposal,
     testing::Values(DisposalRow{"keep", kFullRed, {kRed, kBlue, kRed, kRed}},
                     DisposalRow{"none specified",
-                                row(0, {0, 0, 0, 0}, DisposalMethod::None),
+                                row(0, {0, 0, 0, 0}, GifDisposal::None),
                                 {kRed, kBlue, kRed, kRed}},
                     DisposalRow{"no extension", row(0, {0, 0, 0, 0}), {kRed, kBlue, kRed, kRed}},
                     DisposalRow{"undefined method 5 acts as none",
-                                row(0, {0, 0, 0, 0}, static_cast<DisposalMethod>(5)),
+                                row(0, {0, 0, 0, 0}, static_cast<GifDisposal>(5)),
                                 {kRed, kBlue, kRed, kRed}},
                     DisposalRow{"opaque frame restores to the background colour",
-                                row(2, {0, 0}, DisposalMethod::RestoreBackground),
+                                row(2, {0, 0}, GifDisposal::RestoreBackground),
                                 {kWhite, kBlue, kYellow, kYellow}},
                     DisposalRow{"transparent frame restores to what it was drawn over",
-                                row(0, {0, 1, 0, 0}, DisposalMethod::RestoreBackground, 1),
+                                row(0, {0, 1, 0, 0}, GifDisposal::RestoreBackground, 1),
                                 {kWhite, kBlue, kWhite, kWhite}},
                     DisposalRow{"first frame restoring to previous leaves the start",
-                                row(0, {0, 0, 0}, DisposalMethod::RestorePrevious),
+                                row(0, {0, 0, 0}, GifDisposal::RestorePrevious),
                                 {kWhite, kBlue, kWhite, kWhite}}));
 
 TEST(GifAnimation, RestoreToPreviousBringsBackTheEarlierFrame) {
-    const FrameSpec green = row(0, {1, 1, 1, 1}, DisposalMethod::Keep);
-    const FrameSpec redRight = row(2, {0, 0}, DisposalMethod::RestorePrevious);
-    const FrameSpec blueLeft = row(0, {2}, DisposalMethod::Keep);
+    const FrameSpec green = row(0, {1, 1, 1, 1}, GifDisposal::Keep);
+    const FrameSpec redRight = row(2, {0, 0}, GifDisposal::RestorePrevious);
+    const FrameSpec blueLeft = row(0, {2}, GifDisposal::Keep);
     GifAnimation animation(picture({green, redRight, blueLeft}));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kRed, kRed}));
@@ -264,21 +264,21 @@ TEST(GifAnimation, TransparentPixelsShowTheGivenBackground) {
     for (int x = 0; x < 4; ++x) {
         background.setColor(x, 0, kBlack);
     }
-    const FrameSpec holes = row(0, {0, 3, 3, 2}, DisposalMethod::Keep, 3);
+    const FrameSpec holes = row(0, {0, 3, 3, 2}, GifDisposal::Keep, 3);
     GifAnimation animation(picture({holes}), background);
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kBlack, kBlack, kBlue}));
 }
 
 TEST(GifAnimation, KeptFramesAccumulateUnderTransparency) {
-    const FrameSpec second = row(0, {3, 1, 3, 3}, DisposalMethod::Keep, 3);
+    const FrameSpec second = row(0, {3, 1, 3, 3}, GifDisposal::Keep, 3);
     GifAnimation animation(picture({kFullRed, second}));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kGreen, kRed, kRed}));
 }
 
 TEST(GifAnimation, NewPassStartsAfterTheLastFramesDisposal) {
-    const FrameSpec dot = row(3, {2}, DisposalMethod::RestoreBackground);
-    const FrameSpec half = row(0, {1, 1}, DisposalMethod::Keep);
+    const FrameSpec dot = row(3, {2}, GifDisposal::RestoreBackground);
+    const FrameSpec half = row(0, {1, 1}, GifDisposal::Keep);
     GifAnimation animation(picture({half, dot}, 2));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kWhite, kBlue}));

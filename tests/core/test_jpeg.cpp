@@ -24,11 +24,11 @@
 namespace {
 
 using tz::Bitmap;
-using tz::EJPEG;
+using tz::JpegError;
 using tz::JpegScale;
 using tz::PixelFormat;
 using tz::Rgb;
-using tz::TJPEGImage;
+using tz::JpegImage;
 using Bytes = std::vector<std::uint8_t>;
 
 // A smooth colour picture: red rises to the right, green downwards, blue is constant.
@@ -45,19 +45,19 @@ Bitmap gradient(int width, int height) {
 }
 
 Bytes encoded(const Bitmap& bitmap, int quality = 89) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.assign(bitmap);
     picture.setCompressionQuality(static_cast<std::uint8_t>(quality));
     return picture.saveToBytes();
 }
 
-// Expects `action` to throw EJPEG with the library's message code.
+// Expects `action` to throw JpegError with the library's message code.
 template <typename Action>
 void expectJpegError(const Action& action, int code) {
     try {
         action();
         ADD_FAILURE() << "no error, expected JPEG error #" << code;
-    } catch (const EJPEG& error) {
+    } catch (const JpegError& error) {
         EXPECT_EQ(error.code(), code);
         EXPECT_EQ(std::string(error.what()), "JPEG error #" + std::to_string(code));
     }
@@ -69,7 +69,7 @@ void expectPlainError(const Action& action, const char* message) {
     try {
         action();
         ADD_FAILURE() << "no error, expected: " << message;
-    } catch (const EJPEG& error) {
+    } catch (const JpegError& error) {
         ADD_FAILURE() << error.what();
     } catch (const tz::Error& error) {
         EXPECT_STREQ(error.what(), message);
@@ -177,7 +177,7 @@ std::array<int, 64> scaledTable(const std::array<int, 64>& table, int quality) {
 // ---- Settings, size and holder ----
 
 TEST(JpegSettings, NewPictureTakesTheDefaults) {
-    const TJPEGImage picture;
+    const JpegImage picture;
     EXPECT_EQ(picture.compressionQuality(), 90);
     EXPECT_FALSE(picture.grayscaleSwitch());
     EXPECT_EQ(picture.performance(), tz::JpegPerformance::BestQuality);
@@ -193,14 +193,14 @@ TEST(JpegSettings, NewPictureTakesTheDefaults) {
 }
 
 TEST(JpegSize, SettingWidthOrHeightFails) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(encoded(gradient(8, 8)));
     for (const auto& set :
-         {+[](TJPEGImage& p) { p.setWidth(4); }, +[](TJPEGImage& p) { p.setHeight(4); }}) {
+         {+[](JpegImage& p) { p.setWidth(4); }, +[](JpegImage& p) { p.setHeight(4); }}) {
         try {
             set(picture);
             ADD_FAILURE() << "no error";
-        } catch (const EJPEG& error) {
+        } catch (const JpegError& error) {
             EXPECT_STREQ(error.what(), "Cannot change the size of a JPEG image");
         }
     }
@@ -210,7 +210,7 @@ TEST(JpegSize, SettingWidthOrHeightFails) {
 TEST(JpegSize, OnePixelFileLoadsAndDecodes) {
     Bitmap pixel(1, 1);
     pixel.setColor(0, 0, Rgb{200, 40, 10});
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(encoded(pixel, 100));
     EXPECT_EQ(picture.width(), 1);
     EXPECT_EQ(picture.height(), 1);
@@ -226,7 +226,7 @@ TEST(JpegSize, OnePixelFileLoadsAndDecodes) {
 }
 
 TEST(JpegSize, EmptyStreamLeavesZeroByZero) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes({});
     EXPECT_EQ(picture.width(), 0);
     EXPECT_EQ(picture.height(), 0);
@@ -246,7 +246,7 @@ class JpegOutputScale : public testing::TestWithParam<ScaleRow> {};
 // A 100 × 75 picture: each side divided and rounded up.
 TEST_P(JpegOutputScale, SizeBeforeAndAfterDecoding) {
     const ScaleRow& row = GetParam();
-    TJPEGImage picture;
+    JpegImage picture;
     picture.setScale(row.scale);
     picture.loadFromBytes(encoded(gradient(100, 75)));
     EXPECT_EQ(picture.width(), row.width);
@@ -256,7 +256,7 @@ TEST_P(JpegOutputScale, SizeBeforeAndAfterDecoding) {
     EXPECT_EQ(picture.bitmap()->width(), row.width);
     EXPECT_EQ(picture.bitmap()->height(), row.height);
 
-    TJPEGImage changedLater;
+    JpegImage changedLater;
     changedLater.loadFromBytes(encoded(gradient(100, 75)));
     changedLater.decode();
     changedLater.setScale(row.scale);
@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(Scales, JpegOutputScale,
 
 TEST(JpegHolder, LoadedPictureIsSavedUnchanged) {
     // Progressive, quality 37 and a trailing byte after EOI: nothing our encoder would write.
-    TJPEGImage source;
+    JpegImage source;
     source.setProgressiveEncoding(true);
     source.setCompressionQuality(37);
     source.assign(gradient(40, 30));
@@ -284,7 +284,7 @@ TEST(JpegHolder, LoadedPictureIsSavedUnchanged) {
 
     tz::test::TempDir folder;
     tz::test::writeFile(folder / "in.jpg", bytes);
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromFile(folder / "in.jpg");
     EXPECT_TRUE(picture.progressive());
     picture.saveToFile(folder / "out.jpg");
@@ -295,9 +295,9 @@ TEST(JpegHolder, LoadedPictureIsSavedUnchanged) {
 
 TEST(JpegHolder, AssignmentSharesTheData) {
     const Bytes first = encoded(gradient(20, 10));
-    TJPEGImage a;
+    JpegImage a;
     a.loadFromBytes(first);
-    TJPEGImage b;
+    JpegImage b;
     b.assign(a);
     EXPECT_EQ(b.width(), 20);
     EXPECT_EQ(b.height(), 10);
@@ -307,7 +307,7 @@ TEST(JpegHolder, AssignmentSharesTheData) {
     EXPECT_EQ(a.width(), 5);
 
     b.decode();
-    TJPEGImage c;
+    JpegImage c;
     c.assign(b);
     ASSERT_NE(c.bitmap(), nullptr);
     EXPECT_EQ(*c.bitmap(), *b.bitmap());
@@ -316,19 +316,19 @@ TEST(JpegHolder, AssignmentSharesTheData) {
 
 TEST(JpegHolder, AssignedBitmapIsCompressedOnSave) {
     const Bitmap picture = gradient(30, 20);
-    TJPEGImage jpeg;
+    JpegImage jpeg;
     jpeg.loadFromBytes(encoded(gradient(8, 8)));
     jpeg.assign(picture);
     EXPECT_EQ(jpeg.width(), 30);
     ASSERT_NE(jpeg.bitmap(), nullptr);
     EXPECT_EQ(*jpeg.bitmap(), picture);
     const Bytes saved = jpeg.saveToBytes();
-    TJPEGImage reloaded;
+    JpegImage reloaded;
     reloaded.loadFromBytes(saved);
     EXPECT_EQ(reloaded.width(), 30);
     EXPECT_EQ(reloaded.height(), 20);
 
-    TJPEGImage nothing;
+    JpegImage nothing;
     nothing.assign(Bitmap());
     EXPECT_TRUE(nothing.saveToBytes().empty()) << "an empty bitmap saves zero bytes";
 }
@@ -385,7 +385,7 @@ TEST(JpegEncoding, WrittenFileIsBaselineJfifAtQuality89) {
 }
 
 TEST(JpegEncoding, GrayscaleSwitchWritesOneComponent) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.setGrayscale(true);
     picture.assign(gradient(16, 16));
     const std::vector<Segment> segments = headerSegments(picture.saveToBytes());
@@ -395,7 +395,7 @@ TEST(JpegEncoding, GrayscaleSwitchWritesOneComponent) {
 }
 
 TEST(JpegEncoding, ProgressiveSwitchWritesProgressiveFrame) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.setProgressiveEncoding(true);
     picture.assign(gradient(16, 16));
     const std::vector<Segment> segments = headerSegments(picture.saveToBytes());
@@ -432,7 +432,7 @@ TEST(JpegEncoding, IndependentDecoderReadsTheWrittenFile) {
         }
     }
     tz::test::TempDir folder;
-    TJPEGImage jpeg;
+    JpegImage jpeg;
     jpeg.assign(picture);
     jpeg.setCompressionQuality(89);
     jpeg.saveToFile(folder / "written.jpg");
@@ -454,7 +454,7 @@ TEST(JpegEncoding, IndependentDecoderReadsTheWrittenFile) {
 
 TEST(JpegDecoding, ColoursComeBackInPlace) {
     const Bitmap picture = gradient(64, 64);
-    TJPEGImage jpeg;
+    JpegImage jpeg;
     jpeg.loadFromBytes(encoded(picture, 95));
     Bitmap decoded;
     jpeg.assignTo(decoded);
@@ -467,7 +467,7 @@ TEST(JpegDecoding, ColoursComeBackInPlace) {
 }
 
 TEST(JpegDecoding, DrawStretchesIntoTheRectangle) {
-    TJPEGImage jpeg;
+    JpegImage jpeg;
     jpeg.loadFromBytes(encoded(gradient(64, 64), 95));
     Bitmap canvas(40, 20);
     jpeg.draw(canvas, tz::Rect{10, 0, 42, 16});
@@ -481,7 +481,7 @@ TEST(JpegDecoding, TruncatedScanDataDecodes) {
     const Bytes whole = encoded(gradient(128, 96), 95);
     const Bytes truncated(whole.begin(),
                           whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(truncated);
     Bitmap decoded;
     EXPECT_NO_THROW(picture.assignTo(decoded));
@@ -491,7 +491,7 @@ TEST(JpegDecoding, TruncatedScanDataDecodes) {
 
 TEST(JpegDecoding, NotAJpegFailsOnLoad) {
     const Bytes text = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0};
-    TJPEGImage picture;
+    JpegImage picture;
     expectJpegError([&] { picture.loadFromBytes(text); }, JERR_NO_SOI);
     EXPECT_EQ(picture.saveToBytes(), text) << "the picture keeps its data";
 }
@@ -502,7 +502,7 @@ TEST(JpegDecoding, CorruptScanFailsOnDecodeAndKeepsData) {
     const auto sos = findMarker(bytes, 0xDA);
     ASSERT_NE(sos, bytes.end());
     *(sos + 6) = 0x33;  // component 1: DC table 3, AC table 3
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(bytes);
     EXPECT_EQ(picture.width(), 16);
     expectJpegError([&] { picture.decode(); }, JERR_NO_HUFF_TABLE);
@@ -513,7 +513,7 @@ TEST(JpegDecoding, CorruptScanFailsOnDecodeAndKeepsData) {
 TEST(JpegDecoding, ThousandsOfScansAreRefused) {
     // The first scan of a progressive file repeated: the library only warns about the repeats,
     // and each would cost a pass over the whole picture.
-    TJPEGImage writer;
+    JpegImage writer;
     writer.setProgressiveEncoding(true);
     writer.assign(gradient(16, 16));
     Bytes bytes = writer.saveToBytes();
@@ -530,14 +530,14 @@ TEST(JpegDecoding, ThousandsOfScansAreRefused) {
         repeated.insert(repeated.end(), scan.begin(), scan.end());
     }
     repeated.insert(repeated.end(), end, bytes.end());
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(repeated);
     expectPlainError([&] { picture.decode(); }, "Too many scans in JPEG data (more than 1000)");
 }
 
 TEST(JpegDecoding, MissingFileIsNamedInTheError) {
     tz::test::TempDir folder;
-    TJPEGImage picture;
+    JpegImage picture;
     try {
         picture.loadFromFile(folder / "absent.jpg");
         ADD_FAILURE() << "loaded";
@@ -547,10 +547,10 @@ TEST(JpegDecoding, MissingFileIsNamedInTheError) {
 }
 
 TEST(JpegDecoding, GreyscaleFileGivesEightBitGrey) {
-    TJPEGImage writer;
+    JpegImage writer;
     writer.setGrayscale(true);
     writer.assign(gradient(256, 64));
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(writer.saveToBytes());
     EXPECT_TRUE(picture.grayscale());
     Bitmap decoded;
@@ -560,7 +560,7 @@ TEST(JpegDecoding, GreyscaleFileGivesEightBitGrey) {
 }
 
 TEST(JpegDecoding, GrayscaleSwitchTurnsColourToGrey) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(encoded(gradient(64, 64)));
     EXPECT_FALSE(picture.grayscale());
     picture.decode();
@@ -571,7 +571,7 @@ TEST(JpegDecoding, GrayscaleSwitchTurnsColourToGrey) {
 }
 
 TEST(JpegDecoding, EightBitOutputHasAPaletteOf236) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromBytes(encoded(gradient(64, 64), 95));
     picture.setPixelFormat(tz::JpegPixelFormat::Bits8);
     picture.decode();
@@ -583,7 +583,7 @@ TEST(JpegDecoding, EightBitOutputHasAPaletteOf236) {
 
 struct DecodeModeRow {
     const char* description;
-    void (*apply)(TJPEGImage&);
+    void (*apply)(JpegImage&);
     bool progressiveFile;
 };
 
@@ -592,11 +592,11 @@ class JpegDecodeModes : public testing::TestWithParam<DecodeModeRow> {};
 // Every mode gives the picture at its size and close to the original.
 TEST_P(JpegDecodeModes, CloseToTheOriginal) {
     const Bitmap original = gradient(80, 60);
-    TJPEGImage writer;
+    JpegImage writer;
     writer.setProgressiveEncoding(GetParam().progressiveFile);
     writer.setCompressionQuality(95);
     writer.assign(original);
-    TJPEGImage picture;
+    JpegImage picture;
     GetParam().apply(picture);
     picture.loadFromBytes(writer.saveToBytes());
     picture.decode();
@@ -608,22 +608,22 @@ TEST_P(JpegDecodeModes, CloseToTheOriginal) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, JpegDecodeModes,
     testing::Values(DecodeModeRow{"best_speed",
-                                  [](TJPEGImage& p) {
+                                  [](JpegImage& p) {
                                       p.setPerformance(tz::JpegPerformance::BestSpeed);
                                   },
                                   false},
                     DecodeModeRow{"no_smoothing_progressive",
-                                  [](TJPEGImage& p) { p.setSmoothing(false); }, true},
+                                  [](JpegImage& p) { p.setSmoothing(false); }, true},
                     DecodeModeRow{"progressive_display",
-                                  [](TJPEGImage& p) { p.setProgressiveDisplay(true); }, true},
+                                  [](JpegImage& p) { p.setProgressiveDisplay(true); }, true},
                     DecodeModeRow{"progressive_display_8_bit",
-                                  [](TJPEGImage& p) {
+                                  [](JpegImage& p) {
                                       p.setProgressiveDisplay(true);
                                       p.setPixelFormat(tz::JpegPixelFormat::Bits8);
                                   },
                                   true},
                     DecodeModeRow{"progressive_display_best_speed",
-                                  [](TJPEGImage& p) {
+                                  [](JpegImage& p) {
                                       p.setProgressiveDisplay(true);
                                       p.setPerformance(tz::JpegPerformance::BestSpeed);
                                   },
@@ -631,14 +631,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& rowInfo) { return std::string(rowInfo.param.description); });
 
 TEST(JpegDecoding, ProgressiveDisplayEndsWithTheFinalPicture) {
-    TJPEGImage writer;
+    JpegImage writer;
     writer.setProgressiveEncoding(true);
     writer.assign(gradient(50, 40));
     const Bytes bytes = writer.saveToBytes();
-    TJPEGImage plain;
+    JpegImage plain;
     plain.loadFromBytes(bytes);
     plain.decode();
-    TJPEGImage shown;
+    JpegImage shown;
     shown.setProgressiveDisplay(true);
     shown.loadFromBytes(bytes);
     shown.decode();
@@ -661,10 +661,10 @@ TEST(JpegDecoding, ProgressiveFileDecodesExactlyAsItsBaselineTwin) {
         }
         Bitmap decoded[2];
         for (const bool progressive : {false, true}) {
-            TJPEGImage writer;
+            JpegImage writer;
             writer.setProgressiveEncoding(progressive);
             writer.assign(picture);
-            TJPEGImage reader;
+            JpegImage reader;
             reader.loadFromBytes(writer.saveToBytes());
             ASSERT_EQ(reader.progressive(), progressive);
             reader.decode();
@@ -697,7 +697,7 @@ TEST(JpegDecoding, PictureTooLargeForMemoryFailsClearly) {
     if (availableMemory() == 0 || availableMemory() > needed) {
         GTEST_SKIP() << "this machine could hold the picture";
     }
-    TJPEGImage writer;
+    JpegImage writer;
     writer.setProgressiveEncoding(true);
     writer.assign(gradient(16, 16));
     Bytes bytes = writer.saveToBytes();
@@ -707,7 +707,7 @@ TEST(JpegDecoding, PictureTooLargeForMemoryFailsClearly) {
     *(sof + 6) = 0xDC;
     *(sof + 7) = 0xFF;  // width 65500
     *(sof + 8) = 0xDC;
-    TJPEGImage picture;
+    JpegImage picture;
     picture.setPixelFormat(tz::JpegPixelFormat::Bits8);
     picture.loadFromBytes(bytes);
     EXPECT_EQ(picture.width(), 65500);
@@ -738,7 +738,7 @@ double channelCorrelation(const Bitmap& a, const Bitmap& b, int channel) {
 }
 
 Bitmap decodedCorpusFile(const char* name) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromFile(jpegCorpus() / name);
     Bitmap decoded;
     picture.assignTo(decoded);
@@ -867,13 +867,13 @@ void JpegCorpusFile::check(const CorpusRow& row, bool decodeHuge) {
     std::smatch match;
     if (std::regex_search(expected, match,
                           std::regex("must fail at load: \"JPEG error #(\\d+)\""))) {
-        TJPEGImage picture;
+        JpegImage picture;
         expectJpegError([&] { picture.loadFromFile(file); }, std::stoi(match[1]));
         return;
     }
     if (std::regex_search(expected, match,
                           std::regex("empty stream loads as 0x0.*JPEG error #(\\d+)"))) {
-        TJPEGImage picture;
+        JpegImage picture;
         ASSERT_NO_THROW(picture.loadFromFile(file));
         EXPECT_EQ(picture.width(), 0);
         EXPECT_EQ(picture.height(), 0);
@@ -884,7 +884,7 @@ void JpegCorpusFile::check(const CorpusRow& row, bool decodeHuge) {
         << "unknown expectation: " << expected;
     const int width = std::stoi(match[1]);
     const int height = std::stoi(match[2]);
-    TJPEGImage picture;
+    JpegImage picture;
     ASSERT_NO_THROW(picture.loadFromFile(file));
     EXPECT_EQ(picture.width(), width);
     EXPECT_EQ(picture.height(), height);

@@ -30,7 +30,7 @@ class RecentTest : public ::testing::Test {
 
     void storeList(const Folders& folders) {
         for (std::size_t n = 0; n < folders.size(); ++n) {
-            RegWriteString(kProgramKey, "Recent" + std::to_string(n + 1), folders[n]);
+            writeSetting(kProgramKey, "Recent" + std::to_string(n + 1), folders[n]);
         }
     }
 

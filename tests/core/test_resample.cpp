@@ -48,48 +48,48 @@ TEST_P(KernelValue, MatchesHandComputation) {
 INSTANTIATE_TEST_SUITE_P(
     Kernels, KernelValue,
     ::testing::Values(
-        KernelPoint{"Box: lower bound -0.5 excluded", BoxKernel, -0.5f, 0.0, 0},
-        KernelPoint{"Box: upper bound 0.5 included", BoxKernel, 0.5f, 1.0, 0},
-        KernelPoint{"Box: centre", BoxKernel, 0.0f, 1.0, 0},
-        KernelPoint{"Box: just inside -0.5", BoxKernel, -0.49999997f, 1.0, 0},
-        KernelPoint{"Box: just beyond 0.5", BoxKernel, 0.50000006f, 0.0, 0},
-        KernelPoint{"Triangle: 1 - 0.25", TriangleKernel, 0.25f, 0.75, 0},
-        KernelPoint{"Triangle: symmetric", TriangleKernel, -0.25f, 0.75, 0},
-        KernelPoint{"Triangle: zero at 1", TriangleKernel, 1.0f, 0.0, 0},
-        KernelPoint{"Hermite: (2*0.5-3)*0.25+1", HermiteKernel, 0.5f, 0.5, 0},
-        KernelPoint{"Hermite: (2*0.25-3)*0.0625+1", HermiteKernel, -0.25f, 0.84375, 0},
-        KernelPoint{"Hermite: zero at 1", HermiteKernel, 1.0f, 0.0, 0},
-        KernelPoint{"Bell: 0.75 at 0", BellKernel, 0.0f, 0.75, 0},
-        KernelPoint{"Bell: 0.75 - 0.0625", BellKernel, 0.25f, 0.6875, 0},
-        KernelPoint{"Bell: second piece at 0.5, t = -1", BellKernel, 0.5f, 0.5, 0},
-        KernelPoint{"Bell: t = -0.5 gives 0.125", BellKernel, -1.0f, 0.125, 0},
-        KernelPoint{"Bell: zero at 1.5", BellKernel, 1.5f, 0.0, 0},
-        KernelPoint{"B-Spline: 2/3 at 0", BSplineKernel, 0.0f, 2.0 / 3.0, 0},
-        KernelPoint{"B-Spline: 0.0625 - 0.25 + 2/3", BSplineKernel, 0.5f, 23.0 / 48.0, 0},
-        KernelPoint{"B-Spline: t = 1 gives 1/6", BSplineKernel, 1.0f, 1.0 / 6.0, 0},
-        KernelPoint{"B-Spline: t = 0.5 gives 1/48", BSplineKernel, -1.5f, 1.0 / 48.0, 0},
-        KernelPoint{"B-Spline: zero at 2", BSplineKernel, 2.0f, 0.0, 0},
-        KernelPoint{"Lanczos3: 1 at 0", Lanczos3Kernel, 0.0f, 1.0, 0},
-        KernelPoint{"Lanczos3: sinc(1/2) sinc(1/6)", Lanczos3Kernel, 0.5f, 0.6079271, 1e-7},
-        KernelPoint{"Lanczos3: symmetric", Lanczos3Kernel, -0.5f, 0.6079271, 1e-7},
-        KernelPoint{"Lanczos3: sinc(3/2) sinc(1/2)", Lanczos3Kernel, 1.5f, -0.1350949, 1e-7},
-        KernelPoint{"Lanczos3: sinc(5/2) sinc(5/6)", Lanczos3Kernel, 2.5f, 0.0243171, 1e-7},
+        KernelPoint{"Box: lower bound -0.5 excluded", boxKernel, -0.5f, 0.0, 0},
+        KernelPoint{"Box: upper bound 0.5 included", boxKernel, 0.5f, 1.0, 0},
+        KernelPoint{"Box: centre", boxKernel, 0.0f, 1.0, 0},
+        KernelPoint{"Box: just inside -0.5", boxKernel, -0.49999997f, 1.0, 0},
+        KernelPoint{"Box: just beyond 0.5", boxKernel, 0.50000006f, 0.0, 0},
+        KernelPoint{"Triangle: 1 - 0.25", triangleKernel, 0.25f, 0.75, 0},
+        KernelPoint{"Triangle: symmetric", triangleKernel, -0.25f, 0.75, 0},
+        KernelPoint{"Triangle: zero at 1", triangleKernel, 1.0f, 0.0, 0},
+        KernelPoint{"Hermite: (2*0.5-3)*0.25+1", hermiteKernel, 0.5f, 0.5, 0},
+        KernelPoint{"Hermite: (2*0.25-3)*0.0625+1", hermiteKernel, -0.25f, 0.84375, 0},
+        KernelPoint{"Hermite: zero at 1", hermiteKernel, 1.0f, 0.0, 0},
+        KernelPoint{"Bell: 0.75 at 0", bellKernel, 0.0f, 0.75, 0},
+        KernelPoint{"Bell: 0.75 - 0.0625", bellKernel, 0.25f, 0.6875, 0},
+        KernelPoint{"Bell: second piece at 0.5, t = -1", bellKernel, 0.5f, 0.5, 0},
+        KernelPoint{"Bell: t = -0.5 gives 0.125", bellKernel, -1.0f, 0.125, 0},
+        KernelPoint{"Bell: zero at 1.5", bellKernel, 1.5f, 0.0, 0},
+        KernelPoint{"B-Spline: 2/3 at 0", bSplineKernel, 0.0f, 2.0 / 3.0, 0},
+        KernelPoint{"B-Spline: 0.0625 - 0.25 + 2/3", bSplineKernel, 0.5f, 23.0 / 48.0, 0},
+        KernelPoint{"B-Spline: t = 1 gives 1/6", bSplineKernel, 1.0f, 1.0 / 6.0, 0},
+        KernelPoint{"B-Spline: t = 0.5 gives 1/48", bSplineKernel, -1.5f, 1.0 / 48.0, 0},
+        KernelPoint{"B-Spline: zero at 2", bSplineKernel, 2.0f, 0.0, 0},
+        KernelPoint{"Lanczos3: 1 at 0", lanczos3Kernel, 0.0f, 1.0, 0},
+        KernelPoint{"Lanczos3: sinc(1/2) sinc(1/6)", lanczos3Kernel, 0.5f, 0.6079271, 1e-7},
+        KernelPoint{"Lanczos3: symmetric", lanczos3Kernel, -0.5f, 0.6079271, 1e-7},
+        KernelPoint{"Lanczos3: sinc(3/2) sinc(1/2)", lanczos3Kernel, 1.5f, -0.1350949, 1e-7},
+        KernelPoint{"Lanczos3: sinc(5/2) sinc(5/6)", lanczos3Kernel, 2.5f, 0.0243171, 1e-7},
         // At whole numbers sin(single(pi * x)) is not 0: the weight is tiny, not zero.
-        KernelPoint{"Lanczos3: sin(single pi)/single pi * sinc(1/3)", Lanczos3Kernel, 1.0f,
+        KernelPoint{"Lanczos3: sin(single pi)/single pi * sinc(1/3)", lanczos3Kernel, 1.0f,
                     -2.3013e-8, 1e-12},
-        KernelPoint{"Lanczos3: zero at 3", Lanczos3Kernel, 3.0f, 0.0, 0},
-        KernelPoint{"Mitchell: (16/3)/6 at 0", MitchellKernel, 0.0f, 8.0 / 9.0, 1e-7},
-        KernelPoint{"Mitchell: (0.875 - 3 + 16/3)/6", MitchellKernel, 0.5f, 0.5347222, 1e-7},
-        KernelPoint{"Mitchell: (-7/3 + 12 - 20 + 32/3)/6", MitchellKernel, -1.0f, 1.0 / 18.0, 1e-7},
-        KernelPoint{"Mitchell: (-7.875 + 27 - 30 + 32/3)/6", MitchellKernel, 1.5f, -0.0347222,
+        KernelPoint{"Lanczos3: zero at 3", lanczos3Kernel, 3.0f, 0.0, 0},
+        KernelPoint{"Mitchell: (16/3)/6 at 0", mitchellKernel, 0.0f, 8.0 / 9.0, 1e-7},
+        KernelPoint{"Mitchell: (0.875 - 3 + 16/3)/6", mitchellKernel, 0.5f, 0.5347222, 1e-7},
+        KernelPoint{"Mitchell: (-7/3 + 12 - 20 + 32/3)/6", mitchellKernel, -1.0f, 1.0 / 18.0, 1e-7},
+        KernelPoint{"Mitchell: (-7.875 + 27 - 30 + 32/3)/6", mitchellKernel, 1.5f, -0.0347222,
                     1e-7},
-        KernelPoint{"Mitchell: zero at 2", MitchellKernel, 2.0f, 0.0, 0},
-        KernelPoint{"Sinc: 1 at 0", Sinc, 0.0f, 1.0, 0},
-        KernelPoint{"Sinc: 2/pi at 1/2", Sinc, 0.5f, 0.63661977, 1e-7},
-        KernelPoint{"Sinc: sin(single pi)/single pi", Sinc, 1.0f, -2.78275e-8, 1e-12}));
+        KernelPoint{"Mitchell: zero at 2", mitchellKernel, 2.0f, 0.0, 0},
+        KernelPoint{"sinc: 1 at 0", sinc, 0.0f, 1.0, 0},
+        KernelPoint{"sinc: 2/pi at 1/2", sinc, 0.5f, 0.63661977, 1e-7},
+        KernelPoint{"sinc: sin(single pi)/single pi", sinc, 1.0f, -2.78275e-8, 1e-12}));
 
 // Lanczos3 takes its sines from a series where that cannot change the single result; it must
-// agree with Sinc everywhere. (Checked once on every single below 3; here on a sample, dense
+// agree with sinc everywhere. (Checked once on every single below 3; here on a sample, dense
 // around the whole numbers and thirds where the lobes cross zero.)
 TEST(FastSinc, AgreesWithSincOnSingles) {
     std::vector<float> points;
@@ -108,7 +108,7 @@ TEST(FastSinc, AgreesWithSincOnSingles) {
     }
     for (float x : points) {
         ASSERT_EQ(std::bit_cast<std::uint32_t>(detail::fastSinc(x)),
-                  std::bit_cast<std::uint32_t>(Sinc(x)))
+                  std::bit_cast<std::uint32_t>(sinc(x)))
             << "x = " << std::hexfloat << x;
     }
 }
@@ -120,7 +120,7 @@ TEST(FastSinc, DISABLED_AgreesWithSincOnEverySingle) {
     for (std::uint32_t bits = 0; bits < 0x40400000u; ++bits) {
         const float x = std::bit_cast<float>(bits);
         if (std::bit_cast<std::uint32_t>(detail::fastSinc(x)) !=
-            std::bit_cast<std::uint32_t>(Sinc(x))) {
+            std::bit_cast<std::uint32_t>(sinc(x))) {
             ADD_FAILURE() << "x = " << std::hexfloat << x;
             if (++mismatches == 10) {
                 return;
@@ -129,19 +129,19 @@ TEST(FastSinc, DISABLED_AgreesWithSincOnEverySingle) {
     }
 }
 
-TEST(KernelTable, HoldsTheSevenKernelsInOrder) {
+TEST(kKernelTable, HoldsTheSevenKernelsInOrder) {
     const std::vector<std::string> names = {"Box",      "Triangle", "Hermite", "Bell",
                                             "B-Spline", "Lanczos3", "Mitchell"};
-    const std::vector<KernelFunction> kernels = {BoxKernel,     TriangleKernel, HermiteKernel,
-                                                 BellKernel,    BSplineKernel,  Lanczos3Kernel,
-                                                 MitchellKernel};
+    const std::vector<KernelFunction> kernels = {boxKernel,     triangleKernel, hermiteKernel,
+                                                 bellKernel,    bSplineKernel,  lanczos3Kernel,
+                                                 mitchellKernel};
     const std::vector<float> supports = {0.5f, 1.0f, 1.0f, 1.5f, 2.0f, 3.0f, 2.0f};
-    ASSERT_EQ(KernelTable.size(), names.size());
-    for (std::size_t i = 0; i < KernelTable.size(); ++i) {
-        EXPECT_EQ(KernelTable[i].Name, names[i]) << i;
-        EXPECT_EQ(KernelTable[i].Kernel, kernels[i]) << names[i];
-        EXPECT_EQ(KernelTable[i].Support, supports[i]) << names[i];
-        EXPECT_EQ(findKernel(names[i]), &KernelTable[i]);
+    ASSERT_EQ(kKernelTable.size(), names.size());
+    for (std::size_t i = 0; i < kKernelTable.size(); ++i) {
+        EXPECT_EQ(kKernelTable[i].name, names[i]) << i;
+        EXPECT_EQ(kKernelTable[i].function, kernels[i]) << names[i];
+        EXPECT_EQ(kKernelTable[i].support, supports[i]) << names[i];
+        EXPECT_EQ(findKernel(names[i]), &kKernelTable[i]);
     }
     EXPECT_EQ(kLanczos3Index, 5u);
     EXPECT_EQ(findKernel("lanczos3"), nullptr);
@@ -149,14 +149,14 @@ TEST(KernelTable, HoldsTheSevenKernelsInOrder) {
     EXPECT_EQ(findKernel(""), nullptr);
 }
 
-TEST(KernelTable, EveryKernelIsZeroFromItsSupportOn) {
-    for (const KernelEntry& entry : KernelTable) {
+TEST(kKernelTable, EveryKernelIsZeroFromItsSupportOn) {
+    for (const KernelEntry& entry : kKernelTable) {
         // Box is the exception at its own support: 1 at +0.5 (upper bound inclusive).
-        const float from = entry.Kernel == BoxKernel ? 0.50000006f : entry.Support;
-        for (float x : {from, entry.Support + 0.25f, 10.0f, 1e6f}) {
-            EXPECT_EQ(entry.Kernel(x), 0.0f) << entry.Name << " at " << x;
-            if (entry.Kernel != BoxKernel) {
-                EXPECT_EQ(entry.Kernel(-x), 0.0f) << entry.Name << " at " << -x;
+        const float from = entry.function == boxKernel ? 0.50000006f : entry.support;
+        for (float x : {from, entry.support + 0.25f, 10.0f, 1e6f}) {
+            EXPECT_EQ(entry.function(x), 0.0f) << entry.name << " at " << x;
+            if (entry.function != boxKernel) {
+                EXPECT_EQ(entry.function(-x), 0.0f) << entry.name << " at " << -x;
             }
         }
     }
@@ -204,8 +204,8 @@ void expectList(std::span<const WeightPair> actual, const std::vector<ExpectedPa
                 const std::string& what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;
     for (std::size_t t = 0; t < expected.size(); ++t) {
-        EXPECT_EQ(actual[t].SourceIndex, expected[t].index) << what << ", pair " << t;
-        EXPECT_EQ(actual[t].Weight, expected[t].weight) << what << ", pair " << t;
+        EXPECT_EQ(actual[t].sourceIndex, expected[t].index) << what << ", pair " << t;
+        EXPECT_EQ(actual[t].weight, expected[t].weight) << what << ", pair " << t;
     }
 }
 
@@ -218,10 +218,10 @@ TEST(ScaleFactor, IsCornerAlignedExceptForOnePixelSources) {
 }
 
 TEST(WeightLists, EnlargingFourToEightAlignsCornersAndFoldsAsymmetrically) {
-    const auto lists = detail::buildWeightLists(8, 4, Lanczos3Kernel, 3.0f);
+    const auto lists = detail::buildWeightLists(8, 4, lanczos3Kernel, 3.0f);
     ASSERT_EQ(lists.size(), 8);
-    const float one = Lanczos3Kernel(1.0f);
-    const float two = Lanczos3Kernel(2.0f);
+    const float one = lanczos3Kernel(1.0f);
+    const float two = lanczos3Kernel(2.0f);
     ASSERT_NE(one, 0.0f);
     ASSERT_NE(two, 0.0f);
     // Column 0 is centred on source column 0: j = -2 … 2 (±3 weigh exactly 0 and are dropped),
@@ -234,7 +234,7 @@ TEST(WeightLists, EnlargingFourToEightAlignsCornersAndFoldsAsymmetrically) {
 
 TEST(WeightLists, ShrinkingWidensTheKernel) {
     // 9 → 3 with Triangle: s = 1/4, so w = 4 and the weights are triangle((c − j)/4)/4.
-    const auto lists = detail::buildWeightLists(3, 9, TriangleKernel, 1.0f);
+    const auto lists = detail::buildWeightLists(3, 9, triangleKernel, 1.0f);
     ASSERT_EQ(lists.size(), 3);
     expectList(lists[0],
                {{3, 0.0625f},
@@ -267,9 +267,9 @@ TEST(WeightLists, ShrinkingWidensTheKernel) {
 
 TEST(WeightLists, IndicesBeyondTheFoldAreClampedIntoTheSource) {
     // Two source pixels, reach 3: j = -2 folds to 2 and is clamped to 1.
-    const auto lists = detail::buildWeightLists(5, 2, Lanczos3Kernel, 3.0f);
-    const float one = Lanczos3Kernel(1.0f);
-    const float two = Lanczos3Kernel(2.0f);
+    const auto lists = detail::buildWeightLists(5, 2, lanczos3Kernel, 3.0f);
+    const float one = lanczos3Kernel(1.0f);
+    const float two = lanczos3Kernel(2.0f);
     expectList(lists[0], {{1, two}, {1, one}, {0, 1.0f}, {1, one}, {1, two}}, "column 0");
 }
 
@@ -287,18 +287,18 @@ TEST(WeightLists, StayInsideTheSourceAndHoldNoZeroWeights) {
     const std::vector<std::pair<int, int>> extents = {{1, 1},  {5, 1},   {1, 2},  {2, 2},
                                                       {3, 2},  {2, 3},   {1, 40}, {7, 40},
                                                       {40, 7}, {2, 100}, {13, 5}};
-    for (const KernelEntry& entry : KernelTable) {
+    for (const KernelEntry& entry : kKernelTable) {
         for (const auto& [destination, source] : extents) {
             const auto lists =
-                detail::buildWeightLists(destination, source, entry.Kernel, entry.Support);
+                detail::buildWeightLists(destination, source, entry.function, entry.support);
             ASSERT_EQ(lists.size(), destination);
             for (int i = 0; i < lists.size(); ++i) {
                 for (const WeightPair& pair : lists[i]) {
-                    EXPECT_GE(pair.SourceIndex, 0)
-                        << entry.Name << " " << source << "→" << destination << " list " << i;
-                    EXPECT_LT(pair.SourceIndex, source)
-                        << entry.Name << " " << source << "→" << destination << " list " << i;
-                    EXPECT_NE(pair.Weight, 0.0f) << entry.Name;
+                    EXPECT_GE(pair.sourceIndex, 0)
+                        << entry.name << " " << source << "→" << destination << " list " << i;
+                    EXPECT_LT(pair.sourceIndex, source)
+                        << entry.name << " " << source << "→" << destination << " list " << i;
+                    EXPECT_NE(pair.weight, 0.0f) << entry.name;
                 }
             }
         }
@@ -306,14 +306,14 @@ TEST(WeightLists, StayInsideTheSourceAndHoldNoZeroWeights) {
 }
 
 TEST(WeightLists, OneDestinationPixelFromALongerSourceSamplesTheCentre) {
-    const auto even = detail::buildWeightLists(1, 4, TriangleKernel, 1.0f);
+    const auto even = detail::buildWeightLists(1, 4, triangleKernel, 1.0f);
     expectList(even[0], {{1, 0.5f}, {2, 0.5f}}, "centre 1.5");
-    const auto odd = detail::buildWeightLists(1, 5, TriangleKernel, 1.0f);
+    const auto odd = detail::buildWeightLists(1, 5, triangleKernel, 1.0f);
     expectList(odd[0], {{2, 1.0f}}, "centre 2");
 }
 
 TEST(WeightLists, NoDestinationPixelsNoLists) {
-    EXPECT_EQ(detail::buildWeightLists(0, 5, Lanczos3Kernel, 3.0f).size(), 0);
+    EXPECT_EQ(detail::buildWeightLists(0, 5, lanczos3Kernel, 3.0f).size(), 0);
 }
 
 // --- Whole bitmaps ---
@@ -349,10 +349,10 @@ std::vector<int> grayValues(const Bitmap& bitmap, int y) {
 class Resample : public ::testing::TestWithParam<ResampleOptions> {
   protected:
     void resample(Bitmap& source, Bitmap& destination, const KernelEntry& entry) {
-        ResampleBitmap(source, destination, entry.Kernel, entry.Support, GetParam());
+        resampleBitmap(source, destination, entry.function, entry.support, GetParam());
     }
-    const KernelEntry& lanczos = KernelTable[5];
-    const KernelEntry& triangle = KernelTable[1];
+    const KernelEntry& lanczos = kKernelTable[5];
+    const KernelEntry& triangle = kKernelTable[1];
 };
 
 TEST_P(Resample, OnePixelSourceIsStretchedWithTheKernelCentredAtIOverWd) {
@@ -509,10 +509,10 @@ TEST_P(Resample, RefusesAMissingKernelOrAnAbsurdSupport) {
     Bitmap source(3, 3);
     Bitmap destination(2, 2, PixelFormat::Bits8, {Rgb{1, 2, 3}});
     const Bitmap before = destination;
-    EXPECT_THROW(ResampleBitmap(source, destination, nullptr, 3.0f, GetParam()), Error);
+    EXPECT_THROW(resampleBitmap(source, destination, nullptr, 3.0f, GetParam()), Error);
     for (float support : {std::numeric_limits<float>::quiet_NaN(),
                           std::numeric_limits<float>::infinity(), -1.0f, 1e9f}) {
-        EXPECT_THROW(ResampleBitmap(source, destination, Lanczos3Kernel, support, GetParam()),
+        EXPECT_THROW(resampleBitmap(source, destination, lanczos3Kernel, support, GetParam()),
                      Error)
             << support;
     }

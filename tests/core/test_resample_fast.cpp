@@ -80,7 +80,7 @@ std::vector<ResampleOptions> fastPaths();
 float sumExtended(const std::vector<WeightPair>& pairs, const std::vector<std::uint8_t>& values) {
     float sum = 0.0f;
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        sum = detail::accumulate(sum, values[t], pairs[t].Weight);
+        sum = detail::accumulate(sum, values[t], pairs[t].weight);
     }
     return sum;
 }
@@ -88,7 +88,7 @@ float sumExtended(const std::vector<WeightPair>& pairs, const std::vector<std::u
 float sumDouble(const std::vector<WeightPair>& pairs, const std::vector<std::uint8_t>& values) {
     float sum = 0.0f;
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        sum = static_cast<float>(static_cast<double>(values[t]) * pairs[t].Weight + sum);
+        sum = static_cast<float>(static_cast<double>(values[t]) * pairs[t].weight + sum);
     }
     return sum;
 }
@@ -96,7 +96,7 @@ float sumDouble(const std::vector<WeightPair>& pairs, const std::vector<std::uin
 float sumFused(const std::vector<WeightPair>& pairs, const std::vector<std::uint8_t>& values) {
     float sum = 0.0f;
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        sum = std::fma(static_cast<float>(values[t]), pairs[t].Weight, sum);
+        sum = std::fma(static_cast<float>(values[t]), pairs[t].weight, sum);
     }
     return sum;
 }
@@ -119,10 +119,10 @@ float sumChecked(const std::vector<WeightPair>& pairs, const std::vector<std::ui
                  long& redone) {
     float sum = 0.0f;
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        const double inDouble = static_cast<double>(values[t]) * pairs[t].Weight + sum;
+        const double inDouble = static_cast<double>(values[t]) * pairs[t].weight + sum;
         if (halfwayBetweenSingles(inDouble)) {
             ++redone;
-            sum = detail::accumulate(sum, values[t], pairs[t].Weight);
+            sum = detail::accumulate(sum, values[t], pairs[t].weight);
         } else {
             sum = static_cast<float>(inDouble);
         }
@@ -190,7 +190,7 @@ TEST(ExactArithmetic, SumLandingNearAMidpointIsLeftToExtendedPrecision) {
     long redone = 0;
     EXPECT_EQ(sumChecked(pairs, values, redone), 1.0f + 2 * 0x1p-23f);
     EXPECT_EQ(redone, 1);
-    EXPECT_EQ(detail::accumulate(0x1p-80f, 3, pairs[1].Weight), 1.0f + 2 * 0x1p-23f);
+    EXPECT_EQ(detail::accumulate(0x1p-80f, 3, pairs[1].weight), 1.0f + 2 * 0x1p-23f);
 
     // Units down to 2^-47 and sums below 510·(1 + 2^-24) < 2^10, so k < 2^57: beyond a
     // double's significand but inside an extended one.
@@ -279,21 +279,21 @@ TEST(FastPasses, ListsThatDoNotFitTheBitmapsAreRefused) {
 }
 
 TEST(WeightListsInThreads, AreTheListsOfOneThread) {
-    for (const KernelEntry& entry : KernelTable) {
+    for (const KernelEntry& entry : kKernelTable) {
         for (const auto& [destination, source] :
              {std::pair{1024, 4000}, std::pair{1600, 640}, std::pair{3, 5000}}) {
             const auto one =
-                detail::buildWeightLists(destination, source, entry.Kernel, entry.Support, 1);
+                detail::buildWeightLists(destination, source, entry.function, entry.support, 1);
             const auto three =
-                detail::buildWeightLists(destination, source, entry.Kernel, entry.Support, 3);
+                detail::buildWeightLists(destination, source, entry.function, entry.support, 3);
             ASSERT_EQ(one.size(), three.size());
             ASSERT_EQ(one.pairCount(), three.pairCount());
             for (int i = 0; i < one.size(); ++i) {
-                ASSERT_EQ(one[i].size(), three[i].size()) << entry.Name << " list " << i;
-                ASSERT_EQ(one.exactIn(i), three.exactIn(i)) << entry.Name << " list " << i;
+                ASSERT_EQ(one[i].size(), three[i].size()) << entry.name << " list " << i;
+                ASSERT_EQ(one.exactIn(i), three.exactIn(i)) << entry.name << " list " << i;
                 for (std::size_t t = 0; t < one[i].size(); ++t) {
-                    ASSERT_EQ(one[i][t].SourceIndex, three[i][t].SourceIndex);
-                    ASSERT_EQ(one[i][t].Weight, three[i][t].Weight);
+                    ASSERT_EQ(one[i][t].sourceIndex, three[i][t].sourceIndex);
+                    ASSERT_EQ(one[i][t].weight, three[i][t].weight);
                 }
             }
         }
@@ -314,7 +314,7 @@ std::vector<ResampleOptions> fastPaths() {
 
 std::string describe(const KernelEntry& entry, const Bitmap& source, int width, int height,
                      const ResampleOptions& options) {
-    return std::string(entry.Name) + " " + std::to_string(source.width()) + "x" +
+    return std::string(entry.name) + " " + std::to_string(source.width()) + "x" +
            std::to_string(source.height()) + " -> " + std::to_string(width) + "x" +
            std::to_string(height) + " path " + std::to_string(static_cast<int>(options.path)) +
            " threads " + std::to_string(options.threads);
@@ -324,11 +324,11 @@ std::string describe(const KernelEntry& entry, const Bitmap& source, int width, 
 void expectSameAsReference(const KernelEntry& entry, const Bitmap& source, int width, int height) {
     Bitmap referenceSource = source;
     Bitmap expected(width, height);
-    ResampleBitmapReference(referenceSource, expected, entry.Kernel, entry.Support);
+    resampleBitmapReference(referenceSource, expected, entry.function, entry.support);
     for (const ResampleOptions& options : fastPaths()) {
         Bitmap copy = source;
         Bitmap actual(width, height);
-        ResampleBitmap(copy, actual, entry.Kernel, entry.Support, options);
+        resampleBitmap(copy, actual, entry.function, entry.support, options);
         const auto want = expected.pixels();
         const auto got = actual.pixels();
         ASSERT_EQ(want.size(), got.size());
@@ -342,7 +342,7 @@ void expectSameAsReference(const KernelEntry& entry, const Bitmap& source, int w
 
 class FastPaths : public ::testing::TestWithParam<std::size_t> {
   protected:
-    const KernelEntry& entry() const { return KernelTable[GetParam()]; }
+    const KernelEntry& entry() const { return kKernelTable[GetParam()]; }
 };
 
 TEST_P(FastPaths, SmallPicturesMatchTheReference) {
@@ -368,7 +368,7 @@ TEST_P(FastPaths, ShrinkingAndEnlargingLargerPicturesMatchTheReference) {
 }
 
 std::string kernelName(const ::testing::TestParamInfo<std::size_t>& param) {
-    std::string name = KernelTable[param.param].Name;
+    std::string name = kKernelTable[param.param].name;
     std::erase(name, '-');
     return name;
 }

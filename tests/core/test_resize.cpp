@@ -157,22 +157,22 @@ TEST_F(WorkerTest, BmpIsWrittenAt24BitsUnderTheSameNameAndTheSourceIsUnchanged) 
 }
 
 TEST_F(WorkerTest, JpegIsWrittenAtTheTargetSize) {
-    TJPEGImage source;
+    JpegImage source;
     source.assign(pattern(250, 400));
     writeFile(m_folder / "p.jpg", source.saveToBytes());
     ResizeJpegBetter("p.jpg");
-    TJPEGImage output;
+    JpegImage output;
     output.loadFromFile(m_folder / "resized" / "p.jpg");
     EXPECT_EQ(output.width(), 62);
     EXPECT_EQ(output.height(), 100);
 }
 
 TEST_F(WorkerTest, GifIsWrittenAsOneWebPaletteFrame) {
-    TGIFImage source;
+    GifImage source;
     source.assign(pattern(64, 32));
     writeFile(m_folder / "a.gif", source.saveToBytes());
     ResizeGifBetter("a.gif");
-    TGIFImage output;
+    GifImage output;
     output.loadFromFile(m_folder / "resized" / "a.gif");
     EXPECT_EQ(output.width(), 100);
     EXPECT_EQ(output.height(), 50);
@@ -181,7 +181,7 @@ TEST_F(WorkerTest, GifIsWrittenAsOneWebPaletteFrame) {
 
 TEST_F(WorkerTest, TransparentGifIsWrittenOpaqueOverWhite) {
     Bitmap indexed(8, 8, PixelFormat::Bits8, {{0, 0, 0}, {200, 10, 10}});
-    TGIFImage source;
+    GifImage source;
     source.assign(indexed);  // every pixel index 0, which the extension below makes transparent
     std::vector<std::uint8_t> bytes = source.saveToBytes();
     // A graphic control extension marking index 0 transparent, before the image descriptor.
@@ -190,7 +190,7 @@ TEST_F(WorkerTest, TransparentGifIsWrittenOpaqueOverWhite) {
     writeFile(m_folder / "t.gif", bytes);
     RunSizeText = "16";
     ResizeGifBetter("t.gif");
-    TGIFImage output;
+    GifImage output;
     output.loadFromFile(m_folder / "resized" / "t.gif");
     Bitmap rendered;
     output.assignTo(rendered);
@@ -206,8 +206,8 @@ TEST_F(WorkerTest, CorruptFilesFailWithTheCodecsErrorAndWriteNothing) {
     writeFile(m_folder / "bad.jpg", {'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'});
     writeFile(m_folder / "bad.gif", {'n', 'o', 't', ' ', 'g', 'i', 'f'});
     writeFile(m_folder / "bad.bmp", {'B', 'M', 0});
-    EXPECT_THROW(ResizeJpegBetter("bad.jpg"), EJPEG);
-    EXPECT_THROW(ResizeGifBetter("bad.gif"), GIFException);
+    EXPECT_THROW(ResizeJpegBetter("bad.jpg"), JpegError);
+    EXPECT_THROW(ResizeGifBetter("bad.gif"), GifError);
     EXPECT_THROW(ResizeBmpBetter("bad.bmp"), Error);
     EXPECT_THROW(ResizeBmpBetter("missing.bmp"), Error);
     EXPECT_TRUE(fs::is_empty(m_folder / "resized"));

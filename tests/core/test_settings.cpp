@@ -72,25 +72,25 @@ std::string errorOf(Call call) {
 constexpr const char* kHeaderLine = "Tovan Zevediz settings store, version 1\n";
 
 TEST_F(SettingsStoreTest, StringIsStoredWithTwoNulsAndReadsBackExactly) {
-    RegWriteString(kProgramKey, "Recent1", "/photos/x");
+    writeSetting(kProgramKey, "Recent1", "/photos/x");
     const auto raw = readRawValue(kProgramKey, "Recent1");
     ASSERT_TRUE(raw);
     EXPECT_EQ(raw->first, ValueType::String);
     // Nine characters and two NULs: 11 bytes.
     EXPECT_EQ(raw->second, bytes(std::string("/photos/x\0\0", 11)));
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent1", "/"), "/photos/x");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/photos/x");
 }
 
 TEST_F(SettingsStoreTest, EmptyTextIsStoredAsTwoNuls) {
-    RegWriteString(kProgramKey, "Recent2", "");
+    writeSetting(kProgramKey, "Recent2", "");
     const auto raw = readRawValue(kProgramKey, "Recent2");
     ASSERT_TRUE(raw);
     EXPECT_EQ(raw->second, (std::vector<std::uint8_t>{0, 0}));
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent2", "/"), "");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent2", "/"), "");
 }
 
 TEST_F(SettingsStoreTest, FileHoldsTheKeysAboveAndTheValueInReadableForm) {
-    RegWriteString(kProgramKey, "Recent1", "/photos/x");
+    writeSetting(kProgramKey, "Recent1", "/photos/x");
     EXPECT_EQ(storeText(), std::string(kHeaderLine) +
                                "[Software]\n"
                                "[Software\\Ardelwick]\n"
@@ -100,14 +100,14 @@ TEST_F(SettingsStoreTest, FileHoldsTheKeysAboveAndTheValueInReadableForm) {
 
 TEST_F(SettingsStoreTest, FirstReadOnAFreshProfileCreatesTheEmptyKey) {
     ASSERT_FALSE(fs::exists(storeFile()));
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent1", "/"), "/");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/");
     EXPECT_EQ(storeText(), std::string(kHeaderLine) +
                                "[Software]\n"
                                "[Software\\Ardelwick]\n"
                                "[Software\\Ardelwick\\Tovan Zevediz]\n");
     // A second read finds the key and leaves the file alone.
     const auto before = fs::last_write_time(storeFile());
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent5", "dflt"), "dflt");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent5", "dflt"), "dflt");
     EXPECT_EQ(fs::last_write_time(storeFile()), before);
 }
 
@@ -119,16 +119,16 @@ TEST_F(SettingsStoreTest, ReadOnlyAccessDoesNotCreateTheKey) {
 TEST_F(SettingsStoreTest, ExpandableStringIsReturnedUnexpanded) {
     writeRawValue(kProgramKey, "Recent1", ValueType::ExpandString,
                   bytes(std::string("$HOME/x\0", 8)));
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent1", "/"), "$HOME/x");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "$HOME/x");
 }
 
 TEST_F(SettingsStoreTest, TextEndsAtTheFirstNulOrAtTheEndOfTheData) {
     writeRawValue(kProgramKey, "A", ValueType::String, bytes(std::string("ab\0cd", 5)));
     writeRawValue(kProgramKey, "B", ValueType::String, bytes("no terminator"));
     writeRawValue(kProgramKey, "C", ValueType::String, {});
-    EXPECT_EQ(RegReadString(kProgramKey, "A", "-"), "ab");
-    EXPECT_EQ(RegReadString(kProgramKey, "B", "-"), "no terminator");
-    EXPECT_EQ(RegReadString(kProgramKey, "C", "-"), "");
+    EXPECT_EQ(readSetting(kProgramKey, "A", "-"), "ab");
+    EXPECT_EQ(readSetting(kProgramKey, "B", "-"), "no terminator");
+    EXPECT_EQ(readSetting(kProgramKey, "C", "-"), "");
 }
 
 class NonStringTypeTest : public SettingsStoreTest,
@@ -136,7 +136,7 @@ class NonStringTypeTest : public SettingsStoreTest,
 
 TEST_P(NonStringTypeTest, IsAnInvalidDataTypeForTheStringReader) {
     writeRawValue(kProgramKey, "Recent1", GetParam(), {5, 0, 0, 0});
-    EXPECT_EQ(errorOf([] { RegReadString(kProgramKey, "Recent1", "/"); }),
+    EXPECT_EQ(errorOf([] { readSetting(kProgramKey, "Recent1", "/"); }),
               "Invalid data type for 'Recent1'");
 }
 
@@ -146,9 +146,9 @@ INSTANTIATE_TEST_SUITE_P(Types, NonStringTypeTest,
                                            static_cast<ValueType>(5)));
 
 TEST_F(SettingsStoreTest, NamesAndKeysIgnoreLetterCaseAndKeepTheirFirstSpelling) {
-    RegWriteString(kProgramKey, "Recent1", "/a");
-    RegWriteString("software\\ARDELWICK\\tovan zevediz", "RECENT1", "/b");
-    EXPECT_EQ(RegReadString(kProgramKey, "recent1", "/"), "/b");
+    writeSetting(kProgramKey, "Recent1", "/a");
+    writeSetting("software\\ARDELWICK\\tovan zevediz", "RECENT1", "/b");
+    EXPECT_EQ(readSetting(kProgramKey, "recent1", "/"), "/b");
     const SettingsStore store = parseSettingsStore(storeText());
     ASSERT_EQ(store.keys.size(), 3u);
     ASSERT_EQ(store.keys[2].values.size(), 1u);
@@ -163,14 +163,14 @@ TEST_F(SettingsStoreTest, WritingOneValueKeepsEveryOtherKeyAndValue) {
                    "[Software\\Ardelwick\\Tovan Zevediz]\n"
                    "\"Count\"=dword:\"\\x05\\x00\\x00\\x00\"\n"
                    "\"Odd\"=type99:\"\"\n");
-    RegWriteString(kProgramKey, "Recent1", "/p");
+    writeSetting(kProgramKey, "Recent1", "/p");
     EXPECT_EQ(readRawValue("Other", ""),
               std::make_pair(ValueType::Binary, std::vector<std::uint8_t>{0, 0xFF}));
     EXPECT_EQ(readRawValue(kProgramKey, "Count"),
               std::make_pair(ValueType::DWord, std::vector<std::uint8_t>{5, 0, 0, 0}));
     EXPECT_EQ(readRawValue(kProgramKey, "Odd"),
               std::make_pair(static_cast<ValueType>(99), std::vector<std::uint8_t>{}));
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent1", "/"), "/p");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/p");
 }
 
 TEST(SettingsStoreFormat, EveryByteOfNamesAndDataSurvivesTheTextForm) {
@@ -211,8 +211,8 @@ TEST_P(DamagedStoreTest, IsReportedAndNeverOverwritten) {
     writeStoreText(GetParam().content);
     const std::string expectedStart =
         "Settings store " + storeFile().string() + " is damaged: " + GetParam().expectedReason;
-    const std::string onRead = errorOf([] { RegReadString(kProgramKey, "Recent1", "/"); });
-    const std::string onWrite = errorOf([] { RegWriteString(kProgramKey, "Recent1", "/new"); });
+    const std::string onRead = errorOf([] { readSetting(kProgramKey, "Recent1", "/"); });
+    const std::string onWrite = errorOf([] { writeSetting(kProgramKey, "Recent1", "/new"); });
     const std::string onRawRead = errorOf([] { readRawValue(kProgramKey, "Recent1"); });
     EXPECT_EQ(onRead.substr(0, expectedStart.size()), expectedStart) << onRead;
     EXPECT_EQ(onWrite.substr(0, expectedStart.size()), expectedStart) << onWrite;
@@ -273,26 +273,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SettingsStoreTest, RepeatedWritesLeaveNoTemporaryFilesBehind) {
     for (int i = 0; i < 20; ++i) {
-        RegWriteString(kProgramKey, "Recent" + std::to_string(i % 5 + 1), "/f" + std::to_string(i));
+        writeSetting(kProgramKey, "Recent" + std::to_string(i % 5 + 1), "/f" + std::to_string(i));
     }
     EXPECT_EQ(storeFolderEntries(), std::vector<std::string>{"registry"});
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent5", "/"), "/f19");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent5", "/"), "/f19");
 }
 
 TEST_F(SettingsStoreTest, ConfigFolderThatIsAFileCannotHoldTheKey) {
     test::writeFile(configFolder(), bytes("not a folder"));
-    EXPECT_EQ(errorOf([] { RegWriteString(kProgramKey, "Recent1", "/p"); }),
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
               "Failed to create key ");
     // Reading finds the value absent, as it is, and returns the default.
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent1", "/"), "/");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/");
     EXPECT_EQ(text(test::readFile(configFolder())), "not a folder");
 }
 
 TEST_F(SettingsStoreTest, UnreadableStoreIsAReadErrorAndIsNotReplaced) {
     fs::create_directories(storeFile());  // a folder where the file belongs
-    EXPECT_EQ(errorOf([] { RegReadString(kProgramKey, "Recent1", "/"); }),
+    EXPECT_EQ(errorOf([] { readSetting(kProgramKey, "Recent1", "/"); }),
               "Failed to get data for 'Recent1'");
-    EXPECT_EQ(errorOf([] { RegWriteString(kProgramKey, "Recent1", "/p"); }),
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
               "Failed to create key ");
     EXPECT_TRUE(fs::is_directory(storeFile()));
 }
@@ -300,22 +300,22 @@ TEST_F(SettingsStoreTest, UnreadableStoreIsAReadErrorAndIsNotReplaced) {
 TEST_F(SettingsStoreTest, PipeInPlaceOfTheStoreIsAnErrorNotAHang) {
     fs::create_directories(storeFolder());
     ASSERT_EQ(::mkfifo(storeFile().c_str(), 0600), 0);
-    EXPECT_EQ(errorOf([] { RegReadString(kProgramKey, "Recent1", "/"); }),
+    EXPECT_EQ(errorOf([] { readSetting(kProgramKey, "Recent1", "/"); }),
               "Failed to get data for 'Recent1'");
-    EXPECT_EQ(errorOf([] { RegWriteString(kProgramKey, "Recent1", "/p"); }),
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
               "Failed to create key ");
     EXPECT_TRUE(fs::is_fifo(storeFile()));
 }
 
 TEST_F(SettingsStoreTest, InvalidKeyPathCannotBeCreated) {
-    EXPECT_EQ(errorOf([] { RegWriteString("Software\\\\X", "A", "b"); }), "Failed to create key ");
-    EXPECT_EQ(errorOf([] { RegWriteString("", "A", "b"); }), "Failed to create key ");
-    EXPECT_EQ(errorOf([] { RegReadString("Software\\[X]", "A", "b"); }), "Failed to create key ");
+    EXPECT_EQ(errorOf([] { writeSetting("Software\\\\X", "A", "b"); }), "Failed to create key ");
+    EXPECT_EQ(errorOf([] { writeSetting("", "A", "b"); }), "Failed to create key ");
+    EXPECT_EQ(errorOf([] { readSetting("Software\\[X]", "A", "b"); }), "Failed to create key ");
     EXPECT_FALSE(fs::exists(storeFile()));
 }
 
 TEST_F(SettingsStoreTest, OversizedValueIsRefusedAndTheFileKept) {
-    RegWriteString(kProgramKey, "Recent1", "/keep");
+    writeSetting(kProgramKey, "Recent1", "/keep");
     const std::string before = storeText();
     // Each NUL takes four characters in the file, so this passes the file size limit.
     const std::vector<std::uint8_t> huge(kMaxStoreFileSize / 4 + 1, 0);
@@ -348,25 +348,25 @@ class FileSizeLimit {
 };
 
 TEST_F(SettingsStoreTest, WriteThatFailsPartWayKeepsTheOldFileWhole) {
-    RegWriteString(kProgramKey, "Recent1", "/keep");
+    writeSetting(kProgramKey, "Recent1", "/keep");
     const std::string before = storeText();
     const std::string longFolder(20000, 'x');
     {
         const FileSizeLimit limit(4096);
-        EXPECT_EQ(errorOf([&] { RegWriteString(kProgramKey, "Recent2", longFolder); }),
+        EXPECT_EQ(errorOf([&] { writeSetting(kProgramKey, "Recent2", longFolder); }),
                   "Failed to set data for 'Recent2'");
     }
     EXPECT_EQ(storeText(), before);
     EXPECT_EQ(storeFolderEntries(), std::vector<std::string>{"registry"});
-    RegWriteString(kProgramKey, "Recent2", longFolder);
-    EXPECT_EQ(RegReadString(kProgramKey, "Recent2", "/"), longFolder);
+    writeSetting(kProgramKey, "Recent2", longFolder);
+    EXPECT_EQ(readSetting(kProgramKey, "Recent2", "/"), longFolder);
 }
 
 TEST_F(SettingsStoreTest, KeyThatCannotBeWrittenIsReportedAsNotCreated) {
     const std::string longFolder(20000, 'x');
     {
         const FileSizeLimit limit(4096);
-        EXPECT_EQ(errorOf([&] { RegWriteString(kProgramKey, "Recent1", longFolder); }),
+        EXPECT_EQ(errorOf([&] { writeSetting(kProgramKey, "Recent1", longFolder); }),
                   "Failed to create key ");
     }
     EXPECT_FALSE(fs::exists(storeFile()));
@@ -376,10 +376,10 @@ TEST_F(SettingsStoreTest, ReadOnlyFolderIsAFailureToSetData) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only folders; the file size limit test covers this";
     }
-    RegWriteString(kProgramKey, "Recent1", "/keep");
+    writeSetting(kProgramKey, "Recent1", "/keep");
     const std::string before = storeText();
     fs::permissions(storeFolder(), fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string error = errorOf([] { RegWriteString(kProgramKey, "Recent1", "/new"); });
+    const std::string error = errorOf([] { writeSetting(kProgramKey, "Recent1", "/new"); });
     fs::permissions(storeFolder(), fs::perms::owner_all);
     EXPECT_EQ(error, "Failed to set data for 'Recent1'");
     EXPECT_EQ(storeText(), before);

@@ -81,7 +81,7 @@ template <typename Step>
     if (errors.tooManyScans) {
         throw Error("Too many scans in JPEG data (more than " + std::to_string(kScanLimit) + ")");
     }
-    throw EJPEG("JPEG error #" + std::to_string(errors.code), errors.code);
+    throw JpegError("JPEG error #" + std::to_string(errors.code), errors.code);
 }
 
 // A decompressor and its error manager; the library object is destroyed on every path.

@@ -21,14 +21,14 @@ struct HeaderInfo {
     int scaledHeight = 0;
 };
 
-// Parses the header of a JPEG file (no pixels). Throws tz::EJPEG.
+// Parses the header of a JPEG file (no pixels). Throws tz::JpegError.
 HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale);
 
-// Decodes a JPEG file with the decoding settings. Throws tz::EJPEG for library failures and
+// Decodes a JPEG file with the decoding settings. Throws tz::JpegError for library failures and
 // tz::Error when the picture needs more memory than the machine can give.
 Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings);
 
-// Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file. Throws tz::EJPEG.
+// Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file. Throws tz::JpegError.
 ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings);
 
 }  // namespace tz::jpegcodec

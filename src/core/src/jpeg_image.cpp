@@ -24,18 +24,18 @@ Bitmap checkedCopy(const Bitmap& bitmap) {
 
 }  // namespace
 
-TJPEGImage::TJPEGImage() : m_data(emptyData()) {}
+JpegImage::JpegImage() : m_data(emptyData()) {}
 
-void TJPEGImage::loadFromFile(const std::filesystem::path& file) {
+void JpegImage::loadFromFile(const std::filesystem::path& file) {
     // The file's bytes become the compressed data without a second copy.
     adoptBytes(readWholeFile(file));
 }
 
-void TJPEGImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
+void JpegImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
     adoptBytes(ByteBuffer(bytes.begin(), bytes.end()));
 }
 
-void TJPEGImage::adoptBytes(ByteBuffer&& bytesToOwn) {
+void JpegImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     auto data = std::make_shared<JpegData>();
     data->bytes = std::move(bytesToOwn);
     const std::span<const std::uint8_t> bytes = data->bytes;
@@ -56,18 +56,18 @@ void TJPEGImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     m_scaledHeight = header.scaledHeight;
 }
 
-std::vector<std::uint8_t> TJPEGImage::saveToBytes() {
+std::vector<std::uint8_t> JpegImage::saveToBytes() {
     if (!hasData()) {
         compress();
     }
     return {m_data->bytes.begin(), m_data->bytes.end()};
 }
 
-void TJPEGImage::saveToFile(const std::filesystem::path& file) {
+void JpegImage::saveToFile(const std::filesystem::path& file) {
     writeFileAtomically(file, saveToBytes());
 }
 
-void TJPEGImage::compress() {
+void JpegImage::compress() {
     m_data = emptyData();
     if (!m_bitmap || m_bitmap->empty()) {
         return;
@@ -86,71 +86,71 @@ void TJPEGImage::compress() {
     m_scaledHeight = data->height;
 }
 
-int TJPEGImage::width() const {
+int JpegImage::width() const {
     if (m_bitmap) {
         return m_bitmap->width();
     }
     return m_settings.scale == JpegScale::Full ? m_data->width : m_scaledWidth;
 }
 
-int TJPEGImage::height() const {
+int JpegImage::height() const {
     if (m_bitmap) {
         return m_bitmap->height();
     }
     return m_settings.scale == JpegScale::Full ? m_data->height : m_scaledHeight;
 }
 
-void TJPEGImage::setWidth(int) {
-    throw EJPEG("Cannot change the size of a JPEG image");
+void JpegImage::setWidth(int) {
+    throw JpegError("Cannot change the size of a JPEG image");
 }
 
-void TJPEGImage::setHeight(int) {
-    throw EJPEG("Cannot change the size of a JPEG image");
+void JpegImage::setHeight(int) {
+    throw JpegError("Cannot change the size of a JPEG image");
 }
 
-bool TJPEGImage::grayscale() const {
+bool JpegImage::grayscale() const {
     return m_settings.grayscale || m_data->grayscale;
 }
 
-bool TJPEGImage::progressive() const {
+bool JpegImage::progressive() const {
     return m_data->progressive;
 }
 
-bool TJPEGImage::empty() const {
+bool JpegImage::empty() const {
     return !hasData() && (!m_bitmap || m_bitmap->empty());
 }
 
-void TJPEGImage::draw(Bitmap& canvas, const Rect& rect) {
+void JpegImage::draw(Bitmap& canvas, const Rect& rect) {
     decode();
     if (m_bitmap) {
         stretchDraw(canvas, rect, *m_bitmap);
     }
 }
 
-void TJPEGImage::assignTo(Bitmap& target) {
+void JpegImage::assignTo(Bitmap& target) {
     decode();
     target = m_bitmap ? checkedCopy(*m_bitmap) : Bitmap();
 }
 
-void TJPEGImage::assign(const Bitmap& source) {
+void JpegImage::assign(const Bitmap& source) {
     assign(checkedCopy(source));
 }
 
-void TJPEGImage::assign(Bitmap&& source) {
+void JpegImage::assign(Bitmap&& source) {
     m_data = emptyData();
     m_bitmap = std::move(source);
     m_scaledWidth = 0;
     m_scaledHeight = 0;
 }
 
-Bitmap TJPEGImage::releaseBitmap() {
+Bitmap JpegImage::releaseBitmap() {
     decode();
     Bitmap released = std::move(*m_bitmap);
     m_bitmap.reset();
     return released;
 }
 
-void TJPEGImage::assign(const TJPEGImage& other) {
+void JpegImage::assign(const JpegImage& other) {
     if (&other == this) {
         return;
     }
@@ -168,49 +168,49 @@ void TJPEGImage::assign(const TJPEGImage& other) {
     }
 }
 
-void TJPEGImage::decode() {
+void JpegImage::decode() {
     if (m_bitmap) {
         return;
     }
     m_bitmap = jpegcodec::decode(m_data->bytes, m_settings);
 }
 
-void TJPEGImage::setGrayscale(bool on) {
+void JpegImage::setGrayscale(bool on) {
     if (m_settings.grayscale != on) {
         m_settings.grayscale = on;
         decodingSettingChanged();
     }
 }
 
-void TJPEGImage::setPerformance(JpegPerformance performance) {
+void JpegImage::setPerformance(JpegPerformance performance) {
     if (m_settings.performance != performance) {
         m_settings.performance = performance;
         decodingSettingChanged();
     }
 }
 
-void TJPEGImage::setPixelFormat(JpegPixelFormat format) {
+void JpegImage::setPixelFormat(JpegPixelFormat format) {
     if (m_settings.pixelFormat != format) {
         m_settings.pixelFormat = format;
         decodingSettingChanged();
     }
 }
 
-void TJPEGImage::setProgressiveDisplay(bool on) {
+void JpegImage::setProgressiveDisplay(bool on) {
     if (m_settings.progressiveDisplay != on) {
         m_settings.progressiveDisplay = on;
         decodingSettingChanged();
     }
 }
 
-void TJPEGImage::setSmoothing(bool on) {
+void JpegImage::setSmoothing(bool on) {
     if (m_settings.smoothing != on) {
         m_settings.smoothing = on;
         decodingSettingChanged();
     }
 }
 
-void TJPEGImage::setScale(JpegScale scale) {
+void JpegImage::setScale(JpegScale scale) {
     if (m_settings.scale != scale) {
         m_settings.scale = scale;
         decodingSettingChanged();
@@ -218,7 +218,7 @@ void TJPEGImage::setScale(JpegScale scale) {
     }
 }
 
-void TJPEGImage::decodingSettingChanged() {
+void JpegImage::decodingSettingChanged() {
     // A bitmap that came from the data is decoded again with the new setting; an assigned
     // bitmap is the picture's only content and stays.
     if (hasData()) {
@@ -226,7 +226,7 @@ void TJPEGImage::decodingSettingChanged() {
     }
 }
 
-void TJPEGImage::updateScaledSize() {
+void JpegImage::updateScaledSize() {
     if (!hasData()) {
         m_scaledWidth = m_data->width;
         m_scaledHeight = m_data->height;

@@ -134,7 +134,7 @@ const char* userDirVariable(SpecialFolder folder) {
 std::array<std::string, 5> loadRecentFolders() {
     std::array<std::string, kRecentCount> folders;
     for (std::size_t n = 1; n <= kRecentCount; ++n) {
-        folders[n - 1] = RegReadString(kProgramKey, recentName(n), kDefaultFolder);
+        folders[n - 1] = readSetting(kProgramKey, recentName(n), kDefaultFolder);
     }
     return folders;
 }
@@ -148,10 +148,10 @@ bool addFolderToRecent(const std::string& folder, const std::array<std::string, 
         }
     }
     for (std::size_t n = kRecentCount - 1; n >= 1; --n) {
-        RegWriteString(kProgramKey, recentName(n + 1),
-                       RegReadString(kProgramKey, recentName(n), kDefaultFolder));
+        writeSetting(kProgramKey, recentName(n + 1),
+                       readSetting(kProgramKey, recentName(n), kDefaultFolder));
     }
-    RegWriteString(kProgramKey, recentName(1), folder);
+    writeSetting(kProgramKey, recentName(1), folder);
     return true;
 }
 

@@ -42,16 +42,16 @@ float magnitude(float x) {
 
 }  // namespace
 
-float BoxKernel(float x) {
+float boxKernel(float x) {
     return (x > -0.5f && x <= 0.5f) ? 1.0f : 0.0f;
 }
 
-float TriangleKernel(float x) {
+float triangleKernel(float x) {
     const float a = magnitude(x);
     return a < 1.0f ? toSingle(1.0L - a) : 0.0f;
 }
 
-float HermiteKernel(float x) {
+float hermiteKernel(float x) {
     const float a = magnitude(x);
     if (a >= 1.0f) {
         return 0.0f;
@@ -60,7 +60,7 @@ float HermiteKernel(float x) {
     return toSingle((2.0L * a - 3.0L) * square + 1.0L);
 }
 
-float BellKernel(float x) {
+float bellKernel(float x) {
     const float a = magnitude(x);
     if (a < 0.5f) {
         return toSingle(0.75L - static_cast<long double>(a) * a);
@@ -72,7 +72,7 @@ float BellKernel(float x) {
     return 0.0f;
 }
 
-float BSplineKernel(float x) {
+float bSplineKernel(float x) {
     const float a = magnitude(x);
     if (a < 1.0f) {
         const float tt = toSingle(static_cast<long double>(a) * a);
@@ -85,7 +85,7 @@ float BSplineKernel(float x) {
     return 0.0f;
 }
 
-float Lanczos3Kernel(float x) {
+float lanczos3Kernel(float x) {
     const float a = magnitude(x);
     if (a >= 3.0f) {
         return 0.0f;
@@ -94,7 +94,7 @@ float Lanczos3Kernel(float x) {
     return toSingle(static_cast<long double>(detail::fastSinc(toSingle(a / 3.0L))) * s);
 }
 
-float MitchellKernel(float x) {
+float mitchellKernel(float x) {
     const float a = magnitude(x);
     const float tt = toSingle(static_cast<long double>(a) * a);
     if (a < 1.0f) {
@@ -111,7 +111,7 @@ float MitchellKernel(float x) {
     return 0.0f;
 }
 
-float Sinc(float x) {
+float sinc(float x) {
     if (x == 0.0f) {
         return 1.0f;
     }
@@ -169,17 +169,17 @@ long double sineOverArgument(float u) {
 // for two per weight. Here sin(u)/u comes from a series accurate to about 2⁻⁶⁰; together with
 // the library sine's own error (within an ulp, 2⁻⁶³) and the division's rounding, the two
 // values lie within 2⁻⁵⁹ of the exact one. Unless the series value lies within 2⁻⁵⁴ of a
-// midpoint between singles, both round to the same single; otherwise Sinc decides. The two
+// midpoint between singles, both round to the same single; otherwise sinc decides. The two
 // agree on every single below 3 (FastSinc.AgreesWithSincOnEverySingle, run by hand).
 float fastSinc(float x) {
     if (x == 0.0f || !(x < 3.0f)) {
-        return Sinc(x);
+        return sinc(x);
     }
     const float u = toSingle(kPi * x);
     const long double value = sineOverArgument(u);
     const float nearest = toSingle(value);
     if (nearest == 0.0f) {
-        return Sinc(x);
+        return sinc(x);
     }
     // The midpoints between |nearest| and its two neighbours.
     const auto bits = std::bit_cast<std::uint32_t>(std::fabs(nearest));
@@ -189,7 +189,7 @@ float fastSinc(float x) {
     const long double margin = std::fabs(value) * 0x1p-54L;
     if (std::fabs(std::fabs(value) - upper) <= margin ||
         std::fabs(std::fabs(value) - lower) <= margin) {
-        return Sinc(x);
+        return sinc(x);
     }
     return nearest;
 }
@@ -197,19 +197,19 @@ float fastSinc(float x) {
 }  // namespace detail
 
 // The index of each entry is significant: callers address kernels by it.
-const std::array<KernelEntry, 7> KernelTable{{
-    {"Box", BoxKernel, 0.5f},
-    {"Triangle", TriangleKernel, 1.0f},
-    {"Hermite", HermiteKernel, 1.0f},
-    {"Bell", BellKernel, 1.5f},
-    {"B-Spline", BSplineKernel, 2.0f},
-    {"Lanczos3", Lanczos3Kernel, 3.0f},
-    {"Mitchell", MitchellKernel, 2.0f},
+const std::array<KernelEntry, 7> kKernelTable{{
+    {"Box", boxKernel, 0.5f},
+    {"Triangle", triangleKernel, 1.0f},
+    {"Hermite", hermiteKernel, 1.0f},
+    {"Bell", bellKernel, 1.5f},
+    {"B-Spline", bSplineKernel, 2.0f},
+    {"Lanczos3", lanczos3Kernel, 3.0f},
+    {"Mitchell", mitchellKernel, 2.0f},
 }};
 
 const KernelEntry* findKernel(std::string_view name) {
-    for (const KernelEntry& entry : KernelTable) {
-        if (name == entry.Name) {
+    for (const KernelEntry& entry : kKernelTable) {
+        if (name == entry.name) {
             return &entry;
         }
     }
@@ -437,13 +437,13 @@ ExactIn exactArithmetic(std::span<const WeightPair> pairs) {
     double total = 0.0;
     int unitExponent = 0;  // units above 1 only come with weights above 2^24; 1 is safe there
     for (const WeightPair& pair : pairs) {
-        if (!std::isfinite(pair.Weight) || !(std::fabs(pair.Weight) >= 0x1p-100f)) {
+        if (!std::isfinite(pair.weight) || !(std::fabs(pair.weight) >= 0x1p-100f)) {
             return ExactIn::Nothing;
         }
         int exponent = 0;
-        std::frexp(pair.Weight, &exponent);
+        std::frexp(pair.weight, &exponent);
         unitExponent = std::min(unitExponent, exponent - 24);
-        total += std::fabs(static_cast<double>(pair.Weight));
+        total += std::fabs(static_cast<double>(pair.weight));
     }
     if (pairs.size() <= (std::size_t{1} << 20)) {
         const double bound = 510.0 * total;
@@ -488,10 +488,10 @@ void horizontalReference(const Bitmap& source, Bitmap& work, const WeightLists& 
             float green = 0.0f;
             float red = 0.0f;
             for (const WeightPair& pair : lists[i]) {
-                const std::uint8_t* pixel = in + static_cast<std::size_t>(pair.SourceIndex) * 3;
-                blue = accumulate(blue, pixel[0], pair.Weight);
-                green = accumulate(green, pixel[1], pair.Weight);
-                red = accumulate(red, pixel[2], pair.Weight);
+                const std::uint8_t* pixel = in + static_cast<std::size_t>(pair.sourceIndex) * 3;
+                blue = accumulate(blue, pixel[0], pair.weight);
+                green = accumulate(green, pixel[1], pair.weight);
+                red = accumulate(red, pixel[2], pair.weight);
             }
             std::uint8_t* pixel = out + static_cast<std::size_t>(i) * 3;
             pixel[0] = toByte(blue);
@@ -509,10 +509,10 @@ void verticalReference(const Bitmap& work, Bitmap& destination, const WeightList
             float green = 0.0f;
             float red = 0.0f;
             for (const WeightPair& pair : lists[i]) {
-                const std::uint8_t* pixel = work.row(pair.SourceIndex) + column;
-                blue = accumulate(blue, pixel[0], pair.Weight);
-                green = accumulate(green, pixel[1], pair.Weight);
-                red = accumulate(red, pixel[2], pair.Weight);
+                const std::uint8_t* pixel = work.row(pair.sourceIndex) + column;
+                blue = accumulate(blue, pixel[0], pair.weight);
+                green = accumulate(green, pixel[1], pair.weight);
+                red = accumulate(red, pixel[2], pair.weight);
             }
             std::uint8_t* pixel = destination.row(i) + column;
             pixel[0] = toByte(blue);
@@ -541,9 +541,9 @@ void filterColumn(const std::uint8_t* const* in, std::span<const WeightPair> pai
     constexpr std::size_t kLanes = 3 * static_cast<std::size_t>(avx2::kBlockRows);
     float sums[kLanes] = {};
     for (const WeightPair& pair : pairs) {
-        const std::size_t pixel = static_cast<std::size_t>(pair.SourceIndex) * 3;
+        const std::size_t pixel = static_cast<std::size_t>(pair.sourceIndex) * 3;
         for (std::size_t lane = 0; lane < kLanes; ++lane) {
-            sums[lane] = step(sums[lane], in[lane / 3][pixel + lane % 3], pair.Weight);
+            sums[lane] = step(sums[lane], in[lane / 3][pixel + lane % 3], pair.weight);
         }
     }
     for (std::size_t lane = 0; lane < static_cast<std::size_t>(rows) * 3; ++lane) {
@@ -588,14 +588,14 @@ void combineRowsPortable(std::span<const WeightPair> pairs, ExactIn exactIn,
     for (std::size_t t = 0; t < pairs.size(); ++t) {
         switch (exactIn) {
             case ExactIn::Double:
-                addRow<accumulateDouble>(in[t], pairs[t].Weight, sums);
+                addRow<accumulateDouble>(in[t], pairs[t].weight, sums);
                 break;
             case ExactIn::Extended:
             case ExactIn::DoubleUnlessMidpoint:
-                addRow<accumulateChecked>(in[t], pairs[t].Weight, sums);
+                addRow<accumulateChecked>(in[t], pairs[t].weight, sums);
                 break;
             case ExactIn::Nothing:
-                addRow<accumulate>(in[t], pairs[t].Weight, sums);
+                addRow<accumulate>(in[t], pairs[t].weight, sums);
                 break;
         }
     }
@@ -622,8 +622,8 @@ std::pair<int, int> blocksOf(std::span<const WeightPair> pairs) {
     int first = INT_MAX;
     int last = -1;
     for (const WeightPair& pair : pairs) {
-        first = std::min(first, blockOf(pair.SourceIndex));
-        last = std::max(last, blockOf(pair.SourceIndex));
+        first = std::min(first, blockOf(pair.sourceIndex));
+        last = std::max(last, blockOf(pair.sourceIndex));
     }
     return {first, last};
 }
@@ -694,7 +694,7 @@ void resampleBand(const Bitmap& source, Bitmap& destination, const WeightLists& 
         }
         state.rows.clear();
         for (const WeightPair& pair : pairs) {
-            state.rows.push_back(filtered.row(pair.SourceIndex));
+            state.rows.push_back(filtered.row(pair.sourceIndex));
         }
         if (vector) {
             avx2::combineRows(pairs, vertical.exactIn(i), state.rows.data(), length,
@@ -783,7 +783,7 @@ namespace {
 bool indicesWithin(const WeightLists& lists, int extent) {
     for (int i = 0; i < lists.size(); ++i) {
         for (const WeightPair& pair : lists[i]) {
-            if (pair.SourceIndex < 0 || pair.SourceIndex >= extent) {
+            if (pair.sourceIndex < 0 || pair.sourceIndex >= extent) {
                 return false;
             }
         }
@@ -819,7 +819,7 @@ constexpr float kMaxSupport = 64.0f;
 
 }  // namespace
 
-void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
+void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
                     const ResampleOptions& options) {
     const int destinationWidth = destination.width();
     const int destinationHeight = destination.height();
@@ -858,13 +858,13 @@ void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, 
     }
 }
 
-void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support) {
-    ResampleBitmap(source, destination, kernel, support, ResampleOptions{});
+void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support) {
+    resampleBitmap(source, destination, kernel, support, ResampleOptions{});
 }
 
-void ResampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,
+void resampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,
                              float support) {
-    ResampleBitmap(source, destination, kernel, support,
+    resampleBitmap(source, destination, kernel, support,
                    ResampleOptions{ResamplePath::Reference, 1});
 }
 

@@ -194,8 +194,8 @@ inline const std::uint8_t* groupedPixel(const std::uint8_t* grouped, std::int32_
 }
 
 TZ_VECTOR inline void addPair(PixelSums& sums, const std::uint8_t* grouped, WeightPair pair) {
-    const std::uint8_t* pixel = groupedPixel(grouped, pair.SourceIndex);
-    const __m256 weight = _mm256_set1_ps(pair.Weight);
+    const std::uint8_t* pixel = groupedPixel(grouped, pair.sourceIndex);
+    const __m256 weight = _mm256_set1_ps(pair.weight);
     sums.blue = _mm256_fmadd_ps(loadValues(pixel), weight, sums.blue);
     sums.green = _mm256_fmadd_ps(loadValues(pixel + kRows), weight, sums.green);
     sums.red = _mm256_fmadd_ps(loadValues(pixel + 2 * kRows), weight, sums.red);
@@ -245,7 +245,7 @@ void filterColumnExtended(std::span<const WeightPair> pairs, const std::uint8_t*
     for (std::size_t lane = 0; lane < 3 * kRows; ++lane) {
         float sum = 0.0f;
         for (const WeightPair& pair : pairs) {
-            sum = accumulate(sum, groupedPixel(grouped, pair.SourceIndex)[lane], pair.Weight);
+            sum = accumulate(sum, groupedPixel(grouped, pair.sourceIndex)[lane], pair.weight);
         }
         out[lane] = toByte(sum);
     }
@@ -265,8 +265,8 @@ TZ_VECTOR void filterColumnChecked(std::span<const WeightPair> pairs, const std:
     addPair(sums, grouped, pairs[0]);
     __m256i marks = _mm256_setzero_si256();
     for (const WeightPair& pair : pairs.subspan(1)) {
-        const std::uint8_t* pixel = groupedPixel(grouped, pair.SourceIndex);
-        const __m256d weight = _mm256_set1_pd(pair.Weight);
+        const std::uint8_t* pixel = groupedPixel(grouped, pair.sourceIndex);
+        const __m256d weight = _mm256_set1_pd(pair.weight);
         sums.blue = checkedStep(sums.blue, pixel, weight, marks);
         sums.green = checkedStep(sums.green, pixel + kRows, weight, marks);
         sums.red = checkedStep(sums.red, pixel + 2 * kRows, weight, marks);
@@ -314,7 +314,7 @@ TZ_VECTOR inline void combineSpan64(std::span<const WeightPair> pairs,
     }
     for (std::size_t t = 0; t < pairs.size(); ++t) {
         const std::uint8_t* row = in[t] + x;
-        const __m256 weight = _mm256_set1_ps(pairs[t].Weight);
+        const __m256 weight = _mm256_set1_ps(pairs[t].weight);
         for (std::size_t v = 0; v < 8; ++v) {
             sums[v] = _mm256_fmadd_ps(loadValues(row + 8 * v), weight, sums[v]);
         }
@@ -329,7 +329,7 @@ TZ_VECTOR inline void combineSpan8(std::span<const WeightPair> pairs, const std:
                                    std::size_t x, std::uint8_t* out) {
     __m256 sum = _mm256_setzero_ps();
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        sum = _mm256_fmadd_ps(loadValues(in[t] + x), _mm256_set1_ps(pairs[t].Weight), sum);
+        sum = _mm256_fmadd_ps(loadValues(in[t] + x), _mm256_set1_ps(pairs[t].weight), sum);
     }
     storeBytes(out + x, toIntegers(sum));
 }
@@ -338,7 +338,7 @@ TZ_VECTOR inline void combineByte(std::span<const WeightPair> pairs, const std::
                                   std::size_t x, std::uint8_t* out) {
     __m128 sum = _mm_setzero_ps();
     for (std::size_t t = 0; t < pairs.size(); ++t) {
-        sum = _mm_fmadd_ss(_mm_set_ss(in[t][x]), _mm_set_ss(pairs[t].Weight), sum);
+        sum = _mm_fmadd_ss(_mm_set_ss(in[t][x]), _mm_set_ss(pairs[t].weight), sum);
     }
     out[x] = toByte(_mm_cvtss_f32(sum));
 }
@@ -349,7 +349,7 @@ void combineBytes(std::span<const WeightPair> pairs, const std::uint8_t* const* 
     for (std::size_t x = from; x < to; ++x) {
         float sum = 0.0f;
         for (std::size_t t = 0; t < pairs.size(); ++t) {
-            sum = step(sum, in[t][x], pairs[t].Weight);
+            sum = step(sum, in[t][x], pairs[t].weight);
         }
         out[x] = toByte(sum);
     }
@@ -362,11 +362,11 @@ TZ_VECTOR void combineChecked(std::span<const WeightPair> pairs, const std::uint
         // The first step adds to 0: value · weight is exact, so one rounding is right.
         __m256 sum = _mm256_setzero_ps();
         if (!pairs.empty()) {
-            sum = _mm256_fmadd_ps(loadValues(in[0] + x), _mm256_set1_ps(pairs[0].Weight), sum);
+            sum = _mm256_fmadd_ps(loadValues(in[0] + x), _mm256_set1_ps(pairs[0].weight), sum);
         }
         __m256i marks = _mm256_setzero_si256();
         for (std::size_t t = 1; t < pairs.size(); ++t) {
-            sum = checkedStep(sum, in[t] + x, _mm256_set1_pd(pairs[t].Weight), marks);
+            sum = checkedStep(sum, in[t] + x, _mm256_set1_pd(pairs[t].weight), marks);
         }
         if (anyMarked(marks)) {
             combineBytes<accumulate>(pairs, in, x, x + 8, out);

@@ -57,7 +57,7 @@ void filterRows(const Bitmap& source, int top, int rows, const WeightLists& list
                 std::uint8_t* const* out, std::span<std::uint8_t> scratch);
 
 // The vertical filter of one destination row of `length` bytes: byte x is the sum over t of
-// in[t][x] · pairs[t].Weight.
+// in[t][x] · pairs[t].weight.
 void combineRows(std::span<const WeightPair> pairs, ExactIn exactIn, const std::uint8_t* const* in,
                  std::size_t length, std::uint8_t* out);
 

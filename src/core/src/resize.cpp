@@ -27,7 +27,7 @@ constexpr std::size_t kWorkerKernel = 5;
 constexpr std::uint8_t kJpegQuality = 89;
 
 const KernelEntry& kernelOf(const ResizeRequest& request) {
-    return request.kernel != nullptr ? *request.kernel : KernelTable[kWorkerKernel];
+    return request.kernel != nullptr ? *request.kernel : kKernelTable[kWorkerKernel];
 }
 
 // One side scaled by f in extended precision and rounded half to even; 0 becomes 1 so that
@@ -52,7 +52,7 @@ Bitmap resampled(Bitmap& raster, const ResizeRequest& request) {
     const KernelEntry& kernel = kernelOf(request);
     ResampleOptions options;
     options.threads = request.resampleThreads;
-    ResampleBitmap(raster, target, kernel.Kernel, kernel.Support, options);
+    resampleBitmap(raster, target, kernel.function, kernel.support, options);
     return target;
 }
 
@@ -140,7 +140,7 @@ std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest
 }
 
 std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request) {
-    TJPEGImage picture;
+    JpegImage picture;
     picture.loadFromFile(source);
     // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
@@ -154,7 +154,7 @@ std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeReques
 }
 
 std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest& request) {
-    TGIFImage picture;
+    GifImage picture;
     picture.loadFromFile(source);
     // Transparent pixels are not drawn and keep the white of the new raster; an animated
     // picture draws its first frame.

@@ -14,10 +14,10 @@ class Error : public std::runtime_error {
 };
 
 // A fatal libjpeg error: message "JPEG error #N" with the library's message code.
-class EJPEG : public Error {
+class JpegError : public Error {
   public:
-    EJPEG(const std::string& message, int code) : Error(message), m_code(code) {}
-    explicit EJPEG(const std::string& message) : Error(message) {}
+    JpegError(const std::string& message, int code) : Error(message), m_code(code) {}
+    explicit JpegError(const std::string& message) : Error(message) {}
     // The library's message code, or -1 when the error did not come from the library.
     int code() const { return m_code; }
 
@@ -26,7 +26,7 @@ class EJPEG : public Error {
 };
 
 // A failure of the GIF picture, with one of its fixed message texts.
-class GIFException : public Error {
+class GifError : public Error {
   public:
     using Error::Error;
 };

@@ -16,13 +16,13 @@
 namespace tz {
 
 // A GIF colour table: up to 256 entries and a sorted flag.
-class ColorTable {
+class GifColorTable {
   public:
     static constexpr int kMaxEntries = 256;
 
-    ColorTable() = default;
-    // Throws GIFException "Color table overflow" for more than 256 entries.
-    explicit ColorTable(std::vector<Rgb> colors, bool sorted = false);
+    GifColorTable() = default;
+    // Throws GifError "Color table overflow" for more than 256 entries.
+    explicit GifColorTable(std::vector<Rgb> colors, bool sorted = false);
 
     int count() const { return static_cast<int>(m_colors.size()); }
     bool empty() const { return m_colors.empty(); }
@@ -42,7 +42,7 @@ class ColorTable {
     // most 256.
     int capacity() const { return m_capacity; }
 
-    friend bool operator==(const ColorTable& a, const ColorTable& b) {
+    friend bool operator==(const GifColorTable& a, const GifColorTable& b) {
         return a.m_colors == b.m_colors && a.m_sorted == b.m_sorted;
     }
 
@@ -59,47 +59,47 @@ int colorBitsPerPixel(int entries);
 
 // Disposal methods of the graphic control extension (values 4 to 7 are undefined and
 // treated as None).
-enum class DisposalMethod : std::uint8_t {
+enum class GifDisposal : std::uint8_t {
     None = 0,               // no disposal specified
     Keep = 1,               // leave the frame in place
     RestoreBackground = 2,  // restore its area to the background
     RestorePrevious = 3,    // restore its area to what was there before the frame
 };
 
-struct GraphicControlExtension {
+struct GifGraphicControl {
     std::uint8_t packed = 0;  // reserved bits, disposal (bits 2-4), user input, transparency
     std::uint16_t delay = 0;  // hundredths of a second as written
     std::uint8_t transparentIndex = 0;
 
-    DisposalMethod disposal() const;
+    GifDisposal disposal() const;
     bool transparent() const { return (packed & 0x01) != 0; }
-    friend bool operator==(const GraphicControlExtension&,
-                           const GraphicControlExtension&) = default;
+    friend bool operator==(const GifGraphicControl&,
+                           const GifGraphicControl&) = default;
 };
 
-struct CommentExtension {
+struct GifComment {
     std::string text;
-    friend bool operator==(const CommentExtension&, const CommentExtension&) = default;
+    friend bool operator==(const GifComment&, const GifComment&) = default;
 };
 
-struct PlainTextExtension {
+struct GifPlainText {
     std::vector<std::uint8_t> header;  // the 12-byte text grid block as read
     std::string text;
-    friend bool operator==(const PlainTextExtension&, const PlainTextExtension&) = default;
+    friend bool operator==(const GifPlainText&, const GifPlainText&) = default;
 };
 
-struct ApplicationExtension {
+struct GifApplicationExtension {
     std::string identifier;      // 8 characters
     std::string authentication;  // 3 characters
     std::vector<std::vector<std::uint8_t>> subBlocks;
 
     // "NETSCAPE2.0" or "ANIMEXTS1.0" with a looping sub-block (id 1): its 16-bit count.
     std::optional<int> loopCount() const;
-    friend bool operator==(const ApplicationExtension&, const ApplicationExtension&) = default;
+    friend bool operator==(const GifApplicationExtension&, const GifApplicationExtension&) = default;
 };
 
-using GIFExtension = std::variant<GraphicControlExtension, CommentExtension, PlainTextExtension,
-                                  ApplicationExtension>;
+using GifExtension = std::variant<GifGraphicControl, GifComment, GifPlainText,
+                                  GifApplicationExtension>;
 
 // One frame: image descriptor, local colour table, extensions and pixel indices (one byte
 // per pixel, rows top to bottom, width × height).
@@ -107,12 +107,12 @@ using GIFExtension = std::variant<GraphicControlExtension, CommentExtension, Pla
 // Indices are stored lazily: a frame read from a file holds only the rows its data reached,
 // so a tiny file announcing a huge frame costs no huge allocation. Rows never reached read as
 // index 0, as they would in a zero-filled buffer.
-class TGIFSubImage {
+class GifFrame {
   public:
-    TGIFSubImage() = default;
+    GifFrame() = default;
     // A frame at (left, top) with all its indices; `pixels` must hold width × height bytes
-    // (GIFException "Invalid image dimensions" otherwise).
-    TGIFSubImage(int left, int top, int width, int height, ColorTable localTable,
+    // (GifError "Invalid image dimensions" otherwise).
+    GifFrame(int left, int top, int width, int height, GifColorTable localTable,
                  ByteBuffer pixels);
 
     int left() const { return m_left; }
@@ -125,13 +125,13 @@ class TGIFSubImage {
     bool interlaced() const { return m_interlaced; }
     void setInterlaced(bool interlaced) { m_interlaced = interlaced; }
 
-    const ColorTable& colorTable() const { return m_localTable; }
-    ColorTable& colorTable() { return m_localTable; }
+    const GifColorTable& colorTable() const { return m_localTable; }
+    GifColorTable& colorTable() { return m_localTable; }
 
-    const std::vector<GIFExtension>& extensions() const { return m_extensions; }
-    void addExtension(GIFExtension extension) { m_extensions.push_back(std::move(extension)); }
+    const std::vector<GifExtension>& extensions() const { return m_extensions; }
+    void addExtension(GifExtension extension) { m_extensions.push_back(std::move(extension)); }
     // The first graphic control extension, if any.
-    const GraphicControlExtension* graphicControl() const;
+    const GifGraphicControl* graphicControl() const;
     // The transparent index when the graphic control extension marks one.
     std::optional<int> transparentIndex() const;
 
@@ -147,15 +147,15 @@ class TGIFSubImage {
 
   private:
     friend class GifReader;
-    friend class TGIFImage;
+    friend class GifImage;
 
     int m_left = 0;
     int m_top = 0;
     int m_width = 0;
     int m_height = 0;
     bool m_interlaced = false;
-    ColorTable m_localTable;
-    std::vector<GIFExtension> m_extensions;
+    GifColorTable m_localTable;
+    std::vector<GifExtension> m_extensions;
     ByteBuffer m_pixels;  // whole rows, storedRows() × width
 };
 
@@ -201,21 +201,21 @@ struct GIFSettings {
     int animationSpeed = 100;  // percent
 };
 
-class TGIFImage {
+class GifImage {
   public:
     // Empty: no frames, screen 0 × 0, default settings.
-    TGIFImage() = default;
+    GifImage() = default;
 
     // Replaces the content by the file's. Throws tz::Error when the file cannot be read and
-    // GIFException for format errors (frames read completely before the error are kept).
+    // GifError for format errors (frames read completely before the error are kept).
     void loadFromFile(const std::filesystem::path& file);
     // Reads a GIF from `bytes` as from a stream starting at offset 0.
     void loadFromBytes(std::span<const std::uint8_t> bytes);
     // Reads a GIF from `bytes` starting at `position`; on success `position` is past the
-    // last byte read, on a GIFException it is restored to where the load began.
+    // last byte read, on a GifError it is restored to where the load began.
     void loadFromStream(std::span<const std::uint8_t> bytes, std::size_t& position);
 
-    // The file's bytes; GIFException "Unsupported GIF version" without frames, "Color not in
+    // The file's bytes; GifError "Unsupported GIF version" without frames, "Color not in
     // color table" for an index not below its table's entry count.
     std::vector<std::uint8_t> saveToBytes() const;
     // Throws tz::Error when the file cannot be written.
@@ -228,17 +228,17 @@ class TGIFImage {
     std::uint8_t backgroundIndex() const { return m_backgroundIndex; }
     void setBackgroundIndex(std::uint8_t index) { m_backgroundIndex = index; }
     std::uint8_t aspectRatio() const { return m_aspectRatio; }
-    const ColorTable& globalColorTable() const { return m_globalTable; }
-    ColorTable& globalColorTable() { return m_globalTable; }
+    const GifColorTable& globalColorTable() const { return m_globalTable; }
+    GifColorTable& globalColorTable() { return m_globalTable; }
 
-    const std::vector<TGIFSubImage>& images() const { return m_images; }
+    const std::vector<GifFrame>& images() const { return m_images; }
     // Appends a frame; the logical screen grows to cover it.
-    void addImage(TGIFSubImage image);
+    void addImage(GifFrame image);
     bool empty() const { return m_images.empty(); }
     void clear();
 
     // The table the frame's indices refer to: its local table, else the global table.
-    const ColorTable& activeColorTable(const TGIFSubImage& image) const;
+    const GifColorTable& activeColorTable(const GifFrame& image) const;
     // The loop count of the first looping application extension, if any frame carries one.
     std::optional<int> loopCount() const;
     // "87a" or "89a": the highest any frame needs; empty without frames.
@@ -266,14 +266,14 @@ class TGIFImage {
     int m_screenHeight = 0;
     std::uint8_t m_backgroundIndex = 0;
     std::uint8_t m_aspectRatio = 0;
-    ColorTable m_globalTable;
-    std::vector<TGIFSubImage> m_images;
+    GifColorTable m_globalTable;
+    std::vector<GifFrame> m_images;
     GIFSettings m_settings;
 };
 
 // The 256-entry web palette: entry i < 216 is (51·(i div 36), 51·((i div 6) mod 6),
 // 51·(i mod 6)); entries 216 to 255 are black.
-const ColorTable& webPalette();
+const GifColorTable& webPalette();
 
 // The web-palette index of a colour: 36·r + 6·g + b with each level (value + 3) div 51.
 std::uint8_t webPaletteIndex(Rgb color);

@@ -15,16 +15,16 @@ class GifAnimation {
     // Starts on the first frame drawn over a white screen-sized background. Keeps its own copy
     // of the picture's frames. `speedPercent` scales the waits (100 = as written). Throws
     // tz::Error when the logical screen needs more memory than the machine has.
-    explicit GifAnimation(const TGIFImage& image, int speedPercent = 100);
+    explicit GifAnimation(const GifImage& image, int speedPercent = 100);
     // The same over `background` (any size: it is stretched to the logical screen), as when a
     // picture is drawn over what its destination already shows.
-    GifAnimation(const TGIFImage& image, const Bitmap& background, int speedPercent = 100);
+    GifAnimation(const GifImage& image, const Bitmap& background, int speedPercent = 100);
 
     // More than one frame with pixels.
     bool animated() const;
     // The composited screen image now shown: 24 bits, logical screen size.
     const Bitmap& current() const { return m_screen; }
-    // Index into TGIFImage::images() of the frame shown last; -1 when there is none.
+    // Index into GifImage::images() of the frame shown last; -1 when there is none.
     int currentFrame() const;
     // The wait after the current frame in milliseconds: its graphic control delay (absent or
     // 0 gives 10, below 3 gives 3), 12 ms per unit, less half of `overrunMilliseconds` (the
@@ -45,7 +45,7 @@ class GifAnimation {
     void drawFrame(std::size_t position);
     void dispose(std::size_t position);
 
-    TGIFImage m_image;
+    GifImage m_image;
     std::vector<std::size_t> m_frames;  // indices of the frames with pixels
     Bitmap m_background;                // what the picture was drawn over
     Bitmap m_screen;

@@ -45,12 +45,12 @@ struct JpegData {
     bool progressive = false;  // the file has several scans
 };
 
-// Errors: library failures throw tz::EJPEG "JPEG error #N" with the library's message code;
+// Errors: library failures throw tz::JpegError "JPEG error #N" with the library's message code;
 // file-system failures and pictures too large for the machine's memory throw tz::Error.
-class TJPEGImage {
+class JpegImage {
   public:
     // Settings from kJpegDefaults; no data, no bitmap.
-    TJPEGImage();
+    JpegImage();
 
     // Reads the whole file as the picture's compressed data and parses its header.
     void loadFromFile(const std::filesystem::path& file);
@@ -66,7 +66,7 @@ class TJPEGImage {
     // The bitmap's size when there is one; otherwise the header's at the output scale.
     int width() const;
     int height() const;
-    // Always throw tz::EJPEG "Cannot change the size of a JPEG image".
+    // Always throw tz::JpegError "Cannot change the size of a JPEG image".
     void setWidth(int width);
     void setHeight(int height);
 
@@ -86,7 +86,7 @@ class TJPEGImage {
     // The same, taking over `source` without a copy.
     void assign(Bitmap&& source);
     // Shares the other picture's compressed data and copies its bitmap.
-    void assign(const TJPEGImage& other);
+    void assign(const JpegImage& other);
     // Decodes when needed and hands the bitmap over without a copy; the picture keeps its
     // compressed data and decodes again when it next needs pixels.
     Bitmap releaseBitmap();
@@ -112,7 +112,7 @@ class TJPEGImage {
     bool progressiveEncoding() const { return m_settings.progressiveEncoding; }
     void setProgressiveEncoding(bool on) { m_settings.progressiveEncoding = on; }
     JpegScale scale() const { return m_settings.scale; }
-    // Also recomputes the output size for the new scale (may throw tz::EJPEG).
+    // Also recomputes the output size for the new scale (may throw tz::JpegError).
     void setScale(JpegScale scale);
     bool smoothing() const { return m_settings.smoothing; }
     void setSmoothing(bool on);

@@ -12,24 +12,24 @@ namespace tz {
 using KernelFunction = float (*)(float);
 
 struct KernelEntry {
-    const char* Name;
-    KernelFunction Kernel;
-    float Support;  // the kernel is zero for |x| at or beyond this
+    const char* name;
+    KernelFunction function;
+    float support;  // the kernel is zero for |x| at or beyond this
 };
 
 // The kernels: pure functions evaluated in extended precision, results rounded to single.
-float BoxKernel(float x);  // 1 for −0.5 < x ≤ 0.5, else 0
-float TriangleKernel(float x);
-float HermiteKernel(float x);
-float BellKernel(float x);
-float BSplineKernel(float x);
-float Lanczos3Kernel(float x);
-float MitchellKernel(float x);  // Mitchell–Netravali, B = C = 1/3
-float Sinc(float x);            // sin(πx)/(πx), 1 at 0; only given x ≥ 0
+float boxKernel(float x);  // 1 for −0.5 < x ≤ 0.5, else 0
+float triangleKernel(float x);
+float hermiteKernel(float x);
+float bellKernel(float x);
+float bSplineKernel(float x);
+float lanczos3Kernel(float x);
+float mitchellKernel(float x);  // Mitchell–Netravali, B = C = 1/3
+float sinc(float x);            // sin(πx)/(πx), 1 at 0; only given x ≥ 0
 
 // The kernels by index; the index is significant. Entry 5, "Lanczos3" with support 3.0, is the
 // one the resize operations use.
-extern const std::array<KernelEntry, 7> KernelTable;
+extern const std::array<KernelEntry, 7> kKernelTable;
 inline constexpr std::size_t kLanczos3Index = 5;
 
 // The table entry with exactly this name, or nullptr.
@@ -65,12 +65,12 @@ struct ResampleOptions {
 // - a kernel reach beyond the source, where folding still leaves an index outside: the folded
 //   index is clamped to the first or last pixel;
 // - a sum that is not a number (only from a kernel returning one) becomes byte 0.
-void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support);
-void ResampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
+void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support);
+void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
                     const ResampleOptions& options);
 
 // The plain extended-precision algorithm (ResamplePath::Reference): the yardstick of the tests.
-void ResampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,
+void resampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,
                              float support);
 
 }  // namespace tz

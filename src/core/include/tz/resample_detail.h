@@ -12,8 +12,8 @@
 namespace tz::detail {
 
 struct WeightPair {
-    std::int32_t SourceIndex;  // folded (and clamped) into the source
-    float Weight;              // never exactly 0
+    std::int32_t sourceIndex;  // folded (and clamped) into the source
+    float weight;              // never exactly 0
 };
 
 // The cheapest arithmetic that gives the extended-precision result for every sum of a list.
@@ -62,7 +62,7 @@ WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunc
 // Which arithmetic is exact for a list (see ExactIn).
 ExactIn exactArithmetic(std::span<const WeightPair> pairs);
 
-// Sinc(x) for 0 ≤ x < 3 (the Lanczos3 kernel's arguments), equal to it on every such single
+// sinc(x) for 0 ≤ x < 3 (the Lanczos3 kernel's arguments), equal to it on every such single
 // but without the library's extended sine where that cannot change the single result.
 float fastSinc(float x);
 

@@ -1,5 +1,5 @@
 // The per-user settings store: keys holding typed values, kept in one text file under the XDG
-// config folder, reached through the RegWriteString/RegReadString wrappers.
+// config folder, reached through the writeSetting/readSetting wrappers.
 #pragma once
 
 #include <cstdint>
@@ -31,14 +31,14 @@ enum class ValueType : std::uint32_t {
 // Throws tz::Error "Failed to create key " when the key cannot be opened or created, and
 // "Failed to set data for 'NAME'" when the value cannot be written. The store file is replaced
 // atomically, so a failed write leaves it as it was.
-void RegWriteString(const std::string& key, const std::string& name, const std::string& text);
+void writeSetting(const std::string& key, const std::string& name, const std::string& text);
 
 // The text of a String or ExpandString value (not expanded) up to its first NUL, or
 // `defaultValue` when the value is absent. Creates the key (empty) when absent; when that fails
 // the value is absent all the same and the default is returned. Throws tz::Error
 // "Invalid data type for 'NAME'" for a value of any other type and "Failed to get data for 'NAME'"
 // when the store cannot be read.
-std::string RegReadString(const std::string& key, const std::string& name,
+std::string readSetting(const std::string& key, const std::string& name,
                           const std::string& defaultValue);
 
 // $XDG_CONFIG_HOME/tovan-zevediz/registry; $HOME/.config stands in when XDG_CONFIG_HOME is unset,
@@ -51,7 +51,7 @@ std::filesystem::path settingsStorePath();
 void writeRawValue(const std::string& key, const std::string& name, ValueType type,
                    std::vector<std::uint8_t> data);
 // The value's type and data, or nothing when the key or the value is absent. Unlike
-// RegReadString it never creates the key.
+// readSetting it never creates the key.
 std::optional<std::pair<ValueType, std::vector<std::uint8_t>>> readRawValue(
     const std::string& key, const std::string& name);
 

@@ -18,12 +18,12 @@ constexpr int kMillisecondsPerDelayUnit = 12;
 constexpr int kDefaultDelay = 10;
 constexpr int kShortestDelay = 3;
 
-DisposalMethod disposalOf(const TGIFSubImage& frame) {
-    const GraphicControlExtension* control = frame.graphicControl();
-    return control == nullptr ? DisposalMethod::None : control->disposal();
+GifDisposal disposalOf(const GifFrame& frame) {
+    const GifGraphicControl* control = frame.graphicControl();
+    return control == nullptr ? GifDisposal::None : control->disposal();
 }
 
-Rect clippedBounds(const TGIFSubImage& frame, const Bitmap& screen) {
+Rect clippedBounds(const GifFrame& frame, const Bitmap& screen) {
     const Rect bounds = frame.bounds();
     return Rect{
         std::clamp(bounds.left, 0, screen.width()), std::clamp(bounds.top, 0, screen.height()),
@@ -48,10 +48,10 @@ void fillArea(Bitmap& target, const Rect& area, Rgb color) {
 
 }  // namespace
 
-GifAnimation::GifAnimation(const TGIFImage& image, int speedPercent)
+GifAnimation::GifAnimation(const GifImage& image, int speedPercent)
     : GifAnimation(image, Bitmap(), speedPercent) {}
 
-GifAnimation::GifAnimation(const TGIFImage& image, const Bitmap& background, int speedPercent)
+GifAnimation::GifAnimation(const GifImage& image, const Bitmap& background, int speedPercent)
     : m_image(image),
       m_background(image.width(), image.height()),
       m_speed(speedPercent),
@@ -84,7 +84,7 @@ int GifAnimation::waitMilliseconds(int overrunMilliseconds) const {
     }
     int delay = 0;
     if (!m_frames.empty()) {
-        if (const GraphicControlExtension* control =
+        if (const GifGraphicControl* control =
                 m_image.images()[m_frames[m_position]].graphicControl()) {
             delay = control->delay;
         }
@@ -118,8 +118,8 @@ bool GifAnimation::advance() {
 }
 
 void GifAnimation::drawFrame(std::size_t position) {
-    const TGIFSubImage& frame = m_image.images()[m_frames[position]];
-    if (disposalOf(frame) == DisposalMethod::RestorePrevious) {
+    const GifFrame& frame = m_image.images()[m_frames[position]];
+    if (disposalOf(frame) == GifDisposal::RestorePrevious) {
         m_saved = m_screen;
     }
     gif::drawFrame(m_screen, Rect{0, 0, m_screen.width(), m_screen.height()}, m_image.width(),
@@ -128,17 +128,17 @@ void GifAnimation::drawFrame(std::size_t position) {
 }
 
 void GifAnimation::dispose(std::size_t position) {
-    const TGIFSubImage& frame = m_image.images()[m_frames[position]];
+    const GifFrame& frame = m_image.images()[m_frames[position]];
     const Rect area = clippedBounds(frame, m_screen);
     switch (disposalOf(frame)) {
-        case DisposalMethod::None:
-        case DisposalMethod::Keep:
+        case GifDisposal::None:
+        case GifDisposal::Keep:
             return;
-        case DisposalMethod::RestoreBackground: {
+        case GifDisposal::RestoreBackground: {
             // A transparent frame shows what it was drawn over, so its area returns to that;
             // an opaque one returns to the logical screen's background colour when the global
             // table holds it.
-            const ColorTable& global = m_image.globalColorTable();
+            const GifColorTable& global = m_image.globalColorTable();
             const int background = m_image.backgroundIndex();
             if (!frame.transparentIndex() && background < global.count()) {
                 fillArea(m_screen, area, global.colors()[static_cast<std::size_t>(background)]);
@@ -147,7 +147,7 @@ void GifAnimation::dispose(std::size_t position) {
             }
             return;
         }
-        case DisposalMethod::RestorePrevious:
+        case GifDisposal::RestorePrevious:
             if (m_saved.width() == m_screen.width() && m_saved.height() == m_screen.height()) {
                 copyArea(m_screen, m_saved, area);
             }

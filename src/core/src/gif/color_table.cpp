@@ -24,15 +24,15 @@ int colorBitsPerPixel(int entries) {
     return bits;
 }
 
-ColorTable::ColorTable(std::vector<Rgb> colors, bool sorted) : m_sorted(sorted) {
+GifColorTable::GifColorTable(std::vector<Rgb> colors, bool sorted) : m_sorted(sorted) {
     if (colors.size() > static_cast<std::size_t>(kMaxEntries)) {
-        throw GIFException("Color table overflow");
+        throw GifError("Color table overflow");
     }
     reserveFor(static_cast<int>(colors.size()));
     m_colors = std::move(colors);
 }
 
-void ColorTable::reserveFor(int entries) {
+void GifColorTable::reserveFor(int entries) {
     while (m_capacity < entries) {
         m_capacity =
             m_capacity == 0 ? kFirstCapacity : std::min(m_capacity + kCapacityStep, kMaxEntries);
@@ -40,31 +40,31 @@ void ColorTable::reserveFor(int entries) {
     m_colors.reserve(static_cast<std::size_t>(m_capacity));
 }
 
-int ColorTable::add(Rgb color) {
+int GifColorTable::add(Rgb color) {
     if (count() >= kMaxEntries) {
-        throw GIFException("Color table overflow");
+        throw GifError("Color table overflow");
     }
     reserveFor(count() + 1);
     m_colors.push_back(color);
     return count() - 1;
 }
 
-Rgb ColorTable::color(int index) const {
+Rgb GifColorTable::color(int index) const {
     if (m_colors.empty()) {
-        throw GIFException("Color table is empty");
+        throw GifError("Color table is empty");
     }
     if (index < 0 || index >= count()) {
-        throw GIFException("Invalid color index");
+        throw GifError("Invalid color index");
     }
     return m_colors[static_cast<std::size_t>(index)];
 }
 
-void ColorTable::clear() {
+void GifColorTable::clear() {
     m_colors.clear();
     m_sorted = false;
 }
 
-int ColorTable::bitsPerPixel() const {
+int GifColorTable::bitsPerPixel() const {
     return colorBitsPerPixel(count());
 }
 

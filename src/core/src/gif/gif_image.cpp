@@ -17,12 +17,12 @@ bool isLoopingIdentifier(const std::string& identifier, const std::string& authe
 
 }  // namespace
 
-DisposalMethod GraphicControlExtension::disposal() const {
+GifDisposal GifGraphicControl::disposal() const {
     const int method = (packed >> 2) & 0x07;
-    return method <= 3 ? static_cast<DisposalMethod>(method) : DisposalMethod::None;
+    return method <= 3 ? static_cast<GifDisposal>(method) : GifDisposal::None;
 }
 
-std::optional<int> ApplicationExtension::loopCount() const {
+std::optional<int> GifApplicationExtension::loopCount() const {
     if (!isLoopingIdentifier(identifier, authentication)) {
         return std::nullopt;
     }
@@ -34,7 +34,7 @@ std::optional<int> ApplicationExtension::loopCount() const {
     return std::nullopt;
 }
 
-TGIFSubImage::TGIFSubImage(int left, int top, int width, int height, ColorTable localTable,
+GifFrame::GifFrame(int left, int top, int width, int height, GifColorTable localTable,
                            ByteBuffer pixels)
     : m_left(left),
       m_top(top),
@@ -46,32 +46,32 @@ TGIFSubImage::TGIFSubImage(int left, int top, int width, int height, ColorTable 
     if (left < 0 || top < 0 || width < 0 || height < 0 || left > kMaxSide || top > kMaxSide ||
         width > kMaxSide || height > kMaxSide ||
         m_pixels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
-        throw GIFException("Invalid image dimensions");
+        throw GifError("Invalid image dimensions");
     }
 }
 
-const GraphicControlExtension* TGIFSubImage::graphicControl() const {
+const GifGraphicControl* GifFrame::graphicControl() const {
     for (const auto& extension : m_extensions) {
-        if (const auto* control = std::get_if<GraphicControlExtension>(&extension)) {
+        if (const auto* control = std::get_if<GifGraphicControl>(&extension)) {
             return control;
         }
     }
     return nullptr;
 }
 
-std::optional<int> TGIFSubImage::transparentIndex() const {
-    const GraphicControlExtension* control = graphicControl();
+std::optional<int> GifFrame::transparentIndex() const {
+    const GifGraphicControl* control = graphicControl();
     if (control == nullptr || !control->transparent()) {
         return std::nullopt;
     }
     return control->transparentIndex;
 }
 
-int TGIFSubImage::storedRows() const {
+int GifFrame::storedRows() const {
     return m_width == 0 ? 0 : static_cast<int>(m_pixels.size() / static_cast<std::size_t>(m_width));
 }
 
-std::span<const std::uint8_t> TGIFSubImage::row(int y) const {
+std::span<const std::uint8_t> GifFrame::row(int y) const {
     if (y < 0 || y >= storedRows()) {
         return {};
     }
@@ -79,28 +79,28 @@ std::span<const std::uint8_t> TGIFSubImage::row(int y) const {
     return {m_pixels.data() + static_cast<std::size_t>(y) * width, width};
 }
 
-std::uint8_t TGIFSubImage::pixel(int x, int y) const {
+std::uint8_t GifFrame::pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
-        throw GIFException("Invalid pixel coordinates");
+        throw GifError("Invalid pixel coordinates");
     }
     const auto line = row(y);
     return line.empty() ? 0 : line[static_cast<std::size_t>(x)];
 }
 
-std::string TGIFSubImage::version() const {
+std::string GifFrame::version() const {
     return m_localTable.sorted() || !m_extensions.empty() ? "89a" : "87a";
 }
 
-void TGIFImage::setScreenSize(int width, int height) {
+void GifImage::setScreenSize(int width, int height) {
     constexpr int kMaxSide = std::numeric_limits<std::uint16_t>::max();
     if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
-        throw GIFException("Invalid image dimensions");
+        throw GifError("Invalid image dimensions");
     }
     m_screenWidth = width;
     m_screenHeight = height;
 }
 
-void TGIFImage::addImage(TGIFSubImage image) {
+void GifImage::addImage(GifFrame image) {
     // The screen grows to cover the frame (a 16-bit field: the frame's own limits keep the
     // sums within 2 × 65535, and the writer stores what fits).
     m_screenWidth = std::max(m_screenWidth, std::min(image.left() + image.width(), 0xFFFF));
@@ -108,7 +108,7 @@ void TGIFImage::addImage(TGIFSubImage image) {
     m_images.push_back(std::move(image));
 }
 
-void TGIFImage::clear() {
+void GifImage::clear() {
     m_screenWidth = 0;
     m_screenHeight = 0;
     m_backgroundIndex = 0;
@@ -117,14 +117,14 @@ void TGIFImage::clear() {
     m_images.clear();
 }
 
-const ColorTable& TGIFImage::activeColorTable(const TGIFSubImage& image) const {
+const GifColorTable& GifImage::activeColorTable(const GifFrame& image) const {
     return image.colorTable().empty() ? m_globalTable : image.colorTable();
 }
 
-std::optional<int> TGIFImage::loopCount() const {
+std::optional<int> GifImage::loopCount() const {
     for (const auto& image : m_images) {
         for (const auto& extension : image.extensions()) {
-            if (const auto* application = std::get_if<ApplicationExtension>(&extension)) {
+            if (const auto* application = std::get_if<GifApplicationExtension>(&extension)) {
                 if (const auto count = application->loopCount()) {
                     return count;
                 }
@@ -134,7 +134,7 @@ std::optional<int> TGIFImage::loopCount() const {
     return std::nullopt;
 }
 
-std::string TGIFImage::version() const {
+std::string GifImage::version() const {
     std::string highest;
     for (const auto& image : m_images) {
         highest = std::max(highest, image.version());
@@ -142,17 +142,17 @@ std::string TGIFImage::version() const {
     return highest;
 }
 
-void TGIFImage::loadFromFile(const std::filesystem::path& file) {
+void GifImage::loadFromFile(const std::filesystem::path& file) {
     const ByteBuffer bytes = readWholeFile(file);
     loadFromBytes(bytes);
 }
 
-void TGIFImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
+void GifImage::loadFromBytes(std::span<const std::uint8_t> bytes) {
     std::size_t position = 0;
     loadFromStream(bytes, position);
 }
 
-void TGIFImage::saveToFile(const std::filesystem::path& file) const {
+void GifImage::saveToFile(const std::filesystem::path& file) const {
     writeFileAtomically(file, saveToBytes());
 }
 

@@ -229,7 +229,7 @@ Decoded decodeLinear(const SubBlocks& blocks, int minCodeSize, IndexStorage& sto
             copyString(out + size, out + previousStart, previousLength);
             out[size + previousLength] = out[previousStart];
         } else {
-            throw GIFException("Invalid GIF data");
+            throw GifError("Invalid GIF data");
         }
         if (!tableEmpty && nextCode < kTableSize) {
             // The previous string and the first index of this one, which follows it directly.
@@ -305,7 +305,7 @@ SubBlocks::SubBlocks(std::span<const std::uint8_t> bytes, std::size_t position)
 LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int height,
                       bool interlaced, ByteBuffer& pixels) {
     if (minCodeSize < 1 || minCodeSize > 8) {
-        throw GIFException("Invalid GIF data");
+        throw GifError("Invalid GIF data");
     }
     pixels.clear();
     const auto rowLength = static_cast<std::size_t>(std::max(width, 0));

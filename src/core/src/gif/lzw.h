@@ -46,7 +46,7 @@ enum class LzwEnd {
 // as the data reaches, so a tiny file announcing a huge frame costs no huge allocation; the
 // part of the last reached row the data left out is index 0. Indices beyond the frame are
 // dropped.
-// Throws GIFException:
+// Throws GifError:
 // - "Invalid GIF data" for a minimum code size outside 1..8, or a code above the next free
 //   code (or any non-literal code where the table is empty, right after a clear code).
 LzwEnd lzwDecodeFrame(const SubBlocks& blocks, int minCodeSize, int width, int height,

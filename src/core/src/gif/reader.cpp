@@ -34,7 +34,7 @@ class GifReader {
 
     std::size_t position() const { return m_position; }
 
-    void read(TGIFImage& image) {
+    void read(GifImage& image) {
         readSignature();
         readScreen(image);
         readFrames(image);
@@ -47,14 +47,14 @@ class GifReader {
 
     std::uint8_t byte() {
         if (atEnd()) {
-            throw GIFException("Premature end of data");
+            throw GifError("Premature end of data");
         }
         return m_bytes[m_position++];
     }
 
     std::span<const std::uint8_t> take(std::size_t count) {
         if (remaining() < count) {
-            throw GIFException("Premature end of data");
+            throw GifError("Premature end of data");
         }
         const auto result = m_bytes.subspan(m_position, count);
         m_position += count;
@@ -85,22 +85,22 @@ class GifReader {
         m_position = start;
         if (remaining() >= 3 && remaining() < kSignatureSize &&
             isSignature(m_bytes.subspan(m_position, 3))) {
-            throw GIFException("Premature end of data");
+            throw GifError("Premature end of data");
         }
-        throw GIFException("Invalid GIF signature");
+        throw GifError("Invalid GIF signature");
     }
 
-    ColorTable readColorTable(std::uint8_t packed, bool sorted) {
+    GifColorTable readColorTable(std::uint8_t packed, bool sorted) {
         const std::size_t entries = std::size_t{2} << (packed & 0x07);
         const auto bytes = take(entries * 3);
         std::vector<Rgb> colors(entries);
         for (std::size_t i = 0; i < entries; ++i) {
             colors[i] = Rgb{bytes[i * 3], bytes[i * 3 + 1], bytes[i * 3 + 2]};
         }
-        return ColorTable(std::move(colors), sorted);
+        return GifColorTable(std::move(colors), sorted);
     }
 
-    void readScreen(TGIFImage& image) {
+    void readScreen(GifImage& image) {
         const auto descriptor = take(7);
         image.m_screenWidth = descriptor[0] | (descriptor[1] << 8);
         image.m_screenHeight = descriptor[2] | (descriptor[3] << 8);
@@ -112,7 +112,7 @@ class GifReader {
         }
     }
 
-    void readFrames(TGIFImage& image) {
+    void readFrames(GifImage& image) {
         while (!atEnd()) {
             const std::uint8_t block = peek();
             if (block == 0) {
@@ -120,7 +120,7 @@ class GifReader {
                 continue;
             }
             if (block == kExtensionIntroducer || block == kImageSeparator) {
-                TGIFSubImage frame = readFrame(image);
+                GifFrame frame = readFrame(image);
                 image.m_images.push_back(std::move(frame));
                 continue;
             }
@@ -130,8 +130,8 @@ class GifReader {
         }
     }
 
-    TGIFSubImage readFrame(const TGIFImage& image) {
-        TGIFSubImage frame;
+    GifFrame readFrame(const GifImage& image) {
+        GifFrame frame;
         while (!atEnd() && peek() == kExtensionIntroducer) {
             ++m_position;
             readExtension(frame);
@@ -171,7 +171,7 @@ class GifReader {
         return {bytes.begin(), bytes.end()};
     }
 
-    void readExtension(TGIFSubImage& frame) {
+    void readExtension(GifFrame& frame) {
         const std::uint8_t label = byte();
         switch (label) {
             case kGraphicControlLabel: {
@@ -181,7 +181,7 @@ class GifReader {
                     readSubBlocks();
                 }
                 fields.resize(std::max<std::size_t>(fields.size(), 4), 0);
-                GraphicControlExtension control;
+                GifGraphicControl control;
                 control.packed = fields[0];
                 control.delay = static_cast<std::uint16_t>(fields[1] | (fields[2] << 8));
                 control.transparentIndex = fields[3];
@@ -189,10 +189,10 @@ class GifReader {
                 return;
             }
             case kCommentLabel:
-                frame.m_extensions.emplace_back(CommentExtension{text(readSubBlocks())});
+                frame.m_extensions.emplace_back(GifComment{text(readSubBlocks())});
                 return;
             case kPlainTextLabel: {
-                PlainTextExtension plain;
+                GifPlainText plain;
                 plain.header = readSubBlock();
                 if (!plain.header.empty()) {
                     plain.text = text(readSubBlocks());
@@ -203,10 +203,10 @@ class GifReader {
             case kApplicationLabel: {
                 const std::size_t size = byte();
                 if (size != kApplicationBlockSize) {
-                    throw GIFException("Unsupported Application Extension block size");
+                    throw GifError("Unsupported Application Extension block size");
                 }
                 const auto header = take(kApplicationBlockSize);
-                ApplicationExtension application;
+                GifApplicationExtension application;
                 application.identifier.assign(header.begin(), header.begin() + 8);
                 application.authentication.assign(header.begin() + 8, header.end());
                 for (;;) {
@@ -220,11 +220,11 @@ class GifReader {
                 return;
             }
             default:
-                throw GIFException("Unknown extension type");
+                throw GifError("Unknown extension type");
         }
     }
 
-    void readImage(const TGIFImage& image, TGIFSubImage& frame) {
+    void readImage(const GifImage& image, GifFrame& frame) {
         const auto descriptor = take(9);
         frame.m_left = descriptor[0] | (descriptor[1] << 8);
         frame.m_top = descriptor[2] | (descriptor[3] << 8);
@@ -254,7 +254,7 @@ class GifReader {
     std::size_t m_position;
 };
 
-void TGIFImage::loadFromStream(std::span<const std::uint8_t> bytes, std::size_t& position) {
+void GifImage::loadFromStream(std::span<const std::uint8_t> bytes, std::size_t& position) {
     const std::size_t start = position;
     clear();
     GifReader reader(bytes, start);

@@ -102,15 +102,15 @@ ByteBuffer reduceToWebPalette(const Bitmap& source) {
 
 }  // namespace
 
-const ColorTable& webPalette() {
-    static const ColorTable palette = [] {
-        std::vector<Rgb> colors(ColorTable::kMaxEntries);
+const GifColorTable& webPalette() {
+    static const GifColorTable palette = [] {
+        std::vector<Rgb> colors(GifColorTable::kMaxEntries);
         for (int i = 0; i < kWebColors; ++i) {
             colors[static_cast<std::size_t>(i)] = Rgb{static_cast<std::uint8_t>(51 * (i / 36)),
                                                       static_cast<std::uint8_t>(51 * ((i / 6) % 6)),
                                                       static_cast<std::uint8_t>(51 * (i % 6))};
         }
-        return ColorTable(std::move(colors));
+        return GifColorTable(std::move(colors));
     }();
     return palette;
 }
@@ -120,7 +120,7 @@ std::uint8_t webPaletteIndex(Rgb color) {
                                      kWebLookup.blue[color.blue]);
 }
 
-void TGIFImage::assign(const Bitmap& source) {
+void GifImage::assign(const Bitmap& source) {
     const bool indexed = source.format() != PixelFormat::Bits24;
     if (!indexed && (m_settings.colorReduction != ColorReduction::Netscape ||
                      m_settings.ditherMode != DitherMode::Nearest)) {
@@ -132,10 +132,10 @@ void TGIFImage::assign(const Bitmap& source) {
         m_images.emplace_back();
         return;
     }
-    TGIFSubImage frame = indexed
-                             ? TGIFSubImage(0, 0, source.width(), source.height(),
-                                            ColorTable(source.colorTable()), copyIndices(source))
-                             : TGIFSubImage(0, 0, source.width(), source.height(), webPalette(),
+    GifFrame frame = indexed
+                             ? GifFrame(0, 0, source.width(), source.height(),
+                                            GifColorTable(source.colorTable()), copyIndices(source))
+                             : GifFrame(0, 0, source.width(), source.height(), webPalette(),
                                             reduceToWebPalette(source));
     clear();
     addImage(std::move(frame));

@@ -27,7 +27,7 @@ std::vector<int> frameCoordinates(int first, int last, int rectStart, int rectLe
 }  // namespace
 
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
-               const TGIFSubImage& frame, const ColorTable& table, bool honourTransparency) {
+               const GifFrame& frame, const GifColorTable& table, bool honourTransparency) {
     if (frame.empty() || screenWidth <= 0 || screenHeight <= 0 || rect.width() <= 0 ||
         rect.height() <= 0) {
         return;
@@ -98,20 +98,20 @@ void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeig
 
 namespace tz {
 
-void TGIFImage::draw(Bitmap& canvas, const Rect& rect) const {
+void GifImage::draw(Bitmap& canvas, const Rect& rect) const {
     if (m_images.empty()) {
         return;
     }
-    const TGIFSubImage& first = m_images.front();
+    const GifFrame& first = m_images.front();
     gif::drawFrame(canvas, rect, m_screenWidth, m_screenHeight, first, activeColorTable(first),
                    m_settings.drawTransparent);
 }
 
-void TGIFImage::assignTo(Bitmap& target) const {
+void GifImage::assignTo(Bitmap& target) const {
     if (m_images.empty()) {
         return;
     }
-    const TGIFSubImage& first = m_images.front();
+    const GifFrame& first = m_images.front();
     if (first.width() == m_screenWidth && first.height() == m_screenHeight) {
         // The frame itself; transparent pixels keep their table colour.
         Bitmap bitmap(first.width(), first.height(), PixelFormat::Bits8,

@@ -11,6 +11,6 @@ namespace tz::gif {
 // its scaled position, clipped to the screen and the canvas. Indices outside `table` draw
 // black; with `honourTransparency` the frame's transparent index is left undrawn.
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
-               const TGIFSubImage& frame, const ColorTable& table, bool honourTransparency);
+               const GifFrame& frame, const GifColorTable& table, bool honourTransparency);
 
 }  // namespace tz::gif

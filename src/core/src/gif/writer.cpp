@@ -33,7 +33,7 @@ std::span<const std::uint8_t> bytesOf(const std::string& text) {
 }
 
 // The table padded with black entries to `entries`.
-void putColorTable(std::vector<std::uint8_t>& out, const ColorTable& table, int entries) {
+void putColorTable(std::vector<std::uint8_t>& out, const GifColorTable& table, int entries) {
     for (int i = 0; i < entries; ++i) {
         const Rgb color = i < table.count() ? table.colors()[static_cast<std::size_t>(i)] : Rgb{};
         out.push_back(color.red);
@@ -49,19 +49,19 @@ void putField(std::vector<std::uint8_t>& out, const std::string& text, std::size
     }
 }
 
-void putExtension(std::vector<std::uint8_t>& out, const GIFExtension& extension) {
+void putExtension(std::vector<std::uint8_t>& out, const GifExtension& extension) {
     out.push_back(0x21);
-    if (const auto* control = std::get_if<GraphicControlExtension>(&extension)) {
+    if (const auto* control = std::get_if<GifGraphicControl>(&extension)) {
         out.push_back(0xF9);
         out.push_back(4);
         out.push_back(control->packed);
         putWord(out, control->delay);
         out.push_back(control->transparentIndex);
         out.push_back(0);
-    } else if (const auto* comment = std::get_if<CommentExtension>(&extension)) {
+    } else if (const auto* comment = std::get_if<GifComment>(&extension)) {
         out.push_back(0xFE);
         putSubBlocks(out, bytesOf(comment->text));
-    } else if (const auto* plain = std::get_if<PlainTextExtension>(&extension)) {
+    } else if (const auto* plain = std::get_if<GifPlainText>(&extension)) {
         out.push_back(0x01);
         const std::size_t size = std::min(plain->header.size(), kMaxSubBlock);
         out.push_back(static_cast<std::uint8_t>(size));
@@ -72,7 +72,7 @@ void putExtension(std::vector<std::uint8_t>& out, const GIFExtension& extension)
         if (size > 0) {
             putSubBlocks(out, bytesOf(plain->text));
         }
-    } else if (const auto* application = std::get_if<ApplicationExtension>(&extension)) {
+    } else if (const auto* application = std::get_if<GifApplicationExtension>(&extension)) {
         out.push_back(0xFF);
         out.push_back(11);
         putField(out, application->identifier, 8);
@@ -93,10 +93,10 @@ void putExtension(std::vector<std::uint8_t>& out, const GIFExtension& extension)
 
 }  // namespace
 
-std::vector<std::uint8_t> TGIFImage::saveToBytes() const {
+std::vector<std::uint8_t> GifImage::saveToBytes() const {
     const std::string version = this->version();
     if (version.empty()) {
-        throw GIFException("Unsupported GIF version");
+        throw GifError("Unsupported GIF version");
     }
     std::vector<std::uint8_t> out;
     out.reserve(1024);
@@ -134,7 +134,7 @@ std::vector<std::uint8_t> TGIFImage::saveToBytes() const {
         if (image.empty()) {
             continue;
         }
-        const ColorTable& local = image.colorTable();
+        const GifColorTable& local = image.colorTable();
         // With a local table the flags are recomputed and the interlace flag cleared; without
         // one only the interlace flag stays, and the rows are then written interlaced.
         std::uint8_t imagePacked = 0;
@@ -156,15 +156,15 @@ std::vector<std::uint8_t> TGIFImage::saveToBytes() const {
             putColorTable(out, local, 1 << local.bitsPerPixel());
         }
 
-        const ColorTable& table = activeColorTable(image);
+        const GifColorTable& table = activeColorTable(image);
         const int entries = table.count();
         const bool allStored = image.storedRows() == image.height();
         if (!allStored && entries == 0) {
-            throw GIFException("Color not in color table");
+            throw GifError("Color not in color table");
         }
         for (const std::uint8_t index : image.m_pixels) {
             if (index >= entries) {
-                throw GIFException("Color not in color table");
+                throw GifError("Color not in color table");
             }
         }
         std::vector<std::uint8_t> ordered;

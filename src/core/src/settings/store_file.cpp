@@ -286,7 +286,7 @@ std::optional<std::pair<ValueType, std::vector<std::uint8_t>>> readRawValue(
     return std::pair{value->type, std::move(value->data)};
 }
 
-void RegWriteString(const std::string& key, const std::string& name, const std::string& text) {
+void writeSetting(const std::string& key, const std::string& name, const std::string& text) {
     std::vector<std::uint8_t> data(text.begin(), text.end());
     // The wrapper appends one NUL to the text and the store adds the terminating one.
     data.push_back(0);
@@ -294,7 +294,7 @@ void RegWriteString(const std::string& key, const std::string& name, const std::
     writeRawValue(key, name, ValueType::String, std::move(data));
 }
 
-std::string RegReadString(const std::string& key, const std::string& name,
+std::string readSetting(const std::string& key, const std::string& name,
                           const std::string& defaultValue) {
     if (!isValidKeyPath(key)) {
         throw Error(failedToCreateKey());
