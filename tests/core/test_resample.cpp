@@ -12,7 +12,10 @@
 #include "tz/bitmap.h"
 #include "tz/errors.h"
 #include "tz/resample.h"
-#include "tz/resample_detail.h"
+#include "resample/arithmetic.h"
+#include "resample/kernels.h"
+#include "resample/passes.h"
+#include "resample/weight_lists.h"
 
 namespace tz {
 namespace {

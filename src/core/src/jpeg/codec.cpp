@@ -1,5 +1,5 @@
 // The adapter over libjpeg: header parsing, decoding into bitmaps and encoding from them. With
-// jpeg_coefficients.cpp, the only file that includes the library's headers.
+// coefficient_store.cpp, the only file that includes the library's headers.
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
@@ -11,8 +11,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "jpeg_codec.h"
-#include "jpeg_coefficients.h"
+#include "jpeg/codec.h"
+#include "jpeg/coefficient_store.h"
 #include "tz/errors.h"
 
 namespace tz::jpegcodec {

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <string>
 
-#include "bmp_layout.h"
+#include "bmp/rle.h"
 #include "tz/errors.h"
 
 namespace tz::bmp {

@@ -7,7 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "bmp_layout.h"
+#include "bmp/format.h"
+#include "bmp/pixels.h"
+#include "bmp/rle.h"
 #include "tz/errors.h"
 #include "tz/file_io.h"
 
@@ -15,15 +17,8 @@ namespace tz {
 
 namespace {
 
-using bmp::ChannelMask;
-using bmp::Compression;
-using bmp::Layout;
-using bmp::readU16;
-using bmp::readU32;
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kInfoHeaderAt = kFileHeaderSize;
-constexpr std::size_t kWindowsV1Size = 40;
+using namespace bmp;  // the format's sizes and codes
 
 enum class HeaderKind { Os2Core, Os2V2, Windows };
 
@@ -35,16 +30,16 @@ std::string hex(std::uint32_t value) {
 
 HeaderKind headerKind(std::uint32_t headerSize) {
     switch (headerSize) {
-        case 12:
+        case kOs2CoreHeaderSize:
             return HeaderKind::Os2Core;
-        case 16:  // an OS/2 2.x header cut after the bit count
-        case 64:
+        case kOs2ShortHeaderSize:
+        case kOs2V2HeaderSize:
             return HeaderKind::Os2V2;
-        case 40:
-        case 52:
-        case 56:
-        case 108:
-        case 124:
+        case kInfoHeaderSize:
+        case kV2HeaderSize:
+        case kV3HeaderSize:
+        case kV4HeaderSize:
+        case kV5HeaderSize:
             return HeaderKind::Windows;
         default:
             throw Error("Unsupported BMP header size " + std::to_string(headerSize));
@@ -53,31 +48,32 @@ HeaderKind headerKind(std::uint32_t headerSize) {
 
 Compression compressionOf(HeaderKind kind, std::uint32_t code) {
     switch (code) {
-        case 0:
+        case kCompressionNone:
             return Compression::None;
-        case 1:
+        case kCompressionRle8:
             return Compression::Rle8;
-        case 2:
+        case kCompressionRle4:
             return Compression::Rle4;
         default:
             break;
     }
     if (kind == HeaderKind::Os2V2) {
         // The same numbers mean other things in OS/2 files.
-        if (code == 3) {
+        if (code == kCompressionBitFields) {
             throw Error("Unsupported BMP compression: OS/2 Huffman 1D");
         }
-        if (code == 4) {
+        if (code == kCompressionJpeg) {
             throw Error("Unsupported BMP compression: OS/2 RLE24");
         }
     } else if (kind == HeaderKind::Windows) {
-        if (code == 3 || code == 6) {  // 6: bit fields with an alpha mask, which we ignore
+        // The alpha mask of alpha bit fields is ignored.
+        if (code == kCompressionBitFields || code == kCompressionAlphaBitFields) {
             return Compression::BitFields;
         }
-        if (code == 4) {
+        if (code == kCompressionJpeg) {
             throw Error("Unsupported BMP compression: embedded JPEG picture");
         }
-        if (code == 5) {
+        if (code == kCompressionPng) {
             throw Error("Unsupported BMP compression: embedded PNG picture");
         }
     }
@@ -182,7 +178,7 @@ std::vector<Rgb> readColorTable(std::span<const std::uint8_t> bytes, std::size_t
 // Fills in the colour masks and returns where the headers (with any masks after them) end.
 std::size_t readMasks(Layout& layout, std::span<const std::uint8_t> bytes,
                       std::span<const std::uint8_t> header, std::uint32_t compressionCode) {
-    const std::size_t headersEnd = kInfoHeaderAt + header.size();
+    const std::size_t headersEnd = kInfoHeaderOffset + header.size();
     if (layout.compression != Compression::BitFields) {
         if (layout.bitCount == 16) {
             setMasks(layout, 0x7C00, 0x03E0, 0x001F);
@@ -191,12 +187,13 @@ std::size_t readMasks(Layout& layout, std::span<const std::uint8_t> bytes,
         }
         return headersEnd;
     }
-    if (header.size() > kWindowsV1Size) {
-        setMasks(layout, readU32(header, 40), readU32(header, 44), readU32(header, 48));
+    if (header.size() > kInfoHeaderSize) {
+        setMasks(layout, readU32(header, kInfoHeaderSize), readU32(header, kInfoHeaderSize + 4),
+                 readU32(header, kInfoHeaderSize + 8));
         return headersEnd;
     }
     // A 40-byte header keeps its masks after itself (a fourth, alpha, for code 6).
-    const std::size_t maskBytes = compressionCode == 6 ? 16 : 12;
+    const std::size_t maskBytes = compressionCode == kCompressionAlphaBitFields ? 16 : 12;
     if (bytes.size() - headersEnd < maskBytes) {
         throw Error("BMP file truncated: the colour masks are incomplete");
     }
@@ -224,12 +221,12 @@ std::span<const std::uint8_t> readInfoHeader(std::span<const std::uint8_t> bytes
     if (bytes.size() < kFileHeaderSize + 4) {
         throw Error("BMP file truncated: the file header is incomplete");
     }
-    const std::uint32_t headerSize = readU32(bytes, kInfoHeaderAt);
+    const std::uint32_t headerSize = readU32(bytes, kInfoHeaderOffset);
     static_cast<void>(headerKind(headerSize));  // unknown sizes are refused before any reading
-    if (bytes.size() - kInfoHeaderAt < headerSize) {
+    if (bytes.size() - kInfoHeaderOffset < headerSize) {
         throw Error("BMP file truncated: the info header is incomplete");
     }
-    return bytes.subspan(kInfoHeaderAt, headerSize);
+    return bytes.subspan(kInfoHeaderOffset, headerSize);
 }
 
 }  // namespace
@@ -238,7 +235,7 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
     const auto header = readInfoHeader(bytes);
     const HeaderKind kind = headerKind(static_cast<std::uint32_t>(header.size()));
     const bool core = kind == HeaderKind::Os2Core;
-    const bool hasV1Fields = header.size() >= kWindowsV1Size;
+    const bool hasV1Fields = header.size() >= kInfoHeaderSize;
 
     Layout layout;
     const std::uint32_t compressionCode = hasV1Fields ? readU32(header, 16) : 0;

@@ -2,12 +2,14 @@
 // algorithm, eight lanes at a time. Lists marked ExactIn::Double or Extended use fused
 // single-precision multiply-adds (one rounding of the exact value · weight + sum), lists marked
 // DoubleUnlessMidpoint double steps that watch for midpoints, lists marked Nothing extended
-// precision; exactArithmetic() in resample.cpp proves each choice gives the extended result.
-#include "resample_internal.h"
+// precision; exactArithmetic() in weight_lists.cpp proves each choice gives the extended result.
+#include "resample/avx2.h"
 
 #include <immintrin.h>
 
 #include <algorithm>
+
+#include "resample/arithmetic.h"
 
 // Only these functions use the instructions; the rest of the program runs on any x86-64.
 #define TZ_VECTOR __attribute__((target("avx2,fma")))

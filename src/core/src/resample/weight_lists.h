@@ -1,4 +1,5 @@
-// Internal pieces of the resampler, public only so the tests can check them one by one.
+// The weight lists of one axis of the resampler: for each destination pixel, the source pixels
+// it sums with their weights, and the cheapest arithmetic that sums them exactly.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +7,6 @@
 #include <span>
 #include <vector>
 
-#include "tz/bitmap.h"
 #include "tz/resample.h"
 
 namespace tz::detail {
@@ -61,25 +61,5 @@ WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunc
 
 // Which arithmetic is exact for a list (see ExactIn).
 ExactIn exactArithmetic(std::span<const WeightPair> pairs);
-
-// sinc(x) for 0 ≤ x < 3 (the Lanczos3 kernel's arguments), equal to it on every such single
-// but without the library's extended sine where that cannot change the single result.
-float fastSinc(float x);
-
-// One step of a sum: value · weight + sum in extended precision, stored as single.
-float accumulate(float sum, std::uint8_t value, float weight);
-
-// A sum to a channel byte: above 255 gives 255, below 0 (or not a number) gives 0, otherwise
-// the nearest integer, halves to even.
-std::uint8_t toByte(float sum);
-
-// Both passes with the given lists: `destination` is 24-bit, horizontal.size() wide and
-// vertical.size() high; the lists' indices lie inside the 24-bit `source`. Throws tz::Error
-// when they do not.
-void resampleWithLists(const Bitmap& source, Bitmap& destination, const WeightLists& horizontal,
-                       const WeightLists& vertical, const ResampleOptions& options);
-
-// Whether ResamplePath::Automatic runs the vector code on this processor.
-bool vectorPathAvailable();
 
 }  // namespace tz::detail

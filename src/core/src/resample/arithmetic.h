@@ -1,5 +1,5 @@
-// Private pieces shared by the resampler's portable code (resample.cpp) and its vector code
-// (resample_avx2.cpp, used only when the processor has AVX2 and FMA).
+// The steps of the resampler's sums: the extended-precision step every path must reproduce,
+// and the cheaper steps that reproduce it for the lists exactArithmetic() marks.
 #pragma once
 
 #include <bit>
@@ -7,10 +7,16 @@
 #include <cstdint>
 #include <span>
 
-#include "tz/bitmap.h"
-#include "tz/resample_detail.h"
+#include "resample/weight_lists.h"
 
 namespace tz::detail {
+
+// One step of a sum: value · weight + sum in extended precision, stored as single.
+float accumulate(float sum, std::uint8_t value, float weight);
+
+// A sum to a channel byte: above 255 gives 255, below 0 (or not a number) gives 0, otherwise
+// the nearest integer, halves to even.
+std::uint8_t toByte(float sum);
 
 // One step in double: exact when the list is ExactIn::Double (see exactArithmetic).
 inline float accumulateDouble(float sum, std::uint8_t value, float weight) {
@@ -40,27 +46,5 @@ inline float accumulateChecked(float sum, std::uint8_t value, float weight) {
     }
     return static_cast<float>(inDouble);
 }
-
-namespace avx2 {
-
-// The horizontal filter works on blocks of this many source rows.
-inline constexpr int kBlockRows = 8;
-
-bool available();
-
-// Scratch bytes one thread needs for filterRows.
-std::size_t rowScratchBytes(int sourceWidth, int destinationWidth);
-
-// The horizontal filter of source rows top … top + rows − 1 (rows ≤ kBlockRows) into out[0] …
-// out[rows − 1], each lists.size() pixels long.
-void filterRows(const Bitmap& source, int top, int rows, const WeightLists& lists,
-                std::uint8_t* const* out, std::span<std::uint8_t> scratch);
-
-// The vertical filter of one destination row of `length` bytes: byte x is the sum over t of
-// in[t][x] · pairs[t].weight.
-void combineRows(std::span<const WeightPair> pairs, ExactIn exactIn, const std::uint8_t* const* in,
-                 std::size_t length, std::uint8_t* out);
-
-}  // namespace avx2
 
 }  // namespace tz::detail

@@ -1,5 +1,5 @@
-// The JPEG picture's use of libjpeg: header parsing, decoding and encoding. Only jpeg.cpp, their
-// implementation, and jpeg_coefficients.cpp include the library's headers.
+// The JPEG picture's use of libjpeg: header parsing, decoding and encoding. Only codec.cpp, their
+// implementation, and coefficient_store.cpp include the library's headers.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Whole-picture coefficient arrays in huge-page buffers, through the library's memory manager.
-#include "jpeg_coefficients.h"
+#include "jpeg/coefficient_store.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "bmp/format.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
 
@@ -10,8 +11,9 @@ namespace tz {
 
 namespace {
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kInfoHeaderSize = 40;
+using bmp::kFileHeaderSize;
+using bmp::kInfoHeaderSize;
+
 constexpr std::size_t kPixelOffset = kFileHeaderSize + kInfoHeaderSize;
 
 class LittleEndianWriter {
@@ -42,7 +44,7 @@ void writeHeaders(std::vector<std::uint8_t>& out, const Bitmap& bitmap, std::uin
     write.u32(static_cast<std::uint32_t>(bitmap.height()));  // positive: rows stored bottom-up
     write.u16(1);                                            // planes
     write.u16(24);                                           // bits per pixel
-    write.u32(0);                                            // no compression
+    write.u32(bmp::kCompressionNone);
     write.u32(imageSize);
     // Resolution is left unstated (0), as the pictures carry none of their own.
     write.u32(0);

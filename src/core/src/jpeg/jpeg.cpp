@@ -1,7 +1,7 @@
 // The JPEG picture: shared compressed data, decoding on demand, settings and saving.
 #include <string>
 
-#include "jpeg_codec.h"
+#include "jpeg/codec.h"
 #include "tz/canvas.h"
 #include "tz/errors.h"
 #include "tz/file_io.h"

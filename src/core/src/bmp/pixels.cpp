@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "bmp_layout.h"
+#include "bmp/pixels.h"
 #include "tz/errors.h"
 
 namespace tz::bmp {
