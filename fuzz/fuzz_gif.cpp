@@ -8,7 +8,7 @@
 #include "tz/bitmap.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
-#include "tz/gif_animation.h"
+#include "tz/gif.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "tz/bitmap.h"
-#include "tz/gif_animation.h"
+#include "tz/gif.h"
 
 // A copy of the bitmap as a QImage (any pixel format; 1-, 4- and 8-bit bitmaps through their
 // colour table). An empty bitmap gives a null image. Throws tz::Error when the copy cannot be

@@ -16,7 +16,7 @@
 #include "support/support.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
-#include "tz/gif_animation.h"
+#include "tz/gif.h"
 
 namespace tz {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tz/gif.h"
-#include "tz/gif_animation.h"
+#include "tz/gif.h"
 
 namespace tz {
 namespace {

@@ -1,5 +1,6 @@
 // The GIF picture: reading GIF87a/GIF89a files, rendering their first frame into bitmaps,
-// and writing a bitmap as a one-frame GIF reduced to the 216-colour web palette.
+// writing a bitmap as a one-frame GIF reduced to the 216-colour web palette, and playing an
+// animated picture's frames.
 #pragma once
 
 #include <cstddef>
@@ -159,51 +160,9 @@ class GifFrame {
     ByteBuffer m_pixels;  // whole rows, storedRows() × width
 };
 
-// Colour reduction methods by their setting code. Only the web palette, the default, is
-// provided; the program never selects another.
-enum class ColorReduction {
-    None = 0,
-    Windows20 = 1,
-    Windows256 = 2,
-    WindowsGray = 3,
-    Monochrome = 4,
-    GrayScale = 5,
-    Netscape = 6,
-    Quantize = 7,
-    QuantizeWindows = 8,
-    Palette = 9,
-};
-
-// Dither modes by their setting code; only nearest colour is provided.
-enum class DitherMode {
-    Nearest = 0,
-    FloydSteinberg = 1,
-    Stucki = 2,
-    Sierra = 3,
-    JaJuNi = 4,
-    SteveArche = 5,
-    Burkes = 6,
-};
-
-enum class GIFCompression { LZW = 0, RLE = 1 };
-
-// The picture's settings with their defaults.
-struct GIFSettings {
-    ColorReduction colorReduction = ColorReduction::Netscape;
-    int reductionBits = 8;
-    DitherMode ditherMode = DitherMode::Nearest;
-    GIFCompression compression = GIFCompression::LZW;
-    bool drawTransparent = true;
-    bool drawAnimate = true;
-    bool drawLoop = true;
-    bool drawAsync = true;
-    bool drawDitherOnPaletteDisplay = true;
-    int animationSpeed = 100;  // percent
-};
-
 class GifImage {
   public:
-    // Empty: no frames, screen 0 × 0, default settings.
+    // Empty: no frames, screen 0 × 0.
     GifImage() = default;
 
     // Replaces the content by the file's. Throws tz::Error when the file cannot be read and
@@ -244,9 +203,6 @@ class GifImage {
     // "87a" or "89a": the highest any frame needs; empty without frames.
     std::string version() const;
 
-    const GIFSettings& settings() const { return m_settings; }
-    void setSettings(const GIFSettings& settings) { m_settings = settings; }
-
     // Draws the first frame into `rect` of `canvas` (made 24-bit), scaled by the ratio of the
     // rectangle to the logical screen and placed at its scaled position; transparent pixels
     // are left undrawn. An animated picture draws its first frame the same way.
@@ -268,7 +224,6 @@ class GifImage {
     std::uint8_t m_aspectRatio = 0;
     GifColorTable m_globalTable;
     std::vector<GifFrame> m_images;
-    GIFSettings m_settings;
 };
 
 // The 256-entry web palette: entry i < 216 is (51·(i div 36), 51·((i div 6) mod 6),
@@ -277,5 +232,53 @@ const GifColorTable& webPalette();
 
 // The web-palette index of a colour: 36·r + 6·g + b with each level (value + 3) div 51.
 std::uint8_t webPaletteIndex(Rgb color);
+
+// The animation timeline of a GIF picture: which screen image shows now, how long it stays,
+// and what the next frame makes of it. No threads and no toolkit: a caller's timer drives it.
+class GifAnimation {
+  public:
+    // Starts on the first frame drawn over a white screen-sized background. Keeps its own copy
+    // of the picture's frames. `speedPercent` scales the waits (100 = as written). Throws
+    // tz::Error when the logical screen needs more memory than the machine has.
+    explicit GifAnimation(const GifImage& image, int speedPercent = 100);
+    // The same over `background` (any size: it is stretched to the logical screen), as when a
+    // picture is drawn over what its destination already shows.
+    GifAnimation(const GifImage& image, const Bitmap& background, int speedPercent = 100);
+
+    // More than one frame with pixels.
+    bool animated() const;
+    // The composited screen image now shown: 24 bits, logical screen size.
+    const Bitmap& current() const { return m_screen; }
+    // Index into GifImage::images() of the frame shown last; -1 when there is none.
+    int currentFrame() const;
+    // The wait after the current frame in milliseconds: its graphic control delay (absent or
+    // 0 gives 10, below 3 gives 3), 12 ms per unit, less half of `overrunMilliseconds` (the
+    // time by which the previous wait was exceeded), scaled by 100 / speed, never negative.
+    // -1 when the speed is below 1: wait until woken.
+    int waitMilliseconds(int overrunMilliseconds = 0) const;
+    // Shows the next frame after carrying out the current frame's disposal method. At the end
+    // of a pass starts the next pass if there is one; returns false when all passes are done,
+    // staying on the last frame.
+    bool advance();
+    // Passes to play: the count of the first looping extension in frame order, 1 without one;
+    // 0 means endless.
+    int passes() const { return m_passes; }
+    // The pass now playing, from 1.
+    int currentPass() const { return m_pass; }
+
+  private:
+    void drawFrame(std::size_t position);
+    void dispose(std::size_t position);
+
+    GifImage m_image;
+    std::vector<std::size_t> m_frames;  // indices of the frames with pixels
+    Bitmap m_background;                // what the picture was drawn over
+    Bitmap m_screen;
+    Bitmap m_saved;              // the area under a frame that restores to previous
+    std::size_t m_position = 0;  // into m_frames
+    int m_speed = 100;
+    int m_passes = 1;
+    int m_pass = 1;
+};
 
 }  // namespace tz

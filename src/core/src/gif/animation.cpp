@@ -1,6 +1,6 @@
 // The animation timeline: frames composited in order with the disposal methods of GIF89a,
 // the wait after each frame and the number of passes.
-#include "tz/gif_animation.h"
+#include "tz/gif.h"
 
 #include <algorithm>
 #include <climits>
@@ -123,8 +123,7 @@ void GifAnimation::drawFrame(std::size_t position) {
         m_saved = m_screen;
     }
     gif::drawFrame(m_screen, Rect{0, 0, m_screen.width(), m_screen.height()}, m_image.width(),
-                   m_image.height(), frame, m_image.activeColorTable(frame),
-                   m_image.settings().drawTransparent);
+                   m_image.height(), frame, m_image.activeColorTable(frame));
 }
 
 void GifAnimation::dispose(std::size_t position) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "gif/format.h"
 #include "gif/lzw.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
@@ -12,14 +13,7 @@ namespace tz {
 
 namespace {
 
-constexpr std::uint8_t kExtensionIntroducer = 0x21;
-constexpr std::uint8_t kImageSeparator = 0x2C;
-
-constexpr std::uint8_t kGraphicControlLabel = 0xF9;
-constexpr std::uint8_t kCommentLabel = 0xFE;
-constexpr std::uint8_t kPlainTextLabel = 0x01;
-constexpr std::uint8_t kApplicationLabel = 0xFF;
-constexpr std::size_t kApplicationBlockSize = 11;
+using namespace gif;  // the format's block codes
 
 constexpr std::size_t kSignatureSize = 6;
 constexpr std::size_t kSignatureRetryOffset = 4;
@@ -107,8 +101,8 @@ class GifReader {
         const std::uint8_t packed = descriptor[4];
         image.m_backgroundIndex = descriptor[5];
         image.m_aspectRatio = descriptor[6];
-        if ((packed & 0x80) != 0) {
-            image.m_globalTable = readColorTable(packed, (packed & 0x08) != 0);
+        if ((packed & kGlobalTableFlag) != 0) {
+            image.m_globalTable = readColorTable(packed, (packed & kGlobalSortedFlag) != 0);
         }
     }
 
@@ -235,9 +229,9 @@ class GifReader {
             frame.m_width = image.m_screenWidth;
             frame.m_height = image.m_screenHeight;
         }
-        frame.m_interlaced = (packed & 0x40) != 0;
-        if ((packed & 0x80) != 0) {
-            frame.m_localTable = readColorTable(packed, (packed & 0x20) != 0);
+        frame.m_interlaced = (packed & kInterlaceFlag) != 0;
+        if ((packed & kLocalTableFlag) != 0) {
+            frame.m_localTable = readColorTable(packed, (packed & kSortedFlag) != 0);
         }
         if (atEnd()) {
             return;  // no image data at all: a warning, the frame keeps index 0

@@ -122,11 +122,6 @@ std::uint8_t webPaletteIndex(Rgb color) {
 
 void GifImage::assign(const Bitmap& source) {
     const bool indexed = source.format() != PixelFormat::Bits24;
-    if (!indexed && (m_settings.colorReduction != ColorReduction::Netscape ||
-                     m_settings.ditherMode != DitherMode::Nearest)) {
-        // Only the default reduction is provided; the program never selects another.
-        throw Error("Only the web-palette colour reduction with nearest colour is provided");
-    }
     if (source.empty()) {
         clear();
         m_images.emplace_back();

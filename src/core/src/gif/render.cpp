@@ -27,7 +27,7 @@ std::vector<int> frameCoordinates(int first, int last, int rectStart, int rectLe
 }  // namespace
 
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
-               const GifFrame& frame, const GifColorTable& table, bool honourTransparency) {
+               const GifFrame& frame, const GifColorTable& table) {
     if (frame.empty() || screenWidth <= 0 || screenHeight <= 0 || rect.width() <= 0 ||
         rect.height() <= 0) {
         return;
@@ -46,7 +46,7 @@ void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeig
         const Rgb c = table.colors()[static_cast<std::size_t>(i)];
         colors[static_cast<std::size_t>(i)] = {c.blue, c.green, c.red};
     }
-    const int transparent = honourTransparency ? frame.transparentIndex().value_or(-1) : -1;
+    const int transparent = frame.transparentIndex().value_or(-1);
     const std::vector<int> columns = frameCoordinates(firstX, lastX, rect.left, rect.width(),
                                                       screenWidth, frame.left(), frame.width());
     const std::vector<int> rows = frameCoordinates(firstY, lastY, rect.top, rect.height(),
@@ -103,8 +103,7 @@ void GifImage::draw(Bitmap& canvas, const Rect& rect) const {
         return;
     }
     const GifFrame& first = m_images.front();
-    gif::drawFrame(canvas, rect, m_screenWidth, m_screenHeight, first, activeColorTable(first),
-                   m_settings.drawTransparent);
+    gif::drawFrame(canvas, rect, m_screenWidth, m_screenHeight, first, activeColorTable(first));
 }
 
 void GifImage::assignTo(Bitmap& target) const {

@@ -9,8 +9,8 @@ namespace tz::gif {
 // Draws `frame` into `rect` of the 24-bit `canvas`: the logical screen (screenWidth ×
 // screenHeight) is scaled to the rectangle by nearest-pixel sampling and the frame appears at
 // its scaled position, clipped to the screen and the canvas. Indices outside `table` draw
-// black; with `honourTransparency` the frame's transparent index is left undrawn.
+// black; the frame's transparent index is left undrawn.
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
-               const GifFrame& frame, const GifColorTable& table, bool honourTransparency);
+               const GifFrame& frame, const GifColorTable& table);
 
 }  // namespace tz::gif

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <string>
 
+#include "gif/format.h"
 #include "gif/lzw.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
@@ -10,7 +11,7 @@ namespace tz {
 
 namespace {
 
-constexpr std::size_t kMaxSubBlock = 255;
+using namespace gif;  // the format's block codes
 
 void putWord(std::vector<std::uint8_t>& out, int value) {
     out.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -50,19 +51,19 @@ void putField(std::vector<std::uint8_t>& out, const std::string& text, std::size
 }
 
 void putExtension(std::vector<std::uint8_t>& out, const GifExtension& extension) {
-    out.push_back(0x21);
+    out.push_back(kExtensionIntroducer);
     if (const auto* control = std::get_if<GifGraphicControl>(&extension)) {
-        out.push_back(0xF9);
-        out.push_back(4);
+        out.push_back(kGraphicControlLabel);
+        out.push_back(kGraphicControlBlockSize);
         out.push_back(control->packed);
         putWord(out, control->delay);
         out.push_back(control->transparentIndex);
         out.push_back(0);
     } else if (const auto* comment = std::get_if<GifComment>(&extension)) {
-        out.push_back(0xFE);
+        out.push_back(kCommentLabel);
         putSubBlocks(out, bytesOf(comment->text));
     } else if (const auto* plain = std::get_if<GifPlainText>(&extension)) {
-        out.push_back(0x01);
+        out.push_back(kPlainTextLabel);
         const std::size_t size = std::min(plain->header.size(), kMaxSubBlock);
         out.push_back(static_cast<std::uint8_t>(size));
         out.insert(out.end(), plain->header.begin(),
@@ -73,8 +74,8 @@ void putExtension(std::vector<std::uint8_t>& out, const GifExtension& extension)
             putSubBlocks(out, bytesOf(plain->text));
         }
     } else if (const auto* application = std::get_if<GifApplicationExtension>(&extension)) {
-        out.push_back(0xFF);
-        out.push_back(11);
+        out.push_back(kApplicationLabel);
+        out.push_back(static_cast<std::uint8_t>(kApplicationBlockSize));
         putField(out, application->identifier, 8);
         putField(out, application->authentication, 3);
         for (const auto& block : application->subBlocks) {
@@ -111,9 +112,9 @@ std::vector<std::uint8_t> GifImage::saveToBytes() const {
     const int sizeField = std::max(largestBits - 1, 0);
     std::uint8_t packed = static_cast<std::uint8_t>((sizeField << 4) | sizeField);
     if (!m_globalTable.empty()) {
-        packed |= 0x80;
+        packed |= kGlobalTableFlag;
         if (m_globalTable.sorted()) {
-            packed |= 0x08;
+            packed |= kGlobalSortedFlag;
         }
     }
     putWord(out, m_screenWidth);
@@ -140,13 +141,13 @@ std::vector<std::uint8_t> GifImage::saveToBytes() const {
         std::uint8_t imagePacked = 0;
         bool interlaced = false;
         if (!local.empty()) {
-            imagePacked = static_cast<std::uint8_t>((local.sorted() ? 0xA0 : 0x80) |
+            imagePacked = static_cast<std::uint8_t>((local.sorted() ? kLocalTableFlag | kSortedFlag : kLocalTableFlag) |
                                                     (local.bitsPerPixel() - 1));
         } else if (image.interlaced()) {
-            imagePacked = 0x40;
+            imagePacked = kInterlaceFlag;
             interlaced = true;
         }
-        out.push_back(0x2C);
+        out.push_back(kImageSeparator);
         putWord(out, image.left());
         putWord(out, image.top());
         putWord(out, image.width());
@@ -187,7 +188,7 @@ std::vector<std::uint8_t> GifImage::saveToBytes() const {
         out.push_back(static_cast<std::uint8_t>(minCodeSize));
         putSubBlocks(out, gif::lzwEncode(indices, minCodeSize));
     }
-    out.push_back(0x3B);
+    out.push_back(kTrailer);
     return out;
 }
 
