@@ -99,6 +99,21 @@ TEST_F(RecentTest, NumberStoredByAnotherToolStopsTheLoading) {
     }
 }
 
+// The list moves down in one load and one save: a value another tool damaged stops the move
+// before anything is written, so the store never holds a half-moved list.
+TEST_F(RecentTest, DamagedEntryLeavesTheStoreUntouchedWhenRecording) {
+    storeList({"/a", "/b", "/c", "/d", "/e"});
+    writeRawValue(kProgramKey, "Recent3", ValueType::DWord, {1, 0, 0, 0});
+    const auto before = test::readFile(settingsStorePath());
+    try {
+        addFolderToRecent("/new", Folders{"/a", "/b", "/c", "/d", "/e"});
+        FAIL() << "recording succeeded";
+    } catch (const Error& error) {
+        EXPECT_STREQ(error.what(), "Invalid data type for 'Recent3'");
+    }
+    EXPECT_EQ(test::readFile(settingsStorePath()), before);
+}
+
 TEST_F(RecentTest, StoreErrorsReachTheCaller) {
     test::writeFile(configFolder(), {'x'});  // the config folder is a file
     EXPECT_THROW(addFolderToRecent("/photos", loadRecentFolders()), Error);

@@ -2,16 +2,11 @@
 // file.
 #include "tz/recent.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 
-#include "file_descriptor.h"
+#include "tz/file_io.h"
 #include "tz/settings.h"
 
 namespace tz {
@@ -20,49 +15,25 @@ namespace {
 
 constexpr std::size_t kRecentCount = 5;
 
-// More than any real user-dirs file holds; the rest of a larger file is ignored.
+// More than any real user-dirs file holds; a larger file names nothing.
 constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
 
 std::string recentName(std::size_t number) {
     return "Recent" + std::to_string(number);
 }
 
-std::string absoluteEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
-}
-
+// The user-dirs file, or "" when it cannot be read.
 std::string userDirsText() {
-    std::string folder = absoluteEnvironment("XDG_CONFIG_HOME");
-    if (folder.empty()) {
-        const std::string home = absoluteEnvironment("HOME");
-        if (home.empty()) {
-            return {};
-        }
-        folder = home + "/.config";
-    }
-    const std::string file = folder + "/user-dirs.dirs";
-    // Non-blocking and regular files only, so that a pipe in its place cannot hang the program.
-    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    const std::filesystem::path config = configFolder();
+    if (config.empty()) {
         return {};
     }
-    std::string text(kMaxUserDirsSize, '\0');
-    std::size_t length = 0;
-    // Each pass reads at least one byte or ends the loop.
-    while (length < text.size()) {
-        const ssize_t got = ::read(fd.get(), text.data() + length, text.size() - length);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        length += static_cast<std::size_t>(got);
+    try {
+        const ByteBuffer bytes = readWholeFile(config / "user-dirs.dirs", kMaxUserDirsSize);
+        return std::string(bytes.begin(), bytes.end());
+    } catch (const Error&) {
+        return {};
     }
-    text.resize(length);
-    return text;
 }
 
 void skipBlanks(std::string_view& rest) {
@@ -132,10 +103,12 @@ const char* userDirVariable(SpecialFolder folder) {
 }  // namespace
 
 std::array<std::string, 5> loadRecentFolders() {
+    SettingsEdit store;
     std::array<std::string, kRecentCount> folders;
     for (std::size_t n = 1; n <= kRecentCount; ++n) {
-        folders[n - 1] = readSetting(kProgramKey, recentName(n), kDefaultFolder);
+        folders[n - 1] = store.readString(kProgramKey, recentName(n), kDefaultFolder);
     }
+    store.commit();
     return folders;
 }
 
@@ -147,11 +120,14 @@ bool addFolderToRecent(const std::string& folder, const std::array<std::string, 
             return false;
         }
     }
+    // One load and one save: the entries move down as stored, oldest first.
+    SettingsEdit store;
     for (std::size_t n = kRecentCount - 1; n >= 1; --n) {
-        writeSetting(kProgramKey, recentName(n + 1),
-                       readSetting(kProgramKey, recentName(n), kDefaultFolder));
+        store.writeString(kProgramKey, recentName(n + 1),
+                          store.readString(kProgramKey, recentName(n), kDefaultFolder));
     }
-    writeSetting(kProgramKey, recentName(1), folder);
+    store.writeString(kProgramKey, recentName(1), folder);
+    store.commit();
     return true;
 }
 
@@ -161,7 +137,10 @@ std::string specialFolderPath(SpecialFolder folder) {
         return {};
     }
     const std::string text = userDirsText();
-    const std::string home = absoluteEnvironment("HOME");
+    // The file is a shell fragment: its "$HOME" is the variable, not the password database's.
+    const char* variableHome = std::getenv("HOME");
+    const std::string home =
+        variableHome != nullptr && variableHome[0] == '/' ? variableHome : std::string();
     std::string found;
     std::size_t start = 0;
     // Each pass consumes one line; a later line overrides an earlier one.

@@ -1,9 +1,11 @@
 // The per-user settings store: keys holding typed values, kept in one text file under the XDG
-// config folder, reached through the writeSetting/readSetting wrappers.
+// config folder, reached through readSetting/writeSetting (one access each) or a SettingsEdit
+// (several reads and writes in one load and one save).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +46,32 @@ std::string readSetting(const std::string& key, const std::string& name,
 // $XDG_CONFIG_HOME/tovan-zevediz/registry; $HOME/.config stands in when XDG_CONFIG_HOME is unset,
 // empty or relative. Throws tz::Error when neither gives a folder.
 std::filesystem::path settingsStorePath();
+
+// Several reads and writes of string values against one load of the store, saved in one
+// atomic replacement: what readSetting and writeSetting do one access at a time, with the same
+// values, defaults and messages. The store is loaded at the first access; a failure to load
+// reports the value being accessed. Nothing is written before commit().
+class SettingsEdit {
+  public:
+    SettingsEdit();
+    ~SettingsEdit();
+    SettingsEdit(const SettingsEdit&) = delete;
+    SettingsEdit& operator=(const SettingsEdit&) = delete;
+
+    // As readSetting, but an absent key is created only by commit().
+    std::string readString(const std::string& key, const std::string& name,
+                           const std::string& defaultValue);
+    // As writeSetting, without saving yet.
+    void writeString(const std::string& key, const std::string& name, const std::string& text);
+    // Saves the store once. Throws the error the first write's own save would have thrown.
+    void commit();
+
+    // The loaded store and what the edit made of it; opaque.
+    struct State;
+
+  private:
+    std::unique_ptr<State> m_state;
+};
 
 // Raw access for tests and tools, with the same key creation, errors and atomic replacement as
 // the wrappers. Value names and key paths compare without regard to ASCII letter case, as the
