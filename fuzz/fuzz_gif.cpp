@@ -8,7 +8,6 @@
 #include "tz/bitmap.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
-#include "tz/gif.h"
 
 namespace {
 

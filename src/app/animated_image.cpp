@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <exception>
 
+namespace tz::app {
+
 AnimatedImage::AnimatedImage(QWidget* parent) : QWidget(parent) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -94,3 +96,5 @@ void AnimatedImage::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
     }
 }
+
+}  // namespace tz::app

@@ -7,7 +7,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "qtbridge.h"
+#include "picture_bridge.h"
+
+namespace tz::app {
 
 class AnimatedImage : public QWidget {
     Q_OBJECT
@@ -58,3 +60,5 @@ class AnimatedImage : public QWidget {
     bool m_stretch = false;
     bool m_pressed = false;
 };
+
+}  // namespace tz::app

@@ -3,7 +3,7 @@
 #include <QIcon>
 
 #include "application.h"
-#include "resize.h"
+#include "main_window.h"
 
 int main(int argc, char** argv) {
     tz::app::Application application(argc, argv);
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zevediz/zevediz.png")));
 
     // The command line is not read.
-    TForm1 form;
-    form.show();
+    tz::app::MainWindow window;
+    window.show();
     return QApplication::exec();
 }

@@ -7,6 +7,7 @@
 
 #include "options.h"
 #include "run.h"
+#include "tz/version.h"
 
 int main(int argc, char** argv) {
     using namespace tz::cli;
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::cout << "zevediz-resize " << TZ_VERSION << "\n";
+        std::cout << "zevediz-resize " << tz::kVersion << "\n";
         return 0;
     }
     const bool progressBar = !options.quiet && ::isatty(STDERR_FILENO) == 1;

@@ -1,17 +1,20 @@
-// Runs the resize workers over the command line's files.
+// Runs the resize entry point over the command line's files, several at a time, settling them
+// in list order.
 #include "run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <filesystem>
 #include <mutex>
-#include <optional>
+#include <new>
 #include <ostream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "tz/errors.h"
+#include "tz/picture_format.h"
 
 namespace tz::cli {
 
@@ -22,19 +25,7 @@ namespace fs = std::filesystem;
 struct Job {
     fs::path source;
     fs::path output;
-    ImageFormat format = ImageFormat::None;
 };
-
-struct Result {
-    std::vector<std::uint8_t> bytes;
-    std::string error;  // empty on success
-};
-
-Job makeJob(const std::string& file) {
-    const fs::path source(file);
-    return {source, source.parent_path() / std::string(kOutputFolder) / source.filename(),
-            workerFormat(source.filename().string())};
-}
 
 std::string messageOf(const std::exception_ptr& failure) {
     try {
@@ -42,27 +33,10 @@ std::string messageOf(const std::exception_ptr& failure) {
     } catch (const std::bad_alloc&) {
         return "Out of memory";
     } catch (const std::exception& error) {
-        return error.what();
-    }
-}
-
-Result resizeJob(const Job& job, const ResizeRequest& request) {
-    Result result;
-    try {
-        result.bytes = resizeToBytes(job.source, job.format, request);
+        return error.what()[0] != '\0' ? error.what() : "Unknown error";
     } catch (...) {
-        result.error = messageOf(std::current_exception());
-        if (result.error.empty()) {
-            result.error = "Unknown error";
-        }
+        return "Unknown error";
     }
-    return result;
-}
-
-void writeOutput(const Job& job, const Result& result) {
-    std::error_code ignored;
-    fs::create_directory(job.output.parent_path(), ignored);
-    writeFileAtomically(job.output, result.bytes);
 }
 
 // Draws "[#####.....] 3/10 name" on one terminal line.
@@ -74,80 +48,136 @@ void drawProgress(std::ostream& errors, std::size_t done, std::size_t total,
            << '/' << total << ' ' << name.substr(0, 40) << "\x1b[K" << std::flush;
 }
 
-// Hands out file indexes to worker threads and collects their results, so that the caller can
-// consume the results strictly in list order. Workers never run further ahead of the consumer
-// than a few files, which bounds the memory held by finished, unwritten outputs.
-class OrderedPool {
+// Lets files settle (be written, or reported as failed) strictly in list order, whichever
+// thread finishes first. A file waits for its turn holding at most its own encoded output, so
+// the memory held by finished, unwritten outputs is bounded by the number of threads.
+class ListOrder {
   public:
-    OrderedPool(const std::vector<Job>& jobs, const ResizeRequest& request, int threads)
-        : m_jobs(jobs),
-          m_request(request),
-          m_results(jobs.size()),
-          m_window(static_cast<std::size_t>(threads) * 2) {
-        for (int i = 0; i < threads; ++i) {
-            m_threads.emplace_back([this] { work(); });
-        }
-    }
-
-    ~OrderedPool() {
-        stop();
-        for (std::thread& thread : m_threads) {
-            thread.join();
-        }
-    }
-
-    OrderedPool(const OrderedPool&) = delete;
-    OrderedPool& operator=(const OrderedPool&) = delete;
-
-    // Waits for the result of job `index` and takes it.
-    Result take(std::size_t index) {
+    // Waits until every earlier file has settled; false when the run stopped meanwhile.
+    bool waitForTurn(std::size_t index) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_results[index].has_value(); });
-        Result result = std::move(*m_results[index]);
-        m_results[index].reset();
-        m_consumed = index + 1;
-        m_changed.notify_all();
-        return result;
+        m_changed.wait(lock, [&] { return m_stopped || m_next == index; });
+        return !m_stopped;
     }
 
-    // No further job is started.
-    void stop() {
+    // The file whose turn it is has settled; `stop` ends the run after it.
+    void settle(bool stop) {
         std::lock_guard lock(m_mutex);
-        m_stopped = true;
+        ++m_next;
+        m_stopped = m_stopped || stop;
         m_changed.notify_all();
+    }
+
+    bool stopped() {
+        std::lock_guard lock(m_mutex);
+        return m_stopped;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_next = 0;
+    bool m_stopped = false;
+};
+
+// Thrown from the hook before writing when the run stopped: the file is dropped unwritten.
+struct Abandoned {};
+
+class Run {
+  public:
+    Run(const Options& options, std::vector<Job> jobs, std::ostream& out, std::ostream& errors,
+        bool progressBar)
+        : m_options(options),
+          m_jobs(std::move(jobs)),
+          m_out(out),
+          m_errors(errors),
+          m_progressBar(progressBar) {}
+
+    // Resizes every job on `threads` threads; returns the exit status.
+    int execute(int threads) {
+        m_request = m_options.request;
+        // Files running side by side already use the cores; each resamples on its own thread.
+        m_request.resampleThreads = threads > 1 ? 1 : 0;
+        {
+            std::vector<std::jthread> workers;
+            for (int t = 1; t < threads; ++t) {
+                workers.emplace_back([this] { work(); });
+            }
+            work();
+        }
+        if (m_progressBar) {
+            m_errors << '\n';
+        }
+        return m_failed ? 1 : 0;
     }
 
   private:
     void work() {
         for (;;) {
-            std::size_t index = 0;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    return m_stopped || m_next >= m_jobs.size() || m_next < m_consumed + m_window;
-                });
-                if (m_stopped || m_next >= m_jobs.size()) {
-                    return;
-                }
-                index = m_next++;
+            const std::size_t index = m_nextJob.fetch_add(1);
+            if (index >= m_jobs.size() || m_order.stopped()) {
+                return;
             }
-            Result result = resizeJob(m_jobs[index], m_request);
-            std::lock_guard lock(m_mutex);
-            m_results[index] = std::move(result);
-            m_changed.notify_all();
+            process(index);
         }
     }
 
-    const std::vector<Job>& m_jobs;
-    const ResizeRequest& m_request;
-    std::vector<std::optional<Result>> m_results;
-    const std::size_t m_window;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::size_t m_next = 0;
-    std::size_t m_consumed = 0;
-    bool m_stopped = false;
-    std::vector<std::thread> m_threads;
+    void process(std::size_t index) {
+        const Job& job = m_jobs[index];
+        bool holdsTurn = false;
+        std::string error;
+        try {
+            resizeFile(job.source, job.output, m_request, [&] {
+                holdsTurn = m_order.waitForTurn(index);
+                if (!holdsTurn) {
+                    throw Abandoned{};
+                }
+                // A failure to create it is reported by the write that follows.
+                std::error_code ignored;
+                fs::create_directory(job.output.parent_path(), ignored);
+            });
+        } catch (const Abandoned&) {
+            return;
+        } catch (...) {
+            error = messageOf(std::current_exception());
+        }
+        if (!holdsTurn && !m_order.waitForTurn(index)) {
+            return;
+        }
+        const bool stop = report(index, error);
+        m_order.settle(stop);
+    }
+
+    // Prints the outcome of the file whose turn it is; true when the run stops after it.
+    bool report(std::size_t index, const std::string& error) {
+        const Job& job = m_jobs[index];
+        if (m_progressBar) {
+            m_errors << '\r' << "\x1b[K";
+        }
+        if (!error.empty()) {
+            m_errors << job.source.string() << ": " << error << '\n';
+            m_failed = true;
+            if (!m_options.keepGoing) {
+                return true;
+            }
+        } else if (!m_options.quiet && !m_progressBar) {
+            m_out << job.source.string() << " -> " << job.output.string() << '\n';
+        }
+        if (m_progressBar) {
+            drawProgress(m_errors, index + 1, m_jobs.size(), job.source.filename().string());
+        }
+        return false;
+    }
+
+    const Options& m_options;
+    const std::vector<Job> m_jobs;
+    std::ostream& m_out;
+    std::ostream& m_errors;
+    const bool m_progressBar;
+    ResizeRequest m_request;
+    ListOrder m_order;
+    std::atomic<std::size_t> m_nextJob{0};
+    bool m_failed = false;  // written only by the file whose turn it is
 };
 
 }  // namespace
@@ -155,50 +185,15 @@ class OrderedPool {
 int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bool progressBar) {
     std::vector<Job> jobs;
     for (const std::string& file : options.files) {
-        Job job = makeJob(file);
-        if (job.format == ImageFormat::None) {
-            errors << file << ": skipped: not a .jpg, .gif or .bmp file\n";
+        const fs::path source(file);
+        if (!resizedFormatOf(source.filename().string())) {
+            errors << file << ": skipped: not a " << resizedExtensionList() << " file\n";
             continue;
         }
-        jobs.push_back(std::move(job));
+        jobs.push_back({source, outputPathFor(source)});
     }
     const int threads = std::clamp(options.jobs, 1, std::max(1, static_cast<int>(jobs.size())));
-    ResizeRequest request = options.request;
-    // Files running side by side already use the cores; each resamples on its own thread.
-    request.resampleThreads = threads > 1 ? 1 : 0;
-    OrderedPool pool(jobs, request, threads);
-    int status = 0;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const Job& job = jobs[i];
-        Result result = pool.take(i);
-        if (result.error.empty()) {
-            try {
-                writeOutput(job, result);
-            } catch (const std::exception& error) {
-                result.error = error.what();
-            }
-        }
-        if (progressBar) {
-            errors << '\r' << "\x1b[K";
-        }
-        if (!result.error.empty()) {
-            errors << job.source.string() << ": " << result.error << '\n';
-            status = 1;
-            if (!options.keepGoing) {
-                pool.stop();
-                break;
-            }
-        } else if (!options.quiet && !progressBar) {
-            out << job.source.string() << " -> " << job.output.string() << '\n';
-        }
-        if (progressBar) {
-            drawProgress(errors, i + 1, jobs.size(), job.source.filename().string());
-        }
-    }
-    if (progressBar) {
-        errors << '\n';
-    }
-    return status;
+    return Run(options, std::move(jobs), out, errors, progressBar).execute(threads);
 }
 
 }  // namespace tz::cli

@@ -8,9 +8,11 @@
 
 #include <cstdio>
 
+#include "main_window.h"
 #include "picture_files.h"
-#include "resize.h"
 #include "screenshot_session.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
@@ -57,21 +59,21 @@ int main(int argc, char** argv) {
     const QString folder = session.folder();
     writePictures(folder);
 
-    TForm1 form;
-    form.show();
-    QTimer::singleShot(300, &form, [&] {
-        form.moveBrowserTo(folder);
-        form.findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item4"))->click();
-        auto* list = form.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
+    MainWindow window;
+    window.show();
+    QTimer::singleShot(300, &window, [&] {
+        window.moveBrowserTo(folder);
+        window.findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item4"))->click();
+        auto* list = window.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
         for (int row = 0; row < list->count(); row += 2) {
             list->item(row)->setSelected(true);
         }
-        form.Button14Click();
+        window.startResizing();
         list->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
-        form.FileListBox10Click();
+        window.previewFocusedFile();
     });
-    QTimer::singleShot(900, &form, [&] {
-        const bool saved = form.grab().save(output);
+    QTimer::singleShot(900, &window, [&] {
+        const bool saved = window.grab().save(output);
         std::fprintf(stderr, "%s %s\n", saved ? "saved" : "failed to save", qPrintable(output));
         QApplication::exit(saved ? 0 : 1);
     });

@@ -9,11 +9,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "preview.h"
-#include "resize.h"
+#include "main_window.h"
+#include "preview_window.h"
 #include "screenshot_session.h"
 #include "tz/bitmap.h"
 #include "tz/jpeg.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
@@ -69,18 +71,18 @@ int main(int argc, char** argv) {
     const QString folder = session.folder();
     writePictures(folder);
 
-    TForm1 form;
-    form.show();
+    MainWindow window;
+    window.show();
     // The start-up timer shows the preview; then a picture is chosen in the list.
-    QTimer::singleShot(600, &form, [&] {
-        form.moveBrowserTo(folder);
-        auto* list = form.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
+    QTimer::singleShot(600, &window, [&] {
+        window.moveBrowserTo(folder);
+        auto* list = window.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
         list->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
-        form.FileListBox10Click();
+        window.previewFocusedFile();
     });
-    QTimer::singleShot(1600, &form, [&] {
-        const QRect area = form.frameGeometry()
-                               .united(form.previewForm()->frameGeometry())
+    QTimer::singleShot(1600, &window, [&] {
+        const QRect area = window.frameGeometry()
+                               .united(window.previewWindow()->frameGeometry())
                                .adjusted(-12, -12, 12, 12);
         const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
             0, area.x(), area.y(), area.width(), area.height());

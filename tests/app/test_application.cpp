@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "application.h"
-#include "browser.h"
-#include "links/links.h"
+#include "file_browser.h"
 #include "tz/errors.h"
+#include "web_links.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
@@ -140,8 +142,8 @@ void TestApplication::joinPathAddsOneSlash() {
 void TestApplication::folderListEntersAndRefusesFolders() {
     QVERIFY(QDir(m_path).mkpath(QStringLiteral("inner/deeper")));
     QVERIFY(QDir(m_path).mkpath(QStringLiteral(".hidden")));
-    tz::app::DirectoryListBox10 folders;
-    QSignalSpy moved(&folders, &tz::app::DirectoryListBox10::directoryChanged);
+    tz::app::FolderList folders;
+    QSignalSpy moved(&folders, &tz::app::FolderList::directoryChanged);
     folders.setDirectory(m_path + QStringLiteral("/inner/../inner"));
     QCOMPARE(folders.directory(), m_path + QStringLiteral("/inner"));
     QCOMPARE(QDir::currentPath(), m_path + QStringLiteral("/inner"));
@@ -150,9 +152,9 @@ void TestApplication::folderListEntersAndRefusesFolders() {
     const int components = static_cast<int>(
         (m_path + QStringLiteral("/inner")).split(QLatin1Char('/'), Qt::SkipEmptyParts).size());
     QCOMPARE(folders.count(), 1 + components + 1);
-    QCOMPARE(tz::app::DirectoryListBox10::entryPath(folders.item(folders.count() - 1)),
+    QCOMPARE(tz::app::FolderList::entryPath(folders.item(folders.count() - 1)),
              m_path + QStringLiteral("/inner/deeper"));
-    QCOMPARE(tz::app::DirectoryListBox10::entryPath(folders.currentItem()),
+    QCOMPARE(tz::app::FolderList::entryPath(folders.currentItem()),
              m_path + QStringLiteral("/inner"));
 
     // Opening an entry enters it.
@@ -174,8 +176,8 @@ void TestApplication::fileListFocusedPathNeedsSelection() {
     for (const char* name : {"b.jpg", "a.BMP", "c.gif"}) {
         touch(m_path + QLatin1Char('/') + QString::fromLatin1(name));
     }
-    tz::app::FileListBox10 files;
-    QSignalSpy userChanges(&files, &tz::app::FileListBox10::userSelectionChanged);
+    tz::app::PictureFileList files;
+    QSignalSpy userChanges(&files, &tz::app::PictureFileList::userSelectionChanged);
     files.setDirectory(m_path);
     QCOMPARE(files.names(), QStringList({"a.BMP", "b.jpg", "c.gif"}));
     QVERIFY(files.focusedFilePath().isEmpty());
@@ -192,9 +194,9 @@ void TestApplication::fileListFocusedPathNeedsSelection() {
 
 void TestApplication::sendToRecycleBinIgnoresFoldersAndMissingFiles() {
     QVERIFY(QDir(m_path).mkdir(QStringLiteral("folder.jpg")));
-    tz::app::SendToRecycleBin(QString());
-    tz::app::SendToRecycleBin(m_path + QStringLiteral("/folder.jpg"));
-    tz::app::SendToRecycleBin(m_path + QStringLiteral("/missing.jpg"));
+    tz::app::moveToTrash(QString());
+    tz::app::moveToTrash(m_path + QStringLiteral("/folder.jpg"));
+    tz::app::moveToTrash(m_path + QStringLiteral("/missing.jpg"));
     QVERIFY(m_boxes.empty());  // not even a question
     QVERIFY(QFileInfo(m_path + QStringLiteral("/folder.jpg")).isDir());
 }

@@ -1,5 +1,6 @@
-// The batch run's walk: order of its steps, the run's size, which worker each name gets, and
-// where an error stops it. The workers are replaced by recorders, so no codec is involved.
+// The desktop program's run: order of its steps, the run's size, which names are resized and
+// where their outputs go, and where an error stops it. The per-file step is replaced by a
+// recorder, so no codec is involved, except in the last tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,32 +19,37 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* formatName(ImageFormat format) {
-    switch (format) {
-        case ImageFormat::Gif:
+const char* formatName(const fs::path& source) {
+    switch (resizedFormatOf(source.filename().string()).value()) {
+        case PictureFormat::Gif:
             return "gif";
-        case ImageFormat::Jpeg:
+        case PictureFormat::Jpeg:
             return "jpeg";
-        case ImageFormat::Bmp:
+        case PictureFormat::Bmp:
             return "bmp";
-        case ImageFormat::None:
-            break;
     }
     return "none";
 }
 
-// Runs in its own folder and writes every hook call into `events`.
+// Runs on a folder of its own, from another current folder, and writes every hook call into
+// `events`; a file's event names its output relative to the run's folder.
 class BatchTest : public ::testing::Test {
   protected:
+    RunDescription run(const std::string& sizeText) const { return {m_folder.path(), sizeText}; }
+
     BatchHooks recordingHooks() {
         BatchHooks hooks;
-        hooks.runWorker = [this](ImageFormat format, const std::string& name) {
-            events.push_back(std::string(formatName(format)) + " " + name + " @" + RunSizeText);
+        hooks.resizeOne = [this](const fs::path& source, const fs::path& output,
+                                 const RunDescription& description) {
+            EXPECT_EQ(source.parent_path(), m_folder.path());
+            events.push_back(std::string(formatName(source)) + " " + source.filename().string() +
+                             " @" + description.sizeText + " -> " +
+                             output.lexically_relative(m_folder.path()).string());
         };
         hooks.recordFolder = [this] {
-            // The output rule has been applied by now.
+            // The folder "resized" has been created by now.
             events.push_back(std::string("record") +
-                             (fs::is_directory("resized") ? " resized" : "") + " " + OutputPrefix);
+                             (fs::is_directory(m_folder / "resized") ? " resized" : ""));
         };
         hooks.showProgress = [this](int maximum) {
             events.push_back("progress " + std::to_string(maximum));
@@ -53,20 +59,22 @@ class BatchTest : public ::testing::Test {
         return hooks;
     }
 
-    test::TempDir m_temp;
-    test::CurrentDirGuard m_inTemp{m_temp.path()};
+    test::TempDir m_folder;
+    test::TempDir m_elsewhere;
+    test::CurrentDirGuard m_inElsewhere{m_elsewhere.path()};
     std::vector<std::string> events;
 };
 
 TEST_F(BatchTest, StepsRunInOrderOverTheSelectedItems) {
-    OutputPrefix.clear();
     const std::vector<BatchItem> items{
         {"a.jpg", true}, {"b.gif", false}, {"c.bmp", true}, {"d.txt", true}, {"e.gif", true}};
-    runBatch("250", items, recordingHooks());
-    EXPECT_EQ(events, (std::vector<std::string>{"record resized resized/", "progress 4",
-                                                "jpeg a.jpg @250", "step", "bmp c.bmp @250", "step",
-                                                "step", "gif e.gif @250", "step", "finish"}));
-    EXPECT_EQ(OutputPrefix, "resized/");
+    runBatch(run("250"), items, recordingHooks());
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "record resized", "progress 4", "jpeg a.jpg @250 -> resized/a.jpg",
+                          "step", "bmp c.bmp @250 -> resized/c.bmp", "step", "step",
+                          "gif e.gif @250 -> resized/e.gif", "step", "finish"}));
+    // Nothing depends on the process's current folder.
+    EXPECT_TRUE(fs::is_empty(m_elsewhere.path()));
 }
 
 TEST_F(BatchTest, SizeIsTakenOnceAtTheStart) {
@@ -74,11 +82,12 @@ TEST_F(BatchTest, SizeIsTakenOnceAtTheStart) {
     BatchHooks hooks = recordingHooks();
     // A preset clicked between two files changes the field, not the run.
     hooks.afterEachItem = [&] { sizeField = "160"; };
-    runBatch(sizeField, {{"1.jpg", true}, {"2.jpg", true}}, hooks);
-    EXPECT_EQ(events, (std::vector<std::string>{"record resized resized/", "progress 2",
-                                                "jpeg 1.jpg @640", "jpeg 2.jpg @640", "finish"}));
-    runBatch(sizeField, {{"3.gif", true}}, hooks);
-    EXPECT_EQ(events.at(events.size() - 2), "gif 3.gif @160");
+    runBatch(run(sizeField), {{"1.jpg", true}, {"2.jpg", true}}, hooks);
+    EXPECT_EQ(events, (std::vector<std::string>{"record resized", "progress 2",
+                                                "jpeg 1.jpg @640 -> resized/1.jpg",
+                                                "jpeg 2.jpg @640 -> resized/2.jpg", "finish"}));
+    runBatch(run(sizeField), {{"3.gif", true}}, hooks);
+    EXPECT_EQ(events.at(events.size() - 2), "gif 3.gif @160 -> resized/3.gif");
 }
 
 struct ExtensionCase {
@@ -92,11 +101,12 @@ void PrintTo(const ExtensionCase& row, std::ostream* out) {
 
 class ExtensionTest : public BatchTest, public ::testing::WithParamInterface<ExtensionCase> {};
 
-TEST_P(ExtensionTest, ChoosesTheWorkerByTheUpperCasedExtensionAndAlwaysCountsAStep) {
-    runBatch("120", {{GetParam().name, true}}, recordingHooks());
-    std::vector<std::string> expected{"record resized resized/", "progress 1"};
+TEST_P(ExtensionTest, ChoosesTheFormatByTheExtensionInAnyCaseAndAlwaysCountsAStep) {
+    runBatch(run("120"), {{GetParam().name, true}}, recordingHooks());
+    std::vector<std::string> expected{"record resized", "progress 1"};
     if (*GetParam().worker != '\0') {
-        expected.push_back(std::string(GetParam().worker) + " " + GetParam().name + " @120");
+        expected.push_back(std::string(GetParam().worker) + " " + GetParam().name + " @120 -> " +
+                           (fs::path("resized") / GetParam().name).string());
     }
     expected.insert(expected.end(), {"step", "finish"});
     EXPECT_EQ(events, expected);
@@ -120,8 +130,8 @@ TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
     int steps = 0;
     bool finished = false;
     BatchHooks hooks;
-    hooks.runWorker = [&](ImageFormat, const std::string& name) {
-        if (name == "p5.jpg") {
+    hooks.resizeOne = [&](const fs::path& source, const fs::path&, const RunDescription&) {
+        if (source.filename() == "p5.jpg") {
             throw JpegError("JPEG error #53", 53);
         }
         ++runs;
@@ -129,7 +139,7 @@ TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
     hooks.afterEachItem = [&] { ++steps; };
     hooks.finish = [&] { finished = true; };
     try {
-        runBatch("640", items, hooks);
+        runBatch(run("640"), items, hooks);
         FAIL() << "the run did not stop";
     } catch (const JpegError& error) {
         EXPECT_STREQ(error.what(), "JPEG error #53");
@@ -142,23 +152,21 @@ TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
 TEST_F(BatchTest, StoreErrorWhileRecordingStopsBeforeTheProgressBar) {
     BatchHooks hooks = recordingHooks();
     hooks.recordFolder = [] { throw Error("Failed to create key "); };
-    EXPECT_THROW(runBatch("640", {{"a.jpg", true}}, hooks), Error);
+    EXPECT_THROW(runBatch(run("640"), {{"a.jpg", true}}, hooks), Error);
     EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(fs::is_directory("resized"));  // created before the folder was recorded
+    EXPECT_TRUE(fs::is_directory(m_folder / "resized"));  // created before the folder was recorded
 }
 
 TEST_F(BatchTest, NoSelectionStillCreatesTheFolderAndRecordsIt) {
-    runBatch("640", {{"a.jpg", false}, {"b.gif", false}}, recordingHooks());
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"record resized resized/", "progress 0", "finish"}));
-    EXPECT_TRUE(fs::is_directory("resized"));
-    EXPECT_TRUE(fs::is_empty("resized"));
+    runBatch(run("640"), {{"a.jpg", false}, {"b.gif", false}}, recordingHooks());
+    EXPECT_EQ(events, (std::vector<std::string>{"record resized", "progress 0", "finish"}));
+    EXPECT_TRUE(fs::is_directory(m_folder / "resized"));
+    EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
 }
 
 TEST_F(BatchTest, EmptyListRunsAllFrameSteps) {
-    runBatch("640", {}, recordingHooks());
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"record resized resized/", "progress 0", "finish"}));
+    runBatch(run("640"), {}, recordingHooks());
+    EXPECT_EQ(events, (std::vector<std::string>{"record resized", "progress 0", "finish"}));
 }
 
 TEST_F(BatchTest, ChangesToTheCallersListDuringTheRunDoNotDisturbIt) {
@@ -168,42 +176,57 @@ TEST_F(BatchTest, ChangesToTheCallersListDuringTheRunDoNotDisturbIt) {
         items.clear();  // e.g. the list re-read after a folder change between two files
         events.push_back("step");
     };
-    runBatch("160", items, hooks);
-    EXPECT_EQ(events, (std::vector<std::string>{"record resized resized/", "progress 3",
-                                                "gif a.gif @160", "step", "gif b.gif @160", "step",
-                                                "gif c.gif @160", "step", "finish"}));
+    runBatch(run("160"), items, hooks);
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "record resized", "progress 3", "gif a.gif @160 -> resized/a.gif", "step",
+                          "gif b.gif @160 -> resized/b.gif", "step",
+                          "gif c.gif @160 -> resized/c.gif", "step", "finish"}));
 }
 
 TEST_F(BatchTest, MissingHooksAreSkipped) {
-    runBatch("640", {{"notes.txt", true}}, BatchHooks{});
-    EXPECT_TRUE(fs::is_directory("resized"));
+    runBatch(run("640"), {{"notes.txt", true}}, BatchHooks{});
+    EXPECT_TRUE(fs::is_directory(m_folder / "resized"));
 }
 
-// The default workers: the real better-quality workers on files in the current folder.
-TEST_F(BatchTest, DefaultWorkerWritesTheOutputUnderTheSameNameIntoResized) {
+// The default per-file step: the real resize of files in the run's folder.
+TEST_F(BatchTest, DefaultStepWritesTheOutputUnderTheSameNameIntoResized) {
     Bitmap picture(8, 4);
     picture.setColor(0, 0, Rgb{10, 20, 30});
     const std::vector<std::uint8_t> source = encodeBmp(picture);
-    test::writeFile("Scan.Bmp", source);
+    test::writeFile(m_folder / "Scan.Bmp", source);
     BatchHooks hooks = recordingHooks();
-    hooks.runWorker = nullptr;
-    runBatch("4", {{"Scan.Bmp", true}, {"notes.jpeg", true}}, hooks);
-    EXPECT_EQ(events, (std::vector<std::string>{"record resized resized/", "progress 2", "step",
-                                                "step", "finish"}));
-    const Bitmap output = loadBmpFile(fs::path("resized") / "Scan.Bmp");
+    hooks.resizeOne = nullptr;
+    runBatch(run("4"), {{"Scan.Bmp", true}, {"notes.jpeg", true}}, hooks);
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"record resized", "progress 2", "step", "step", "finish"}));
+    const Bitmap output = loadBmpFile(m_folder / "resized" / "Scan.Bmp");
     EXPECT_EQ(output.width(), 4);  // longer side 8 -> 4
     EXPECT_EQ(output.height(), 2);
-    EXPECT_EQ(test::readFile("Scan.Bmp"), source);  // the source is never changed
-    EXPECT_FALSE(fs::exists(fs::path("resized") / "notes.jpeg"));
+    EXPECT_EQ(test::readFile(m_folder / "Scan.Bmp"), source);  // the source is never changed
+    EXPECT_FALSE(fs::exists(m_folder / "resized" / "notes.jpeg"));
 }
 
-TEST_F(BatchTest, DefaultWorkerErrorOnAnUnreadableFileStopsTheRun) {
-    test::writeFile("broken.gif", {'G', 'I', 'F', '8', '9', 'a'});
+TEST_F(BatchTest, DefaultStepErrorOnAnUnreadableFileStopsTheRun) {
+    test::writeFile(m_folder / "broken.gif", {'G', 'I', 'F', '8', '9', 'a'});
     BatchHooks hooks = recordingHooks();
-    hooks.runWorker = nullptr;
-    EXPECT_THROW(runBatch("640", {{"broken.gif", true}, {"b.txt", true}}, hooks), Error);
-    EXPECT_EQ(events, (std::vector<std::string>{"record resized resized/", "progress 2"}));
-    EXPECT_FALSE(fs::exists(fs::path("resized") / "broken.gif"));
+    hooks.resizeOne = nullptr;
+    EXPECT_THROW(runBatch(run("640"), {{"broken.gif", true}, {"b.txt", true}}, hooks), Error);
+    EXPECT_EQ(events, (std::vector<std::string>{"record resized", "progress 2"}));
+    EXPECT_FALSE(fs::exists(m_folder / "resized" / "broken.gif"));
+}
+
+// The size text is converted as each file starts, so a text that is no number fails the first
+// file resized, after the folder was created and recorded.
+TEST_F(BatchTest, DefaultStepConvertsTheSizeTextPerFile) {
+    BatchHooks hooks = recordingHooks();
+    hooks.resizeOne = nullptr;
+    try {
+        runBatch(run("big"), {{"notes.txt", true}, {"missing.bmp", true}}, hooks);
+        FAIL() << "the run did not stop";
+    } catch (const Error& error) {
+        EXPECT_STREQ(error.what(), "'big' is not a valid integer value");
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"record resized", "progress 2", "step"}));
 }
 
 }  // namespace

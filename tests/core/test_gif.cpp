@@ -16,7 +16,6 @@
 #include "support/support.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
-#include "tz/gif.h"
 
 namespace tz {
 namespace {
@@ -861,8 +860,7 @@ TEST(GifRendering, AnimatedPictureDrawsItsFirstFrame) {
 
 GifImage roundTrip(int width, int height, const GifColorTable& table, const Bytes& pixels) {
     GifImage gif;
-    gif.addImage(
-        GifFrame(0, 0, width, height, table, ByteBuffer(pixels.begin(), pixels.end())));
+    gif.addImage(GifFrame(0, 0, width, height, table, ByteBuffer(pixels.begin(), pixels.end())));
     return load(gif.saveToBytes());
 }
 
@@ -1214,7 +1212,7 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
             GifImage gif;
             const Bytes pixels = patternPixels(row);
             gif.addImage(GifFrame(0, 0, row.width, row.height, tableOf(row.entries),
-                                      ByteBuffer(pixels.begin(), pixels.end())));
+                                  ByteBuffer(pixels.begin(), pixels.end())));
             cases.push_back({row.what, gif, pixels, row.width, row.height});
         }
         std::vector<Rgb> colors;

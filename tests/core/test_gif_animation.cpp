@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tz/gif.h"
-#include "tz/gif.h"
 
 namespace tz {
 namespace {
@@ -30,8 +29,8 @@ struct FrameSpec {
 };
 
 // A one-row frame at x = `left` of the one-row screen.
-FrameSpec row(int left, std::vector<std::uint8_t> pixels,
-              std::optional<GifDisposal> disposal = {}, std::optional<int> transparent = {}) {
+FrameSpec row(int left, std::vector<std::uint8_t> pixels, std::optional<GifDisposal> disposal = {},
+              std::optional<int> transparent = {}) {
     FrameSpec spec;
     spec.left = left;
     spec.width = static_cast<int>(pixels.size());
@@ -43,7 +42,7 @@ FrameSpec row(int left, std::vector<std::uint8_t> pixels,
 
 GifFrame makeFrame(const FrameSpec& spec) {
     GifFrame frame(spec.left, spec.top, spec.width, spec.height, GifColorTable(),
-                       ByteBuffer(spec.pixels.begin(), spec.pixels.end()));
+                   ByteBuffer(spec.pixels.begin(), spec.pixels.end()));
     if (spec.disposal || spec.transparent) {
         GifGraphicControl control;
         control.packed = static_cast<std::uint8_t>(
@@ -66,9 +65,9 @@ GifImage picture(const std::vector<FrameSpec>& frames, std::optional<int> loop =
         GifFrame frame = makeFrame(spec);
         if (loop && gif.images().empty()) {
             frame.addExtension(GifApplicationExtension{"NETSCAPE",
-                                                    "2.0",
-                                                    {{1, static_cast<std::uint8_t>(*loop & 0xFF),
-                                                      static_cast<std::uint8_t>(*loop >> 8)}}});
+                                                       "2.0",
+                                                       {{1, static_cast<std::uint8_t>(*loop & 0xFF),
+                                                         static_cast<std::uint8_t>(*loop >> 8)}}});
         }
         gif.addImage(frame);
     }

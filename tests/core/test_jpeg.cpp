@@ -25,10 +25,10 @@ namespace {
 
 using tz::Bitmap;
 using tz::JpegError;
+using tz::JpegImage;
 using tz::JpegScale;
 using tz::PixelFormat;
 using tz::Rgb;
-using tz::JpegImage;
 using Bytes = std::vector<std::uint8_t>;
 
 // A smooth colour picture: red rises to the right, green downwards, blue is constant.

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "tz/bitmap.h"
-#include "tz/errors.h"
-#include "tz/resample.h"
 #include "resample/arithmetic.h"
 #include "resample/kernels.h"
 #include "resample/passes.h"
 #include "resample/weight_lists.h"
+#include "tz/bitmap.h"
+#include "tz/errors.h"
+#include "tz/resample.h"
 
 namespace tz {
 namespace {

@@ -1,7 +1,7 @@
-// The target-size rule, worker choice, size text, output placement and the workers end to end.
+// The target-size rule, the extension table, the size text, the output rule and the resize entry
+// point end to end.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <filesystem>
 #include <string>
 
@@ -17,7 +17,6 @@ namespace tz {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CurrentDirGuard;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -58,16 +57,20 @@ TEST(TargetSize, RefusesSizesBelowOne) {
     EXPECT_THROW(targetSize(0, 10, 100), Error);
 }
 
-TEST(WorkerChoice, UpperCasesTheExtensionFromTheLastDot) {
-    EXPECT_EQ(upperExtension("PHOTO.Jpg"), ".JPG");
-    EXPECT_EQ(upperExtension("archive.tar.gif"), ".GIF");
-    EXPECT_EQ(upperExtension("no-extension"), "");
-    EXPECT_EQ(workerFormat("PHOTO.Jpg"), ImageFormat::Jpeg);
-    EXPECT_EQ(workerFormat("a.GiF"), ImageFormat::Gif);
-    EXPECT_EQ(workerFormat("a.bmp"), ImageFormat::Bmp);
-    EXPECT_EQ(workerFormat("a.jpeg"), ImageFormat::None);
-    EXPECT_EQ(workerFormat("a.JPE"), ImageFormat::None);
-    EXPECT_EQ(workerFormat("jpg"), ImageFormat::None);
+TEST(PictureFormats, TheExtensionFromTheLastDotInAnyCaseNamesTheFormat) {
+    EXPECT_EQ(resizedFormatOf("PHOTO.Jpg"), PictureFormat::Jpeg);
+    EXPECT_EQ(resizedFormatOf("archive.tar.GiF"), PictureFormat::Gif);
+    EXPECT_EQ(resizedFormatOf("a.bmp"), PictureFormat::Bmp);
+    EXPECT_EQ(resizedFormatOf(".jpg"), PictureFormat::Jpeg);
+    // ".jpeg" is shown, never resized; the rest is neither.
+    EXPECT_EQ(resizedFormatOf("a.jpeg"), std::nullopt);
+    EXPECT_EQ(shownFormatOf("a.JPEG"), PictureFormat::Jpeg);
+    for (const char* name : {"a.JPE", "jpg", "a.jpg.txt", "photo.", "a.jpgx"}) {
+        EXPECT_EQ(shownFormatOf(name), std::nullopt) << name;
+        EXPECT_EQ(resizedFormatOf(name), std::nullopt) << name;
+    }
+    EXPECT_EQ(resizedFileMask(), "*.jpg;*.gif;*.bmp");
+    EXPECT_EQ(resizedExtensionList(), ".jpg, .gif or .bmp");
 }
 
 TEST(SizeText, ParsesDecimalIntegersAndNamesBadText) {
@@ -83,38 +86,10 @@ TEST(SizeText, ParsesDecimalIntegersAndNamesBadText) {
     EXPECT_THROW(parseSizeText("99999999999"), Error);
 }
 
-TEST(AtomicWrite, ReplacesAnExistingFileAndLeavesNoTemporaryFile) {
-    const TempDir folder;
-    const fs::path file = folder / "out.bin";
-    writeFile(file, {1, 2, 3});
-    const std::vector<std::uint8_t> bytes{9, 8, 7, 6};
-    writeFileAtomically(file, bytes);
-    EXPECT_EQ(readFile(file), bytes);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
-}
-
-TEST(AtomicWrite, FailuresNameTheFileAndKeepTheOldContent) {
-    const TempDir folder;
-    EXPECT_THROW(writeFileAtomically(folder / "missing" / "out.bin", std::vector<std::uint8_t>{1}),
-                 Error);
-    if (::geteuid() != 0) {
-        const fs::path file = folder / "readonly.bin";
-        writeFile(file, {1, 2, 3});
-        fs::permissions(file, fs::perms::owner_read);
-        EXPECT_THROW(writeFileAtomically(file, std::vector<std::uint8_t>{4}), Error);
-        EXPECT_EQ(readFile(file), (std::vector<std::uint8_t>{1, 2, 3}));
-    }
-}
-
-TEST(OutputRule, CreatesTheFolderAndSetsThePrefix) {
-    const TempDir folder;
-    const CurrentDirGuard inFolder(folder.path());
-    OutputPrefix.clear();
-    prepareOutputFolder();
-    EXPECT_EQ(OutputPrefix, "resized/");
-    EXPECT_TRUE(fs::is_directory(folder / "resized"));
-    prepareOutputFolder();  // an existing folder is no error
-    EXPECT_TRUE(fs::is_directory(folder / "resized"));
+TEST(OutputRule, TheOutputGoesIntoResizedBesideItsSource) {
+    EXPECT_EQ(outputPathFor("/photos/2024/IMG 1.JPG"), fs::path("/photos/2024/resized/IMG 1.JPG"));
+    EXPECT_EQ(outputPathFor("a.gif"), fs::path("resized/a.gif"));
+    EXPECT_EQ(outputPathFor("/a.bmp"), fs::path("/resized/a.bmp"));
 }
 
 // A 24-bit picture with a recognisable pattern.
@@ -130,25 +105,27 @@ Bitmap pattern(int width, int height) {
     return bitmap;
 }
 
-class WorkerTest : public ::testing::Test {
+// Files in a folder of their own, resized by the entry point to 100 pixels into "resized".
+class ResizeFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OutputPrefix.clear();
-        prepareOutputFolder();
-        RunSizeText = "100";
+        fs::create_directory(m_folder / "resized");
+        m_request.size = 100;
+    }
+    void resize(const std::string& name, const BeforeWrite& beforeWrite = {}) {
+        resizeFile(m_folder / name, outputPathFor(m_folder / name), m_request, beforeWrite);
     }
     TempDir m_folder;
-    CurrentDirGuard m_inFolder{m_folder.path()};
+    ResizeRequest m_request;
 };
-
-TEST_F(WorkerTest, BmpIsWrittenAt24BitsUnderTheSameNameAndTheSourceIsUnchanged) {
+TEST_F(ResizeFileTest, BmpIsWrittenAt24BitsUnderTheSameNameAndTheSourceIsUnchanged) {
     Bitmap source(400, 250, PixelFormat::Bits8, {{0, 0, 0}, {255, 0, 0}, {255, 255, 255}});
     for (int x = 0; x < 200; ++x) {
         source.setIndex(x, 10, 1);
     }
     writeFile(m_folder / "Photo.BMP", encodeBmp(source));
     const auto before = readFile(m_folder / "Photo.BMP");
-    ResizeBmpBetter("Photo.BMP");
+    resize("Photo.BMP");
     const Bitmap output = loadBmpFile(m_folder / "resized" / "Photo.BMP");
     EXPECT_EQ(output.width(), 100);
     EXPECT_EQ(output.height(), 62);
@@ -156,22 +133,22 @@ TEST_F(WorkerTest, BmpIsWrittenAt24BitsUnderTheSameNameAndTheSourceIsUnchanged) 
     EXPECT_EQ(readFile(m_folder / "Photo.BMP"), before);
 }
 
-TEST_F(WorkerTest, JpegIsWrittenAtTheTargetSize) {
+TEST_F(ResizeFileTest, JpegIsWrittenAtTheTargetSize) {
     JpegImage source;
     source.assign(pattern(250, 400));
     writeFile(m_folder / "p.jpg", source.saveToBytes());
-    ResizeJpegBetter("p.jpg");
+    resize("p.jpg");
     JpegImage output;
     output.loadFromFile(m_folder / "resized" / "p.jpg");
     EXPECT_EQ(output.width(), 62);
     EXPECT_EQ(output.height(), 100);
 }
 
-TEST_F(WorkerTest, GifIsWrittenAsOneWebPaletteFrame) {
+TEST_F(ResizeFileTest, GifIsWrittenAsOneWebPaletteFrame) {
     GifImage source;
     source.assign(pattern(64, 32));
     writeFile(m_folder / "a.gif", source.saveToBytes());
-    ResizeGifBetter("a.gif");
+    resize("a.gif");
     GifImage output;
     output.loadFromFile(m_folder / "resized" / "a.gif");
     EXPECT_EQ(output.width(), 100);
@@ -179,7 +156,7 @@ TEST_F(WorkerTest, GifIsWrittenAsOneWebPaletteFrame) {
     EXPECT_EQ(output.images().size(), 1u);
 }
 
-TEST_F(WorkerTest, TransparentGifIsWrittenOpaqueOverWhite) {
+TEST_F(ResizeFileTest, TransparentGifIsWrittenOpaqueOverWhite) {
     Bitmap indexed(8, 8, PixelFormat::Bits8, {{0, 0, 0}, {200, 10, 10}});
     GifImage source;
     source.assign(indexed);  // every pixel index 0, which the extension below makes transparent
@@ -188,8 +165,8 @@ TEST_F(WorkerTest, TransparentGifIsWrittenOpaqueOverWhite) {
     const std::vector<std::uint8_t> extension{0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00};
     bytes.insert(bytes.begin() + 13, extension.begin(), extension.end());
     writeFile(m_folder / "t.gif", bytes);
-    RunSizeText = "16";
-    ResizeGifBetter("t.gif");
+    m_request.size = 16;
+    resize("t.gif");
     GifImage output;
     output.loadFromFile(m_folder / "resized" / "t.gif");
     Bitmap rendered;
@@ -202,25 +179,32 @@ TEST_F(WorkerTest, TransparentGifIsWrittenOpaqueOverWhite) {
     }
 }
 
-TEST_F(WorkerTest, CorruptFilesFailWithTheCodecsErrorAndWriteNothing) {
+TEST_F(ResizeFileTest, CorruptFilesFailWithTheCodecsErrorAndWriteNothing) {
     writeFile(m_folder / "bad.jpg", {'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'});
     writeFile(m_folder / "bad.gif", {'n', 'o', 't', ' ', 'g', 'i', 'f'});
     writeFile(m_folder / "bad.bmp", {'B', 'M', 0});
-    EXPECT_THROW(ResizeJpegBetter("bad.jpg"), JpegError);
-    EXPECT_THROW(ResizeGifBetter("bad.gif"), GifError);
-    EXPECT_THROW(ResizeBmpBetter("bad.bmp"), Error);
-    EXPECT_THROW(ResizeBmpBetter("missing.bmp"), Error);
+    // A file that fails never reaches the hook before the write.
+    const BeforeWrite unreachable = [] { ADD_FAILURE() << "the failing file was to be written"; };
+    EXPECT_THROW(resize("bad.jpg", unreachable), JpegError);
+    EXPECT_THROW(resize("bad.gif", unreachable), GifError);
+    EXPECT_THROW(resize("bad.bmp", unreachable), Error);
+    EXPECT_THROW(resize("missing.bmp", unreachable), Error);
+    EXPECT_THROW(resize("notes.txt", unreachable), Error);
     EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
 }
 
-TEST_F(WorkerTest, AnInvalidSizeTextFailsBeforeTheFileIsRead) {
-    RunSizeText = "big";
-    EXPECT_THROW(ResizeBmpBetter("missing.bmp"), Error);
-    try {
-        ResizeBmpBetter("missing.bmp");
-    } catch (const Error& error) {
-        EXPECT_STREQ(error.what(), "'big' is not a valid integer value");
-    }
+// The hook runs once the output is encoded; throwing from it abandons the file unwritten, and
+// a caller that lets the write go gets exactly what resizeToBytes gives.
+TEST_F(ResizeFileTest, TheHookBeforeWritingCanAbandonTheFile) {
+    writeFile(m_folder / "a.bmp", encodeBmp(pattern(40, 20)));
+    struct Abandon {};
+    EXPECT_THROW(resize("a.bmp", [] { throw Abandon{}; }), Abandon);
+    EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
+    int calls = 0;
+    resize("a.bmp", [&] { ++calls; });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(readFile(m_folder / "resized" / "a.bmp"),
+              resizeToBytes(m_folder / "a.bmp", PictureFormat::Bmp, m_request));
 }
 
 }  // namespace

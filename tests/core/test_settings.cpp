@@ -281,8 +281,7 @@ TEST_F(SettingsStoreTest, RepeatedWritesLeaveNoTemporaryFilesBehind) {
 
 TEST_F(SettingsStoreTest, ConfigFolderThatIsAFileCannotHoldTheKey) {
     test::writeFile(configFolder(), bytes("not a folder"));
-    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
-              "Failed to create key ");
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }), "Failed to create key ");
     // Reading finds the value absent, as it is, and returns the default.
     EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/");
     EXPECT_EQ(text(test::readFile(configFolder())), "not a folder");
@@ -292,8 +291,7 @@ TEST_F(SettingsStoreTest, UnreadableStoreIsAReadErrorAndIsNotReplaced) {
     fs::create_directories(storeFile());  // a folder where the file belongs
     EXPECT_EQ(errorOf([] { readSetting(kProgramKey, "Recent1", "/"); }),
               "Failed to get data for 'Recent1'");
-    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
-              "Failed to create key ");
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }), "Failed to create key ");
     EXPECT_TRUE(fs::is_directory(storeFile()));
 }
 
@@ -302,8 +300,7 @@ TEST_F(SettingsStoreTest, PipeInPlaceOfTheStoreIsAnErrorNotAHang) {
     ASSERT_EQ(::mkfifo(storeFile().c_str(), 0600), 0);
     EXPECT_EQ(errorOf([] { readSetting(kProgramKey, "Recent1", "/"); }),
               "Failed to get data for 'Recent1'");
-    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }),
-              "Failed to create key ");
+    EXPECT_EQ(errorOf([] { writeSetting(kProgramKey, "Recent1", "/p"); }), "Failed to create key ");
     EXPECT_TRUE(fs::is_fifo(storeFile()));
 }
 

@@ -1,9 +1,10 @@
-// The batch run's walk: size, output folder, recent folder, progress, workers, refresh.
+// The desktop program's run: output folder, recent folder, progress, files, refresh.
 #include "tz/batch.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <system_error>
 
 namespace tz {
 
@@ -17,28 +18,19 @@ void call(const std::function<void()>& hook) {
 
 }  // namespace
 
-void runBetterWorker(ImageFormat format, const std::string& name) {
-    switch (format) {
-        case ImageFormat::Gif:
-            ResizeGifBetter(name);
-            return;
-        case ImageFormat::Jpeg:
-            ResizeJpegBetter(name);
-            return;
-        case ImageFormat::Bmp:
-            ResizeBmpBetter(name);
-            return;
-        case ImageFormat::None:
-            return;
-    }
+void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
+                   const RunDescription& run) {
+    ResizeRequest request;
+    request.size = parseSizeText(run.sizeText);
+    request.kernel = run.kernel;
+    resizeFile(source, output, request);
 }
 
-void runBatch(const std::string& sizeText, const std::vector<BatchItem>& items,
+void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
               const BatchHooks& hooks) {
-    // The workers read the size from here, so a preset chosen during the run changes only the
-    // next run.
-    RunSizeText = sizeText;
-    prepareOutputFolder();
+    // The outcome is not examined here: the first write into the folder reports any failure.
+    std::error_code ignored;
+    std::filesystem::create_directory(run.folder / kOutputFolder, ignored);
     call(hooks.recordFolder);
     // A snapshot: the queued events that run after each item may change the caller's list.
     const std::vector<BatchItem> list = items;
@@ -47,17 +39,14 @@ void runBatch(const std::string& sizeText, const std::vector<BatchItem>& items,
     if (hooks.showProgress) {
         hooks.showProgress(static_cast<int>(std::min<std::ptrdiff_t>(selected, INT_MAX)));
     }
+    const FileResizer& resizeOne = hooks.resizeOne ? hooks.resizeOne : FileResizer(resizeRunFile);
     for (const BatchItem& item : list) {
         if (!item.selected) {
             continue;
         }
-        const ImageFormat format = workerFormat(item.name);
-        if (format != ImageFormat::None) {
-            if (hooks.runWorker) {
-                hooks.runWorker(format, item.name);
-            } else {
-                runBetterWorker(format, item.name);
-            }
+        if (resizedFormatOf(item.name)) {
+            const std::filesystem::path source = run.folder / item.name;
+            resizeOne(source, outputPathFor(source), run);
         }
         call(hooks.afterEachItem);
     }

@@ -125,8 +125,8 @@ void writeAll(int fd, std::span<const std::uint8_t> bytes, const fs::path& file)
 
 // Makes a rename in `folder` durable; the new content is in place either way.
 void syncFolder(const fs::path& folder) {
-    const FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(),
-                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor fd(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid()) {
         ::fsync(fd.get());
     }
@@ -244,7 +244,8 @@ fs::path homeFolder() {
 }
 
 fs::path configFolder() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME");
+        config != nullptr && config[0] == '/') {
         return config;
     }
     const fs::path home = homeFolder();

@@ -1,4 +1,4 @@
-// The per-format resize workers, the target-size rule and the output rule.
+// Resizing one picture file, the target-size rule and the output rule.
 #include "tz/resize.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
+#include "tz/file_io.h"
 #include "tz/gif.h"
 #include "tz/jpeg.h"
 #include "tz/numeric.h"
@@ -16,9 +17,6 @@
 namespace tz {
 
 namespace fs = std::filesystem;
-
-std::string OutputPrefix;
-std::string RunSizeText;
 
 namespace {
 
@@ -58,33 +56,8 @@ Bitmap resampled(Bitmap& raster, const ResizeRequest& request) {
 
 }  // namespace
 
-std::string upperExtension(std::string_view name) {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) {
-        return {};
-    }
-    std::string extension(name.substr(dot));
-    // ASCII letters only: file names are never upper-cased by locale rules.
-    for (char& c : extension) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return extension;
-}
-
-ImageFormat workerFormat(std::string_view name) {
-    const std::string extension = upperExtension(name);
-    if (extension == ".GIF") {
-        return ImageFormat::Gif;
-    }
-    if (extension == ".JPG") {
-        return ImageFormat::Jpeg;
-    }
-    if (extension == ".BMP") {
-        return ImageFormat::Bmp;
-    }
-    return ImageFormat::None;
+fs::path outputPathFor(const fs::path& source) {
+    return source.parent_path() / kOutputFolder / source.filename();
 }
 
 int parseSizeText(const std::string& text) {
@@ -167,69 +140,30 @@ std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest
 
 }  // namespace
 
-std::vector<std::uint8_t> resizeToBytes(const fs::path& source, ImageFormat format,
+std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
                                         const ResizeRequest& request) {
     switch (format) {
-        case ImageFormat::Gif:
+        case PictureFormat::Gif:
             return resizedGif(source, request);
-        case ImageFormat::Jpeg:
+        case PictureFormat::Jpeg:
             return resizedJpeg(source, request);
-        case ImageFormat::Bmp:
+        case PictureFormat::Bmp:
             return resizedBmp(source, request);
-        case ImageFormat::None:
-            break;
     }
-    throw Error("No worker for " + source.filename().string());
+    throw Error("No picture format for " + source.filename().string());
 }
 
-void resizeBmpFile(const fs::path& source, const fs::path& output, const ResizeRequest& request) {
-    writeFileAtomically(output, resizedBmp(source, request));
-}
-
-void resizeJpegFile(const fs::path& source, const fs::path& output, const ResizeRequest& request) {
-    writeFileAtomically(output, resizedJpeg(source, request));
-}
-
-void resizeGifFile(const fs::path& source, const fs::path& output, const ResizeRequest& request) {
-    writeFileAtomically(output, resizedGif(source, request));
-}
-
-bool resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request) {
-    const ImageFormat format = workerFormat(source.filename().string());
-    if (format == ImageFormat::None) {
-        return false;
+void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request,
+                const BeforeWrite& beforeWrite) {
+    const std::optional<PictureFormat> format = resizedFormatOf(source.filename().string());
+    if (!format) {
+        throw Error("Not a " + resizedExtensionList() + " file");
     }
-    writeFileAtomically(output, resizeToBytes(source, format, request));
-    return true;
-}
-
-namespace {
-
-ResizeRequest runRequest() {
-    ResizeRequest request;
-    request.size = parseSizeText(RunSizeText);
-    return request;
-}
-
-}  // namespace
-
-void ResizeGifBetter(const std::string& name) {
-    resizeGifFile(name, OutputPrefix + name, runRequest());
-}
-
-void ResizeJpegBetter(const std::string& name) {
-    resizeJpegFile(name, OutputPrefix + name, runRequest());
-}
-
-void ResizeBmpBetter(const std::string& name) {
-    resizeBmpFile(name, OutputPrefix + name, runRequest());
-}
-
-void prepareOutputFolder() {
-    // The outcome is not examined here: the first save into the folder reports any failure.
-    std::error_code ignored;
-    fs::create_directory(std::string(kOutputFolder), ignored);
-    OutputPrefix = std::string(kOutputFolder) + "/";
+    const std::vector<std::uint8_t> bytes = resizeToBytes(source, *format, request);
+    if (beforeWrite) {
+        beforeWrite();
+    }
+    writeFileAtomically(output, bytes);
 }
 
 }  // namespace tz

@@ -1,7 +1,8 @@
-// The batch run's walk over the file list, free of any user interface: the window supplies the
-// steps it shows (progress, recording the folder, refreshing) as hooks.
+// The desktop program's run over its file list, free of any user interface: the window supplies
+// the steps it shows (progress, recording the folder, refreshing) as hooks.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,34 +11,47 @@
 
 namespace tz {
 
-// One item of the file list: a bare name resolved against the current folder.
+// What a run needs besides its files, all fixed when it starts.
+struct RunDescription {
+    std::filesystem::path folder;         // the browsed folder; the items' names resolve in it
+    std::string sizeText;                 // the size field's text, converted per file
+    const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
+};
+
+// One item of the file list: a bare name in the run's folder.
 struct BatchItem {
     std::string name;
     bool selected = false;
 };
 
-// The window's parts of the run. An empty hook is skipped, except runWorker, which then defaults
-// to runBetterWorker.
+// The per-file step of a run: resizes `source` into `output`.
+using FileResizer =
+    std::function<void(const std::filesystem::path& source, const std::filesystem::path& output,
+                       const RunDescription& run)>;
+
+// The window's parts of the run. An empty hook is skipped; an empty resizeOne is
+// resizeRunFile.
 struct BatchHooks {
-    std::function<void(ImageFormat, const std::string& name)> runWorker;
+    FileResizer resizeOne;
     std::function<void()> recordFolder;             // records the folder as recent
     std::function<void(int maximum)> showProgress;  // shown, position 0, maximum = selected items
     std::function<void()> afterEachItem;            // advance by one, let queued events run
     std::function<void()> finish;                   // refresh the lists, hide the progress bar
 };
 
-// The better-quality worker of `format` on `name`: ResizeGifBetter, ResizeJpegBetter or
-// ResizeBmpBetter; nothing for ImageFormat::None.
-void runBetterWorker(ImageFormat format, const std::string& name);
+// The default per-file step: converts the run's size text (parseSizeText, so a bad text fails
+// the first file the run resizes) and calls resizeFile with the run's kernel.
+void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
+                   const RunDescription& run);
 
-// The run, in order: sets RunSizeText to `sizeText` (taken once, so the run keeps its size);
-// applies the output rule (prepareOutputFolder); recordFolder; showProgress with the number of
-// selected items; then for each item in list order, if selected: the worker of its upper-cased
-// extension (workerFormat; an unknown one runs nothing) and afterEachItem; finally finish.
-// The run walks a copy of `items` taken at its start, so hooks that change the caller's list
-// cannot disturb it. Nothing is caught: an error from a worker or a hook stops the run where it
-// is, and finish is not called.
-void runBatch(const std::string& sizeText, const std::vector<BatchItem>& items,
+// The run, in order: creates the folder "resized" in the run's folder (a failure is left to the
+// first write to report); recordFolder; showProgress with the number of selected items; then
+// for each item in list order, if selected: resizeOne(folder/name, outputPathFor(folder/name))
+// when its name gives a resized format (resizedFormatOf; any other runs nothing), and
+// afterEachItem; finally finish. The run walks a copy of `items` taken at its start, so hooks
+// that change the caller's list cannot disturb it. Nothing is caught: an error from a file or a
+// hook stops the run where it is, and finish is not called.
+void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
               const BatchHooks& hooks);
 
 }  // namespace tz

@@ -74,8 +74,7 @@ struct GifGraphicControl {
 
     GifDisposal disposal() const;
     bool transparent() const { return (packed & 0x01) != 0; }
-    friend bool operator==(const GifGraphicControl&,
-                           const GifGraphicControl&) = default;
+    friend bool operator==(const GifGraphicControl&, const GifGraphicControl&) = default;
 };
 
 struct GifComment {
@@ -96,11 +95,12 @@ struct GifApplicationExtension {
 
     // "NETSCAPE2.0" or "ANIMEXTS1.0" with a looping sub-block (id 1): its 16-bit count.
     std::optional<int> loopCount() const;
-    friend bool operator==(const GifApplicationExtension&, const GifApplicationExtension&) = default;
+    friend bool operator==(const GifApplicationExtension&,
+                           const GifApplicationExtension&) = default;
 };
 
-using GifExtension = std::variant<GifGraphicControl, GifComment, GifPlainText,
-                                  GifApplicationExtension>;
+using GifExtension =
+    std::variant<GifGraphicControl, GifComment, GifPlainText, GifApplicationExtension>;
 
 // One frame: image descriptor, local colour table, extensions and pixel indices (one byte
 // per pixel, rows top to bottom, width × height).
@@ -113,8 +113,7 @@ class GifFrame {
     GifFrame() = default;
     // A frame at (left, top) with all its indices; `pixels` must hold width × height bytes
     // (GifError "Invalid image dimensions" otherwise).
-    GifFrame(int left, int top, int width, int height, GifColorTable localTable,
-                 ByteBuffer pixels);
+    GifFrame(int left, int top, int width, int height, GifColorTable localTable, ByteBuffer pixels);
 
     int left() const { return m_left; }
     int top() const { return m_top; }

@@ -1,30 +1,26 @@
-// The per-format resize workers, the target-size rule and the output rule.
+// Resizing one picture file: the entry point every front end calls, the target-size rule and
+// the rule for where an output goes.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tz/file_io.h"
+#include "tz/picture_format.h"
 
 namespace tz {
 
 struct KernelEntry;
 
-// Program-wide prefix put before each output's bare name: empty at start, "resized/" from the
-// first batch run on.
-extern std::string OutputPrefix;
-
-// The size text of the batch run in progress, held for the workers, which convert it when each
-// of them starts.
-extern std::string RunSizeText;
-
-// The subfolder the outputs go to.
+// The subfolder beside its source where an output goes.
 inline constexpr std::string_view kOutputFolder = "resized";
+
+// Where the output of `source` goes: the folder "resized" beside it, under the source's name.
+std::filesystem::path outputPathFor(const std::filesystem::path& source);
 
 struct Size {
     int width = 0;
@@ -32,22 +28,15 @@ struct Size {
     friend bool operator==(const Size&, const Size&) = default;
 };
 
-// The format a file is resized as, chosen by its upper-cased extension.
-enum class ImageFormat { Gif, Jpeg, Bmp, None };
-
-// The extension from the last "." on (dot included), ASCII letters upper-cased; empty when none.
-std::string upperExtension(std::string_view name);
-// ".GIF", ".JPG" and ".BMP" choose a worker; anything else (".JPEG" too) chooses none.
-ImageFormat workerFormat(std::string_view name);
-
 // The integer value of a size text; throws tz::Error "'TEXT' is not a valid integer value".
 int parseSizeText(const std::string& text);
 
 // The target size for a longer side of n: f = n / L as a double, each side round(side × f)
 // formed in extended precision, halves to even. A side that would round to 0 gets 1 pixel.
+// Throws tz::Error for n < 1 and "Source bitmap too small" for an empty source.
 Size targetSize(int width, int height, int n);
 
-// What one resize call does besides its input and output paths.
+// How one file is resized.
 struct ResizeRequest {
     int size = 640;                       // target length of the longer side
     std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
@@ -55,29 +44,20 @@ struct ResizeRequest {
     int resampleThreads = 0;              // 0: the resampler chooses; 1 when files run side by side
 };
 
-// Fully parameterised workers: read `source`, write `output` (replaced atomically).
-// Throw the codec's error, tz::Error for I/O failures.
-void resizeBmpFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                   const ResizeRequest& request);
-void resizeJpegFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                    const ResizeRequest& request);
-void resizeGifFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                   const ResizeRequest& request);
-// Decodes, resamples and encodes `source` as `format`, returning the encoded output.
-std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, ImageFormat format,
+// Called once the output is encoded, just before it is written. A caller that writes outputs in
+// a fixed order waits here for its turn; throwing abandons the file without writing anything.
+using BeforeWrite = std::function<void()>;
+
+// Resizes one file: decodes `source` as the format its name gives it (resizedFormatOf),
+// scales it by `request` and encodes it in the same format (JPEG at quality 89, GIF in the web
+// palette, BMP at 24 bits), then replaces `output` atomically. The output's folder must exist.
+// Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
+// failures and names that give no resized format; nothing is written then.
+void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
+                const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
+
+// The encoded output resizeFile would write, without writing it.
+std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, PictureFormat format,
                                         const ResizeRequest& request);
-// Dispatches by workerFormat(source); returns false (and writes nothing) for ImageFormat::None.
-bool resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                const ResizeRequest& request);
-
-// The batch run's workers: bare name in the current folder, size from RunSizeText, output to
-// OutputPrefix + name.
-void ResizeGifBetter(const std::string& name);
-void ResizeJpegBetter(const std::string& name);
-void ResizeBmpBetter(const std::string& name);
-
-// The output rule: creates "resized" in the current folder (failures ignored: the first save
-// reports them) and sets OutputPrefix.
-void prepareOutputFolder();
 
 }  // namespace tz

@@ -41,7 +41,7 @@ void writeSetting(const std::string& key, const std::string& name, const std::st
 // "Invalid data type for 'NAME'" for a value of any other type and "Failed to get data for 'NAME'"
 // when the store cannot be read.
 std::string readSetting(const std::string& key, const std::string& name,
-                          const std::string& defaultValue);
+                        const std::string& defaultValue);
 
 // $XDG_CONFIG_HOME/tovan-zevediz/registry; $HOME/.config stands in when XDG_CONFIG_HOME is unset,
 // empty or relative. Throws tz::Error when neither gives a folder.

@@ -17,7 +17,6 @@ namespace tz {
 
 namespace {
 
-
 using namespace bmp;  // the format's sizes and codes
 
 enum class HeaderKind { Os2Core, Os2V2, Windows };

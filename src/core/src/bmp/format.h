@@ -11,9 +11,10 @@
 namespace tz::bmp {
 
 // Sizes of the headers, by the versions that introduced them.
-inline constexpr std::size_t kFileHeaderSize = 14;   // "BM", file size, reserved, pixel offset
+inline constexpr std::size_t kFileHeaderSize = 14;  // "BM", file size, reserved, pixel offset
 inline constexpr std::size_t kOs2CoreHeaderSize = 12;
-inline constexpr std::size_t kOs2ShortHeaderSize = 16;  // an OS/2 2.x header cut after the bit count
+inline constexpr std::size_t kOs2ShortHeaderSize =
+    16;  // an OS/2 2.x header cut after the bit count
 inline constexpr std::size_t kOs2V2HeaderSize = 64;
 inline constexpr std::size_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER, Windows 3
 inline constexpr std::size_t kV2HeaderSize = 52;    // + red, green and blue masks

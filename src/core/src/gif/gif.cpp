@@ -35,7 +35,7 @@ std::optional<int> GifApplicationExtension::loopCount() const {
 }
 
 GifFrame::GifFrame(int left, int top, int width, int height, GifColorTable localTable,
-                           ByteBuffer pixels)
+                   ByteBuffer pixels)
     : m_left(left),
       m_top(top),
       m_width(width),

@@ -127,11 +127,10 @@ void GifImage::assign(const Bitmap& source) {
         m_images.emplace_back();
         return;
     }
-    GifFrame frame = indexed
-                             ? GifFrame(0, 0, source.width(), source.height(),
-                                            GifColorTable(source.colorTable()), copyIndices(source))
+    GifFrame frame = indexed ? GifFrame(0, 0, source.width(), source.height(),
+                                        GifColorTable(source.colorTable()), copyIndices(source))
                              : GifFrame(0, 0, source.width(), source.height(), webPalette(),
-                                            reduceToWebPalette(source));
+                                        reduceToWebPalette(source));
     clear();
     addImage(std::move(frame));
 }

@@ -141,8 +141,9 @@ std::vector<std::uint8_t> GifImage::saveToBytes() const {
         std::uint8_t imagePacked = 0;
         bool interlaced = false;
         if (!local.empty()) {
-            imagePacked = static_cast<std::uint8_t>((local.sorted() ? kLocalTableFlag | kSortedFlag : kLocalTableFlag) |
-                                                    (local.bitsPerPixel() - 1));
+            imagePacked = static_cast<std::uint8_t>(
+                (local.sorted() ? kLocalTableFlag | kSortedFlag : kLocalTableFlag) |
+                (local.bitsPerPixel() - 1));
         } else if (image.interlaced()) {
             imagePacked = kInterlaceFlag;
             interlaced = true;

@@ -209,5 +209,4 @@ const KernelEntry* findKernel(std::string_view name) {
     return nullptr;
 }
 
-
 }  // namespace tz

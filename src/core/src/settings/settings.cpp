@@ -52,8 +52,8 @@ LoadedStore loadStore(const fs::path& file) {
     }
     try {
         return {LoadStatus::Loaded,
-                parseSettingsStore(std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                    bytes.size()))};
+                parseSettingsStore(
+                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))};
     } catch (const Error& error) {
         throwDamaged(file, error.what());
     }
@@ -69,8 +69,7 @@ bool saveStore(const fs::path& file, const SettingsStore& store) {
     }
     try {
         writeFileAtomically(
-            file,
-            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0600);
+            file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0600);
     } catch (const Error&) {
         return false;
     }
@@ -199,9 +198,9 @@ struct SettingsEdit::State {
         // A key created only by reading may stay uncreated: the value is absent all the same
         // and the next write reports the failure.
         if (!saveStore(file, store) && firstWrite) {
-            throw Error(firstWrite->second ? "Failed to set data for " +
-                                                 quotedName(firstWrite->first)
-                                           : failedToCreateKey());
+            throw Error(firstWrite->second
+                            ? "Failed to set data for " + quotedName(firstWrite->first)
+                            : failedToCreateKey());
         }
     }
 };

@@ -1,5 +1,5 @@
 // The web site link and the About message's text.
-#include "links/links.h"
+#include "web_links.h"
 
 #include <QDesktopServices>
 #include <QUrl>

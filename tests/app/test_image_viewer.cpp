@@ -6,20 +6,22 @@
 #include <QtTest>
 
 #include "animated_image.h"
+#include "image_viewer.h"
 #include "picture_files.h"
-#include "slika.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
 const QSize screen1024{1024, 768};
 
-AnimatedImage* imageOf(const TSlikca& viewer) {
-    return qobject_cast<AnimatedImage*>(viewer.image1());
+AnimatedImage* imageOf(const ImageViewer& viewer) {
+    return qobject_cast<AnimatedImage*>(viewer.pictureView());
 }
 
 // The offscreen platform draws no frame, so there the outer size is the client size; the
 // viewer itself allows for whatever frame the window system adds.
-QRect outerGeometry(const TSlikca& viewer) {
+QRect outerGeometry(const ImageViewer& viewer) {
     return viewer.frameGeometry();
 }
 
@@ -32,12 +34,12 @@ class TestSlika : public QObject {
     void init() { QVERIFY(m_dir.isValid()); }
 
     void startsHiddenAsDesigned() {
-        TSlikca viewer;
+        ImageViewer viewer;
         QVERIFY(!viewer.isVisible());
         QCOMPARE(viewer.windowTitle(), QStringLiteral("View image"));
         QCOMPARE(viewer.size(), QSize(182, 143));
         QVERIFY(!viewer.testAttribute(Qt::WA_QuitOnClose));
-        QCOMPARE(viewer.image1()->objectName(), QStringLiteral("Image1"));
+        QCOMPARE(viewer.pictureView()->objectName(), QStringLiteral("Image1"));
         QVERIFY(!imageOf(viewer)->hasPicture());
         QVERIFY(!imageOf(viewer)->stretch());
     }
@@ -91,10 +93,10 @@ class TestSlika : public QObject {
         const QString path = m_dir.filePath(name);
         pictures::writePicture(path, picture.width(), picture.height());
 
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(path, screen1024, screen1024));
         QVERIFY(viewer.isVisible());
-        QCOMPARE(viewer.image1()->size(), picture);
+        QCOMPARE(viewer.pictureView()->size(), picture);
         QCOMPARE(imageOf(viewer)->pictureSize(), picture);
         QCOMPARE(outerGeometry(viewer), outer);
     }
@@ -105,10 +107,10 @@ class TestSlika : public QObject {
         pictures::writePicture(big, 800, 600);
         pictures::writePicture(small, 100, 50);
 
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(big, screen1024, screen1024));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(big, screen1024, screen1024));
         viewer.move(5, 5);  // the user moves it away
-        QVERIFY(viewer.Preview(small, screen1024, screen1024));
+        QVERIFY(viewer.open(small, screen1024, screen1024));
         QCOMPARE(outerGeometry(viewer), QRect(457, 345, 109, 78));
         QVERIFY(viewer.isVisible());
     }
@@ -116,14 +118,14 @@ class TestSlika : public QObject {
     void clickOnPictureHides() {
         const QString path = m_dir.filePath("a.bmp");
         pictures::writePicture(path, 40, 30);
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
-        QTest::mouseClick(viewer.image1(), Qt::LeftButton, {}, QPoint(20, 15));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(path, screen1024, screen1024));
+        QTest::mouseClick(viewer.pictureView(), Qt::LeftButton, {}, QPoint(20, 15));
         QVERIFY(!viewer.isVisible());
 
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
+        QVERIFY(viewer.open(path, screen1024, screen1024));
         QVERIFY(viewer.isVisible());
-        viewer.Image1Click();
+        viewer.closeOnPictureClick();
         QVERIFY(!viewer.isVisible());
         // It keeps its picture and size while hidden.
         QCOMPARE(imageOf(viewer)->pictureSize(), QSize(40, 30));
@@ -133,9 +135,9 @@ class TestSlika : public QObject {
     void rightClickDoesNotHide() {
         const QString path = m_dir.filePath("a.bmp");
         pictures::writePicture(path, 40, 30);
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
-        QTest::mouseClick(viewer.image1(), Qt::RightButton, {}, QPoint(20, 15));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(path, screen1024, screen1024));
+        QTest::mouseClick(viewer.pictureView(), Qt::RightButton, {}, QPoint(20, 15));
         QVERIFY(viewer.isVisible());
     }
 
@@ -159,20 +161,20 @@ class TestSlika : public QObject {
             pictures::writeBytes(bad, pictures::Bytes(content.begin(), content.end()));
         }
 
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(good, screen1024, screen1024));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(good, screen1024, screen1024));
         const QRect before = outerGeometry(viewer);
         const QImage shown = imageOf(viewer)->currentImage();
 
-        QVERIFY(!viewer.Preview(bad, screen1024, screen1024));
+        QVERIFY(!viewer.open(bad, screen1024, screen1024));
         QVERIFY(viewer.isVisible());
         QCOMPARE(outerGeometry(viewer), before);
-        QCOMPARE(viewer.image1()->size(), QSize(300, 200));
+        QCOMPARE(viewer.pictureView()->size(), QSize(300, 200));
         QCOMPARE(imageOf(viewer)->currentImage(), shown);
 
         // A hidden viewer stays hidden.
-        viewer.Image1Click();
-        QVERIFY(!viewer.Preview(bad, screen1024, screen1024));
+        viewer.closeOnPictureClick();
+        QVERIFY(!viewer.open(bad, screen1024, screen1024));
         QVERIFY(!viewer.isVisible());
         QCOMPARE(outerGeometry(viewer).size(), before.size());
     }
@@ -181,9 +183,9 @@ class TestSlika : public QObject {
         const QString path = m_dir.filePath("a.bmp");
         pictures::writePicture(path, 40, 30);
         QWidget mainWindow;
-        TSlikca viewer;
+        ImageViewer viewer;
         mainWindow.show();
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
+        QVERIFY(viewer.open(path, screen1024, screen1024));
         QTimer::singleShot(50, &mainWindow, &QWidget::close);
         QTimer watchdog;
         watchdog.setSingleShot(true);
@@ -196,8 +198,8 @@ class TestSlika : public QObject {
     void pictureLargerThanWindowScrolls() {
         const QString path = m_dir.filePath("wide.bmp");
         pictures::writePicture(path, 1200, 900);
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(path, screen1024, screen1024));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(path, screen1024, screen1024));
         auto* scrollBox = viewer.findChild<QScrollArea*>();
         QVERIFY(scrollBox != nullptr);
         QVERIFY(scrollBox->horizontalScrollBar()->maximum() > 0);
@@ -205,7 +207,7 @@ class TestSlika : public QObject {
         QVERIFY(scrollBox->horizontalScrollBar()->hasTracking());
         QVERIFY(scrollBox->verticalScrollBar()->hasTracking());
         // The picture sits at the client origin.
-        QCOMPARE(viewer.image1()->pos(), QPoint(0, 0));
+        QCOMPARE(viewer.pictureView()->pos(), QPoint(0, 0));
     }
 
     void animatedGifPlaysUntilReplaced() {
@@ -217,8 +219,8 @@ class TestSlika : public QObject {
         const QString jpg = m_dir.filePath("still.jpg");
         pictures::writePicture(jpg, 8, 6);
 
-        TSlikca viewer;
-        QVERIFY(viewer.Preview(gif, screen1024, screen1024));
+        ImageViewer viewer;
+        QVERIFY(viewer.open(gif, screen1024, screen1024));
         AnimatedImage* image = imageOf(viewer);
         QCOMPARE(image->pictureSize(), QSize(8, 6));
         QVERIFY(image->playing());
@@ -226,10 +228,10 @@ class TestSlika : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 2, 2000);
 
         // Hiding does not stop it: the viewer keeps its picture as it was.
-        viewer.Image1Click();
+        viewer.closeOnPictureClick();
         QVERIFY(image->playing());
 
-        QVERIFY(viewer.Preview(jpg, screen1024, screen1024));
+        QVERIFY(viewer.open(jpg, screen1024, screen1024));
         QVERIFY(!image->playing());
         const QImage still = image->currentImage();
         QTest::qWait(300);
@@ -241,4 +243,4 @@ class TestSlika : public QObject {
 };
 
 QTEST_MAIN(TestSlika)
-#include "test_slika.moc"
+#include "test_image_viewer.moc"

@@ -10,6 +10,8 @@
 #include "tz/bitmap.h"
 #include "tz/gif.h"
 
+namespace tz::app {
+
 // A copy of the bitmap as a QImage (any pixel format; 1-, 4- and 8-bit bitmaps through their
 // colour table). An empty bitmap gives a null image. Throws tz::Error when the copy cannot be
 // allocated.
@@ -23,9 +25,10 @@ struct ScreenPicture {
     std::unique_ptr<tz::GifAnimation> animation;
 };
 
-// Loads a file with the picture class its extension names, compared without regard to case:
-// "jpg" and "jpeg" as JPEG, "gif" as GIF, "bmp" as a bitmap file. Any other extension, any
-// unreadable or undecodable file and any picture of more than 2^28 pixels throw (tz::Error or
-// one of its kinds). `path` is a file name
-// as the file system spells it.
+// Loads a file with the picture class its extension names (tz::shownFormatOf: ".jpg" and
+// ".jpeg" as JPEG, ".gif" as GIF, ".bmp" as a bitmap file, in any letter case). Any other
+// extension, any unreadable or undecodable file and any picture of more than 2^28 pixels throw
+// (tz::Error or one of its kinds). `path` is a file name as the file system spells it.
 ScreenPicture loadScreenPicture(const QString& path);
+
+}  // namespace tz::app

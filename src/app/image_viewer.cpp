@@ -1,5 +1,5 @@
 // The image viewer and its size and centring rules.
-#include "slika.h"
+#include "image_viewer.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -11,7 +11,9 @@
 #include <exception>
 
 #include "animated_image.h"
-#include "qtbridge.h"
+#include "picture_bridge.h"
+
+namespace tz::app {
 
 namespace {
 
@@ -40,7 +42,7 @@ QPoint viewerPosition(QSize outer, QSize desktop) {
             centredStart(outer.height(), desktop.height())};
 }
 
-TSlikca::TSlikca(QWidget* parent) : QWidget(parent, Qt::Window) {
+ImageViewer::ImageViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("View image"));
     // Closing this window only hides it; it must not keep the program running on its own.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -59,11 +61,11 @@ TSlikca::TSlikca(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_scrollBox->verticalScrollBar()->setTracking(true);
     layout->addWidget(m_scrollBox);
 
-    m_image1 = new AnimatedImage;
-    m_image1->setObjectName(QStringLiteral("Image1"));
-    m_image1->setFixedSize(0, 0);
-    m_scrollBox->setWidget(m_image1);  // the scroll area owns it from here
-    connect(m_image1, &AnimatedImage::clicked, this, &TSlikca::Image1Click);
+    m_picture = new AnimatedImage;
+    m_picture->setObjectName(QStringLiteral("Image1"));
+    m_picture->setFixedSize(0, 0);
+    m_scrollBox->setWidget(m_picture);  // the scroll area owns it from here
+    connect(m_picture, &AnimatedImage::clicked, this, &ImageViewer::closeOnPictureClick);
 
     resize(designSize);
     if (const QScreen* primary = QGuiApplication::primaryScreen()) {
@@ -72,12 +74,12 @@ TSlikca::TSlikca(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
 }
 
-bool TSlikca::Preview(const QString& path, QSize screen, QSize desktop) {
+bool ImageViewer::open(const QString& path, QSize screen, QSize desktop) {
     try {
         ScreenPicture picture = loadScreenPicture(path);
         const QSize pictureSize = picture.size;
-        m_image1->setPicture(std::move(picture));
-        m_image1->setFixedSize(pictureSize);
+        m_picture->setPicture(std::move(picture));
+        m_picture->setFixedSize(pictureSize);
 
         const QSize outer = viewerOuterSize(pictureSize, screen);
         m_outer = QRect(viewerPosition(outer, desktop), outer);
@@ -94,27 +96,27 @@ bool TSlikca::Preview(const QString& path, QSize screen, QSize desktop) {
     }
 }
 
-void TSlikca::Image1Click() {
+void ImageViewer::closeOnPictureClick() {
     close();
 }
 
-QWidget* TSlikca::image1() const {
-    return m_image1;
+QWidget* ImageViewer::pictureView() const {
+    return m_picture;
 }
 
 // Qt sizes a window by its client area; the frame's share is what the frame geometry adds.
 // Without a frame (the offscreen platform, no window manager) outer and client size are one.
-QSize TSlikca::frameExtra() const {
+QSize ImageViewer::frameExtra() const {
     return frameGeometry().size() - geometry().size();
 }
 
-void TSlikca::applyOuterGeometry() {
+void ImageViewer::applyOuterGeometry() {
     m_frameUsed = frameExtra();
     resize((m_outer.size() - m_frameUsed).expandedTo(QSize(1, 1)));
     move(m_outer.topLeft());  // a window's position is its frame's
 }
 
-bool TSlikca::event(QEvent* event) {
+bool ImageViewer::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     switch (event->type()) {
         case QEvent::Move:
@@ -133,3 +135,5 @@ bool TSlikca::event(QEvent* event) {
     }
     return handled;
 }
+
+}  // namespace tz::app

@@ -1,5 +1,5 @@
 // The file browser's controls over the mounted file systems and QDir.
-#include "browser.h"
+#include "file_browser.h"
 
 #include <QByteArrayList>
 #include <QDir>
@@ -14,6 +14,7 @@
 
 #include "application.h"
 #include "tz/errors.h"
+#include "tz/picture_format.h"
 
 namespace tz::app {
 
@@ -74,7 +75,7 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-void SendToRecycleBin(const QString& path) {
+void moveToTrash(const QString& path) {
     const QFileInfo file(path);
     if (path.isEmpty() || !file.isFile()) {
         return;
@@ -96,13 +97,13 @@ void SendToRecycleBin(const QString& path) {
 
 // ---------------------------------------------------------------------------------------------
 
-DriveComboBox10::DriveComboBox10(QWidget* parent) : QComboBox(parent) {
+DriveSelector::DriveSelector(QWidget* parent) : QComboBox(parent) {
     setObjectName(QStringLiteral("DriveComboBox10"));
     readDrives();
-    connect(this, &QComboBox::activated, this, &DriveComboBox10::onActivated);
+    connect(this, &QComboBox::activated, this, &DriveSelector::onActivated);
 }
 
-void DriveComboBox10::readDrives() {
+void DriveSelector::readDrives() {
     const QString chosen = drive();
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     QStringList roots;
@@ -127,7 +128,7 @@ void DriveComboBox10::readDrives() {
     setCurrentIndex(std::max(index, 0));
 }
 
-void DriveComboBox10::showFolder(const QString& folder) {
+void DriveSelector::showFolder(const QString& folder) {
     const QString root = QStorageInfo(folder).rootPath();
     const QString key = root.isEmpty() ? QStringLiteral("/") : root;
     int index = findData(key);
@@ -139,24 +140,24 @@ void DriveComboBox10::showFolder(const QString& folder) {
     m_lastFolder.insert(key, folder);
 }
 
-void DriveComboBox10::showPopup() {
+void DriveSelector::showPopup() {
     // Drives come and go (removable media, network shares): the list is read when it opens.
     readDrives();
     QComboBox::showPopup();
 }
 
-QString DriveComboBox10::drive() const {
+QString DriveSelector::drive() const {
     return currentData().toString();
 }
 
-void DriveComboBox10::onActivated(int index) {
+void DriveSelector::onActivated(int index) {
     const QString root = itemData(index).toString();
     emit driveChosen(m_lastFolder.value(root, root));
 }
 
 // ---------------------------------------------------------------------------------------------
 
-DirectoryListBox10::DirectoryListBox10(QWidget* parent) : QListWidget(parent) {
+FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
     setObjectName(QStringLiteral("DirectoryListBox10"));
     setItemDelegate(new IndentDelegate(this));
     setUniformItemSizes(true);
@@ -166,11 +167,11 @@ DirectoryListBox10::DirectoryListBox10(QWidget* parent) : QListWidget(parent) {
     readEntries();
 }
 
-QString DirectoryListBox10::entryPath(const QListWidgetItem* item) {
+QString FolderList::entryPath(const QListWidgetItem* item) {
     return item != nullptr ? item->data(kPathRole).toString() : QString();
 }
 
-void DirectoryListBox10::setDirectory(const QString& folder) {
+void FolderList::setDirectory(const QString& folder) {
     const QString target = cleanFolder(folder);
     const QFileInfo info(target);
     if (!info.isDir()) {
@@ -184,14 +185,14 @@ void DirectoryListBox10::setDirectory(const QString& folder) {
     emit directoryChanged(m_directory);
 }
 
-void DirectoryListBox10::refresh() {
+void FolderList::refresh() {
     if (!QDir::setCurrent(m_directory)) {
         throw tz::Error("The folder \"" + m_directory.toStdString() + "\" cannot be opened.");
     }
     readEntries();
 }
 
-void DirectoryListBox10::readEntries() {
+void FolderList::readEntries() {
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -225,7 +226,7 @@ void DirectoryListBox10::readEntries() {
     }
 }
 
-void DirectoryListBox10::openEntry(QListWidgetItem* item) {
+void FolderList::openEntry(QListWidgetItem* item) {
     const QString path = entryPath(item);
     if (!path.isEmpty() && path != m_directory) {
         setDirectory(path);
@@ -234,28 +235,29 @@ void DirectoryListBox10::openEntry(QListWidgetItem* item) {
 
 // ---------------------------------------------------------------------------------------------
 
-FileListBox10::FileListBox10(QWidget* parent) : QListWidget(parent) {
+PictureFileList::PictureFileList(QWidget* parent) : QListWidget(parent) {
     setObjectName(QStringLiteral("FileListBox10"));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setUniformItemSizes(true);
-    connect(this, &QListWidget::itemSelectionChanged, this, &FileListBox10::noteChange);
-    connect(this, &QListWidget::currentRowChanged, this, &FileListBox10::noteChange);
+    connect(this, &QListWidget::itemSelectionChanged, this, &PictureFileList::noteChange);
+    connect(this, &QListWidget::currentRowChanged, this, &PictureFileList::noteChange);
 }
 
-QStringList FileListBox10::listPictures(const QString& folder) {
+QStringList PictureFileList::listPictures(const QString& folder) {
     QDir dir(folder);
-    dir.setNameFilters(QString::fromLatin1(kFileMask).split(QLatin1Char(';')));
+    // The mask's patterns are matched without regard to letter case.
+    dir.setNameFilters(QString::fromStdString(tz::resizedFileMask()).split(QLatin1Char(';')));
     // Without QDir::CaseSensitive the mask ignores letter case; without QDir::Hidden and
     // QDir::System hidden files and broken links stay out.
     return dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
 }
 
-void FileListBox10::setDirectory(const QString& folder) {
+void PictureFileList::setDirectory(const QString& folder) {
     m_directory = folder;
     refresh();
 }
 
-void FileListBox10::refresh() {
+void PictureFileList::refresh() {
     clear();
     if (m_directory.isEmpty()) {
         return;
@@ -267,7 +269,7 @@ void FileListBox10::refresh() {
     }
 }
 
-QStringList FileListBox10::names() const {
+QStringList PictureFileList::names() const {
     QStringList result;
     result.reserve(count());
     for (int row = 0; row < count(); ++row) {
@@ -276,7 +278,7 @@ QStringList FileListBox10::names() const {
     return result;
 }
 
-QString FileListBox10::focusedFilePath() const {
+QString PictureFileList::focusedFilePath() const {
     const QListWidgetItem* focused = currentItem();
     if (focused == nullptr || !focused->isSelected()) {
         return {};
@@ -284,14 +286,14 @@ QString FileListBox10::focusedFilePath() const {
     return joinPath(m_directory, focused->text());
 }
 
-void FileListBox10::noteChange() {
+void PictureFileList::noteChange() {
     if (m_inUserInput) {
         m_changedByUser = true;
     }
 }
 
 template <class Dispatch>
-void FileListBox10::trackUserInput(Dispatch dispatch) {
+void PictureFileList::trackUserInput(Dispatch dispatch) {
     m_inUserInput = true;
     m_changedByUser = false;
     dispatch();
@@ -302,20 +304,20 @@ void FileListBox10::trackUserInput(Dispatch dispatch) {
     }
 }
 
-void FileListBox10::mousePressEvent(QMouseEvent* event) {
+void PictureFileList::mousePressEvent(QMouseEvent* event) {
     trackUserInput([&] { QListWidget::mousePressEvent(event); });
 }
 
-void FileListBox10::mouseMoveEvent(QMouseEvent* event) {
+void PictureFileList::mouseMoveEvent(QMouseEvent* event) {
     trackUserInput([&] { QListWidget::mouseMoveEvent(event); });
 }
 
-void FileListBox10::mouseReleaseEvent(QMouseEvent* event) {
+void PictureFileList::mouseReleaseEvent(QMouseEvent* event) {
     trackUserInput([&] { QListWidget::mouseReleaseEvent(event); });
 }
 
-void FileListBox10::keyPressEvent(QKeyEvent* event) {
-    // Ctrl+A selects all on its release (FileListBox10KeyUp), not through the view's own
+void PictureFileList::keyPressEvent(QKeyEvent* event) {
+    // Ctrl+A selects all on its release (onFileListKeyReleased), not through the view's own
     // shortcut, so Ctrl+Shift+A and Ctrl+Alt+A never select all.
     if (event->matches(QKeySequence::SelectAll)) {
         event->accept();
@@ -324,7 +326,7 @@ void FileListBox10::keyPressEvent(QKeyEvent* event) {
     trackUserInput([&] { QListWidget::keyPressEvent(event); });
 }
 
-void FileListBox10::keyReleaseEvent(QKeyEvent* event) {
+void PictureFileList::keyReleaseEvent(QKeyEvent* event) {
     if (!event->isAutoRepeat()) {
         emit keyReleased(event->key(), event->modifiers());
     }

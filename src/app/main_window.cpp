@@ -1,5 +1,5 @@
-// The main window TForm1: layout as designed, menus, start-up work and the event handlers.
-#include "resize.h"
+// The main window: layout as designed, menus, start-up work and the event handlers.
+#include "main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -23,32 +23,23 @@
 #include <vector>
 
 #include "application.h"
-#include "browser.h"
-#include "preview.h"
-#include "radiogroup.h"
-#include "slika.h"
-#include "tz/batch.h"
-#include "tz/recent.h"
-
-namespace tz::app {
-
-QString VersionText;
-int PreviewDivisor = 0;
-QString WebSiteAddress;
-
-}  // namespace tz::app
-
-using tz::app::runGuarded;
+#include "file_browser.h"
+#include "image_viewer.h"
+#include "preview_window.h"
+#include "radio_group.h"
+#include "tz/version.h"
 
 // The banner and the icon live in the static library tz_app, whose resource initialiser the
-// linker would otherwise drop.
+// linker would otherwise drop. Outside any namespace, as the macro requires.
 static void initResources() {
     Q_INIT_RESOURCE(zevediz);
 }
 
+namespace tz::app {
+
 namespace {
 
-// The size presets of RadioGroup1, with the size text each one writes into Edit5.
+// The size presets, with the size text each one writes into the size field.
 struct SizePreset {
     const char* caption;
     const char* sizeText;
@@ -109,15 +100,14 @@ QSize desktopSize() {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent),
-      m_runWorker(tz::runBetterWorker),
       m_screenSize(primaryScreenSize),
       m_desktopSize(desktopSize),
-      m_openUrl(tz::app::openAddress) {
+      m_openUrl(openAddress) {
     initResources();
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(tz::app::kApplicationTitle));
+    setWindowTitle(QString::fromLatin1(kApplicationTitle));
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"),
                       QStringLiteral("Sans Serif")});
@@ -129,41 +119,33 @@ TForm1::TForm1(QWidget* parent)
     setCentralWidget(createClientArea());
     createStatusBar();
 
-    m_timer2 = new QTimer(this);
-    m_timer2->setObjectName(QStringLiteral("Timer2"));
-    m_timer2->setInterval(100);
+    m_previewTimer = new QTimer(this);
+    m_previewTimer->setObjectName(QStringLiteral("Timer2"));
+    m_previewTimer->setInterval(100);
 
     connectHandlers();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setMinimumSize(kMinimumClientSize.width(), kMinimumClientSize.height() + menuHeight);
-    resize(tz::app::kDesignClientSize.width(), tz::app::kDesignClientSize.height() + menuHeight);
+    resize(kDesignClientSize.width(), kDesignClientSize.height() + menuHeight);
     move(80, 67);
 
-    FormCreate();
-    m_statusBar->setToolTip(tz::app::WebSiteAddress);
+    m_statusBar->setToolTip(QString::fromLatin1(kWebSiteAddress));
 
-    m_slikca = std::make_unique<TSlikca>();
-    m_preview = std::make_unique<TPreviewForm>();
-    connect(m_preview.get(), &TPreviewForm::closed, this,
+    m_viewer = std::make_unique<ImageViewer>();
+    m_previewWindow = std::make_unique<PreviewWindow>();
+    connect(m_previewWindow.get(), &PreviewWindow::closed, this,
             [this] { m_previewToggle->setChecked(false); });
 
-    m_timer2->start();
+    m_previewTimer->start();
 }
 
-TForm1::~TForm1() = default;
-
-void TForm1::FormCreate() {
-    tz::app::VersionText = QStringLiteral("2016");
-    tz::app::PreviewDivisor = 4;
-    tz::app::WebSiteAddress = QStringLiteral("https://tovanzevediz.example/");
-    FirstActivation = true;
-}
+MainWindow::~MainWindow() = default;
 
 // ---------------------------------------------------------------------------------------------
 // Layout
 
-void TForm1::createMenus() {
+void MainWindow::createMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu2"));
     bar->setNativeMenuBar(false);
@@ -180,7 +162,7 @@ void TForm1::createMenus() {
     for (int index = 0; index < static_cast<int>(m_recent.size()); ++index) {
         const QByteArray name = "M15" + QByteArray::number(index + 1);
         m_recent[index] = addMenuAction(m_recentMenu, name.constData(), QStringLiteral("/"));
-        m_recent[index]->setData(QString::fromLatin1(tz::kDefaultFolder));
+        m_recent[index]->setData(QString::fromLatin1(kDefaultFolder));
     }
 
     m_specialMenu = file->addMenu(QStringLiteral("Special folders"));
@@ -199,7 +181,7 @@ void TForm1::createMenus() {
     addMenuAction(help, "About1", QStringLiteral("About..."));
 }
 
-QWidget* TForm1::createClientArea() {
+QWidget* MainWindow::createClientArea() {
     m_client = new QWidget(this);
     m_client->setObjectName(QStringLiteral("ClientArea"));
     m_client->installEventFilter(this);
@@ -217,12 +199,12 @@ QWidget* TForm1::createClientArea() {
     m_progress->setRange(0, 0);
     m_progress->hide();
 
-    layoutClientArea(QSize(tz::app::kDesignClientSize.width(),
-                           tz::app::kDesignClientSize.height() - kStatusBarHeight));
+    layoutClientArea(
+        QSize(kDesignClientSize.width(), kDesignClientSize.height() - kStatusBarHeight));
     return m_client;
 }
 
-QWidget* TForm1::createBanner(QWidget* parent) {
+QWidget* MainWindow::createBanner(QWidget* parent) {
     auto* strip = new QWidget(parent);
     strip->setObjectName(QStringLiteral("Panel1"));
     strip->setAutoFillBackground(true);
@@ -238,13 +220,13 @@ QWidget* TForm1::createBanner(QWidget* parent) {
     return strip;
 }
 
-QWidget* TForm1::createBrowserFrame(QWidget* parent) {
+QWidget* MainWindow::createBrowserFrame(QWidget* parent) {
     auto* frame = new QGroupBox(parent);
     frame->setObjectName(QStringLiteral("GroupBox1"));
 
-    m_drives = new tz::app::DriveComboBox10(frame);
-    m_folders = new tz::app::DirectoryListBox10(frame);
-    m_files = new tz::app::FileListBox10(frame);
+    m_drives = new DriveSelector(frame);
+    m_folders = new FolderList(frame);
+    m_files = new PictureFileList(frame);
     m_files->setContextMenuPolicy(Qt::CustomContextMenu);
     m_files->setDirectory(m_folders->directory());
     m_drives->showFolder(m_folders->directory());
@@ -262,8 +244,7 @@ QWidget* TForm1::createBrowserFrame(QWidget* parent) {
     for (const SizePreset& preset : kSizePresets) {
         captions.append(QString::fromLatin1(preset.caption));
     }
-    m_presets =
-        new tz::app::RadioGroup(QStringLiteral("Select output quality"), captions, m_presetPanel);
+    m_presets = new RadioGroup(QStringLiteral("Select output quality"), captions, m_presetPanel);
     m_presets->setObjectName(QStringLiteral("RadioGroup1"));
     m_presets->setItemIndex(kInitialPreset);
     m_presets->setGeometry(3, 0, 234, 295);
@@ -277,18 +258,19 @@ QWidget* TForm1::createBrowserFrame(QWidget* parent) {
     return frame;
 }
 
-void TForm1::createStatusBar() {
+void MainWindow::createStatusBar() {
     m_statusBar = new QStatusBar(this);
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setFixedHeight(kStatusBarHeight);
     m_statusBar->setSizeGripEnabled(true);
     m_statusBar->setCursor(Qt::PointingHandCursor);
 
-    auto* name = new QLabel(QStringLiteral("Tovan Zevediz 2006-2016"), m_statusBar);
+    auto* name = new QLabel(
+        QStringLiteral("Tovan Zevediz 2006-") + QString::fromLatin1(kVersionText), m_statusBar);
     name->setObjectName(QStringLiteral("StatusPanel0"));
     name->setFixedWidth(200);
     // The last panel takes the rest of the bar, so the whole address stays readable.
-    auto* address = new QLabel(QStringLiteral("https://tovanzevediz.example/"), m_statusBar);
+    auto* address = new QLabel(QString::fromLatin1(kWebSiteAddress), m_statusBar);
     address->setObjectName(QStringLiteral("StatusPanel1"));
     address->setMinimumWidth(50);
     for (QLabel* panel : {name, address}) {
@@ -305,9 +287,9 @@ void TForm1::createStatusBar() {
 // Places the controls for a client area (menu and status bar excluded) of `client`: the strip
 // and the frame span the width, the file list alone grows in height, the preset panel keeps
 // its distance from the right edge and the progress bar stays above the status bar.
-void TForm1::layoutClientArea(QSize client) {
-    const int grow = client.width() - tz::app::kDesignClientSize.width();
-    const int growDown = client.height() - (tz::app::kDesignClientSize.height() - kStatusBarHeight);
+void MainWindow::layoutClientArea(QSize client) {
+    const int grow = client.width() - kDesignClientSize.width();
+    const int growDown = client.height() - (kDesignClientSize.height() - kStatusBarHeight);
 
     m_bannerStrip->setGeometry(0, 0, client.width(), kBannerHeight);
     m_frame->setGeometry(3, kBannerHeight, 457 + grow, 351 + growDown);
@@ -319,86 +301,87 @@ void TForm1::layoutClientArea(QSize client) {
     m_progress->setGeometry(3, 437 + growDown, 457 + grow, 20);
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize) {
         layoutClientArea(m_client->size());
     } else if (watched == m_statusBar && event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        runGuarded([this] { Image2Click(); });
+        runGuarded([this] { openWebSite(); });
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::connectHandlers() {
-    using tz::app::guarded;
+void MainWindow::connectHandlers() {
     auto action = [this](const char* name) {
         return findChild<QAction*>(QString::fromLatin1(name));
     };
-    connect(m_previewToggle, &QAction::triggered, this, guarded([this](bool) { M12Click(); }));
-    connect(m_viewImage, &QAction::triggered, this, guarded([this](bool) { M13Click(); }));
+    connect(m_previewToggle, &QAction::triggered, this,
+            guarded([this](bool) { togglePreviewWindow(); }));
+    connect(m_viewImage, &QAction::triggered, this, guarded([this](bool) { viewFocusedFile(); }));
     for (int index = 0; index < static_cast<int>(m_recent.size()); ++index) {
         connect(m_recent[index], &QAction::triggered, this,
-                guarded([this, index](bool) { openRecent(index); }));
+                guarded([this, index](bool) { openRecentFolder(index); }));
     }
-    connect(action("MyPictures1"), &QAction::triggered, this,
-            guarded([this](bool) { MyPictures1Click(); }));
-    connect(action("MyDocuments1"), &QAction::triggered, this,
-            guarded([this](bool) { MyDocuments1Click(); }));
-    connect(action("RecentFiles1"), &QAction::triggered, this,
-            guarded([this](bool) { RecentFiles1Click(); }));
-    connect(action("Desktop1"), &QAction::triggered, this,
-            guarded([this](bool) { Desktop1Click(); }));
-    connect(action("M19"), &QAction::triggered, this, guarded([this](bool) { M19Click(); }));
-    connect(action("MM92"), &QAction::triggered, this, guarded([this](bool) { MM92Click(); }));
-    connect(action("About1"), &QAction::triggered, this, guarded([this](bool) { About1Click(); }));
-    connect(m_refresh, &QAction::triggered, this, guarded([this](bool) { P1Click(); }));
+    const std::array<std::pair<const char*, SpecialFolder>, 4> specialFolders{{
+        {"MyPictures1", SpecialFolder::Pictures},
+        {"MyDocuments1", SpecialFolder::Documents},
+        {"RecentFiles1", SpecialFolder::Recent},
+        {"Desktop1", SpecialFolder::Desktop},
+    }};
+    for (const auto& [name, folder] : specialFolders) {
+        connect(action(name), &QAction::triggered, this,
+                guarded([this, folder = folder](bool) { openSpecialFolder(folder); }));
+    }
+    connect(action("M19"), &QAction::triggered, this, guarded([this](bool) { close(); }));
+    connect(action("MM92"), &QAction::triggered, this, guarded([this](bool) { openWebSite(); }));
+    connect(action("About1"), &QAction::triggered, this, guarded([this](bool) { showAbout(); }));
+    connect(m_refresh, &QAction::triggered, this, guarded([this](bool) { refreshLists(); }));
 
-    connect(m_folders, &tz::app::DirectoryListBox10::directoryChanged, this,
+    connect(m_folders, &FolderList::directoryChanged, this,
             guarded([this](const QString& folder) { onBrowserMoved(folder); }));
-    connect(m_drives, &tz::app::DriveComboBox10::driveChosen, this,
-            guarded([this](const QString& folder) {
+    connect(m_drives, &DriveSelector::driveChosen, this, guarded([this](const QString& folder) {
                 try {
                     moveBrowserTo(folder);
                 } catch (...) {
                     // The selector goes back to the file system still shown, then the error
                     // is reported.
-                    m_drives->showFolder(currentFolder());
+                    m_drives->showFolder(browsedFolder());
                     throw;
                 }
             }));
-    connect(m_files, &tz::app::FileListBox10::userSelectionChanged, this,
-            guarded([this] { FileListBox10Click(); }));
+    connect(m_files, &PictureFileList::userSelectionChanged, this,
+            guarded([this] { previewFocusedFile(); }));
     connect(m_files, &QListWidget::itemDoubleClicked, this,
-            guarded([this](QListWidgetItem*) { FileListBox10DblClick(); }));
-    connect(m_files, &tz::app::FileListBox10::keyReleased, this,
+            guarded([this](QListWidgetItem*) { viewFocusedFile(); }));
+    connect(m_files, &PictureFileList::keyReleased, this,
             guarded([this](int key, Qt::KeyboardModifiers modifiers) {
-                FileListBox10KeyUp(key, modifiers);
+                onFileListKeyReleased(key, modifiers);
             }));
     connect(m_files, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_popup->popup(m_files->viewport()->mapToGlobal(at)); });
-    connect(m_selectAll, &QPushButton::clicked, this, guarded([this](bool) { SelectAll(); }));
-    connect(m_presets, &tz::app::RadioGroup::clicked, this,
-            guarded([this](int index) { RadioGroup1Click(index); }));
-    connect(m_start, &QPushButton::clicked, this, guarded([this](bool) { Button14Click(); }));
-    connect(m_timer2, &QTimer::timeout, this, guarded([this] { Timer2Timer(); }));
+    connect(m_selectAll, &QPushButton::clicked, this, guarded([this](bool) { selectAllFiles(); }));
+    connect(m_presets, &RadioGroup::clicked, this,
+            guarded([this](int index) { choosePreset(index); }));
+    connect(m_start, &QPushButton::clicked, this, guarded([this](bool) { startResizing(); }));
+    connect(m_previewTimer, &QTimer::timeout, this, guarded([this] { showPreviewAtStart(); }));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up and closing
 
-bool TForm1::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     // The start-up work also runs on the first showing: without a window manager the window
     // may never be activated.
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show) {
-        runGuarded([this] { FormActivate(); });
+        runGuarded([this] { runStartupOnce(); });
     }
     return QMainWindow::event(event);
 }
 
-void TForm1::FormActivate() {
+void MainWindow::runStartupOnce() {
     // An error box shown during the start-up work activates the window again from inside it.
-    if (!FirstActivation || m_inStartup) {
+    if (!m_startupPending || m_inStartup) {
         return;
     }
     m_inStartup = true;
@@ -407,17 +390,17 @@ void TForm1::FormActivate() {
         ~StartupEnd() { flag = false; }
     } startupEnd{m_inStartup};
     m_refresh->setText(QStringLiteral("Refresh list"));
-    m_slikca->setWindowTitle(QStringLiteral("View image"));
-    m_preview->setWindowTitle(QStringLiteral("Preview images"));
+    m_viewer->setWindowTitle(QStringLiteral("View image"));
+    m_previewWindow->setWindowTitle(QStringLiteral("Preview images"));
 
     // A damaged recent list must not keep the program from starting: it is reported once and
     // the captions keep their values.
     try {
-        NaloziRecent();
+        reloadRecentMenu();
     } catch (...) {
         if (!m_startupErrorShown) {
             m_startupErrorShown = true;
-            tz::app::reportCurrentException();
+            reportCurrentException();
         }
     }
 
@@ -425,47 +408,43 @@ void TForm1::FormActivate() {
         moveBrowserTo(recentFolder(0));
     } catch (...) {
         try {
-            moveBrowserTo(QString::fromLatin1(tz::kDefaultFolder));
+            moveBrowserTo(QString::fromLatin1(kDefaultFolder));
         } catch (...) {
             // The start-up work is retried at the next activation; the box is shown only once,
             // because closing it activates the window again.
             if (!m_startupErrorShown) {
                 m_startupErrorShown = true;
-                tz::app::reportCurrentException();
+                reportCurrentException();
             }
             return;
         }
     }
-    FirstActivation = false;
+    m_startupPending = false;
 }
 
-void TForm1::Timer2Timer() {
-    m_preview->show();
+void MainWindow::showPreviewAtStart() {
+    m_previewWindow->show();
     m_previewToggle->setChecked(true);
-    m_timer2->stop();
+    m_previewTimer->stop();
     show();
     raise();
     activateWindow();
 }
 
-void TForm1::M19Click() {
-    close();
-}
-
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         // The companions go with the main window, so the program ends with it.
-        m_preview->hide();
-        m_slikca->hide();
+        m_previewWindow->hide();
+        m_viewer->hide();
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Recent and special folders
 
-void TForm1::NaloziRecent() {
-    const std::array<std::string, 5> folders = tz::loadRecentFolders();
+void MainWindow::reloadRecentMenu() {
+    const std::array<std::string, 5> folders = loadRecentFolders();
     for (std::size_t index = 0; index < folders.size(); ++index) {
         const QString folder = fromNativeName(folders[index]);
         m_recent[index]->setData(folder);
@@ -473,51 +452,35 @@ void TForm1::NaloziRecent() {
     }
 }
 
-QString TForm1::recentFolder(int index) const {
+QString MainWindow::recentFolder(int index) const {
     if (index < 0 || index >= static_cast<int>(m_recent.size())) {
         return {};
     }
     return m_recent[static_cast<std::size_t>(index)]->data().toString();
 }
 
-void TForm1::AddFolderToRecent() {
+void MainWindow::recordFolderAsRecent() {
     std::array<std::string, 5> captions;
     for (std::size_t index = 0; index < captions.size(); ++index) {
         captions[index] = toNativeName(recentFolder(static_cast<int>(index)));
     }
-    if (tz::addFolderToRecent(toNativeName(currentFolder()), captions)) {
-        NaloziRecent();
+    if (addFolderToRecent(toNativeName(browsedFolder()), captions)) {
+        reloadRecentMenu();
     }
 }
 
-void TForm1::openRecent(int index) {
+void MainWindow::openRecentFolder(int index) {
     moveBrowserTo(recentFolder(index));
 }
 
-void TForm1::openSpecialFolder(int kind) {
-    moveBrowserTo(fromNativeName(tz::specialFolderPath(static_cast<tz::SpecialFolder>(kind))));
-}
-
-void TForm1::MyPictures1Click() {
-    openSpecialFolder(static_cast<int>(tz::SpecialFolder::Pictures));
-}
-
-void TForm1::MyDocuments1Click() {
-    openSpecialFolder(static_cast<int>(tz::SpecialFolder::Documents));
-}
-
-void TForm1::RecentFiles1Click() {
-    openSpecialFolder(static_cast<int>(tz::SpecialFolder::Recent));
-}
-
-void TForm1::Desktop1Click() {
-    openSpecialFolder(static_cast<int>(tz::SpecialFolder::Desktop));
+void MainWindow::openSpecialFolder(SpecialFolder folder) {
+    moveBrowserTo(fromNativeName(specialFolderPath(folder)));
 }
 
 // ---------------------------------------------------------------------------------------------
 // File browser
 
-void TForm1::moveBrowserTo(const QString& folder) {
+void MainWindow::moveBrowserTo(const QString& folder) {
     if (folder.isEmpty()) {
         return;
     }
@@ -527,20 +490,20 @@ void TForm1::moveBrowserTo(const QString& folder) {
     m_folders->setDirectory(folder);
 }
 
-void TForm1::onBrowserMoved(const QString& folder) {
+void MainWindow::onBrowserMoved(const QString& folder) {
     m_files->setDirectory(folder);
     m_drives->showFolder(folder);
 }
 
-QString TForm1::currentFolder() const {
+QString MainWindow::browsedFolder() const {
     return m_folders->directory();
 }
 
-QString TForm1::currentFile() const {
+QString MainWindow::focusedFile() const {
     return m_files->focusedFilePath();
 }
 
-void TForm1::Osvezi() {
+void MainWindow::refreshLists() {
     try {
         const int focused = m_files->currentRow();
         m_files->refresh();
@@ -553,44 +516,40 @@ void TForm1::Osvezi() {
     }
 }
 
-void TForm1::SelectAll() {
+void MainWindow::selectAllFiles() {
     m_files->selectAll();
 }
 
-void TForm1::FileListBox10Click() {
+void MainWindow::previewFocusedFile() {
     try {
-        m_preview->loadPicture(currentFile());
-        m_preview->fitImage(tz::app::PreviewDivisor);
+        m_previewWindow->loadPicture(focusedFile());
+        m_previewWindow->fitImage(kPreviewDivisor);
     } catch (...) {
         // The preview keeps its previous picture.
     }
 }
 
-void TForm1::FileListBox10DblClick() {
-    Preview(currentFile());
-}
-
-void TForm1::FileListBox10KeyUp(int key, Qt::KeyboardModifiers modifiers) {
+void MainWindow::onFileListKeyReleased(int key, Qt::KeyboardModifiers modifiers) {
     if (key == Qt::Key_Delete) {
-        tz::app::SendToRecycleBin(currentFile());
-        Osvezi();
+        moveToTrash(focusedFile());
+        refreshLists();
     }
     const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
     if (key == Qt::Key_A && held == Qt::ControlModifier) {
-        SelectAll();
+        selectAllFiles();
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Batch run
 
-void TForm1::RadioGroup1Click(int index) {
+void MainWindow::choosePreset(int index) {
     if (index >= 0 && index < static_cast<int>(kSizePresets.size())) {
         m_sizeField->setText(QString::fromLatin1(kSizePresets[index].sizeText));
     }
 }
 
-void TForm1::setRunControlsEnabled(bool enabled) {
+void MainWindow::setRunControlsEnabled(bool enabled) {
     for (QWidget* control :
          std::initializer_list<QWidget*>{m_drives, m_folders, m_files, m_selectAll, m_start}) {
         control->setEnabled(enabled);
@@ -600,18 +559,18 @@ void TForm1::setRunControlsEnabled(bool enabled) {
     m_refresh->setEnabled(enabled);
 }
 
-void TForm1::showProgress(int maximum) {
+void MainWindow::showProgress(int maximum) {
     m_progress->setRange(0, maximum);
     m_progress->setValue(0);
     m_progress->show();
 }
 
-void TForm1::stepProgress() {
+void MainWindow::stepProgress() {
     m_progress->setValue(m_progress->value() + 1);
     QCoreApplication::processEvents();
 }
 
-void TForm1::Button14Click() {
+void MainWindow::startResizing() {
     if (m_runInProgress) {
         return;
     }
@@ -620,69 +579,77 @@ void TForm1::Button14Click() {
     m_runInProgress = true;
     setRunControlsEnabled(false);
     struct RunEnd {
-        TForm1* form;
+        MainWindow* window;
         ~RunEnd() {
-            form->m_runInProgress = false;
-            form->setRunControlsEnabled(true);
+            window->m_runInProgress = false;
+            window->setRunControlsEnabled(true);
         }
     } runEnd{this};
 
-    const std::string sizeText = m_sizeField->text().toStdString();
-    std::vector<tz::BatchItem> items;
+    RunDescription run;
+    run.folder = toNativeName(browsedFolder());
+    run.sizeText = m_sizeField->text().toStdString();
+    std::vector<BatchItem> items;
     items.reserve(static_cast<std::size_t>(m_files->count()));
     for (int row = 0; row < m_files->count(); ++row) {
         const QListWidgetItem* item = m_files->item(row);
-        items.push_back(tz::BatchItem{toNativeName(item->text()), item->isSelected()});
+        items.push_back(BatchItem{toNativeName(item->text()), item->isSelected()});
     }
 
-    tz::BatchHooks hooks;
-    hooks.runWorker = m_runWorker;
-    hooks.recordFolder = [this] { AddFolderToRecent(); };
+    BatchHooks hooks;
+    hooks.resizeOne = m_resizeFile;
+    hooks.recordFolder = [this] { recordFolderAsRecent(); };
     hooks.showProgress = [this](int maximum) { showProgress(maximum); };
     hooks.afterEachItem = [this] { stepProgress(); };
     hooks.finish = [this] {
-        Osvezi();
+        refreshLists();
         m_progress->hide();
     };
-    tz::runBatch(sizeText, items, hooks);
+    runBatch(run, items, hooks);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Preview window, viewer and links
 
-void TForm1::M12Click() {
+void MainWindow::togglePreviewWindow() {
     // Qt has already flipped the check mark; the window's visibility is the state it stands for.
-    bool shown = m_preview->isVisible();
+    bool shown = m_previewWindow->isVisible();
     if (shown) {
-        m_preview->close();
+        m_previewWindow->close();
         shown = false;
     } else {
-        m_preview->show();
-        m_preview->fitImage(tz::app::PreviewDivisor);
+        m_previewWindow->show();
+        m_previewWindow->fitImage(kPreviewDivisor);
         shown = true;
     }
     m_previewToggle->setChecked(shown);
 }
 
-void TForm1::setScreenSizes(SizeSource screen, SizeSource desktop) {
+void MainWindow::setScreenSizes(SizeSource screen, SizeSource desktop) {
     m_screenSize = std::move(screen);
     m_desktopSize = std::move(desktop);
 }
 
-void TForm1::Preview(const QString& path) {
+void MainWindow::viewFile(const QString& path) {
     try {
-        m_slikca->Preview(path, m_screenSize(), m_desktopSize());
+        m_viewer->open(path, m_screenSize(), m_desktopSize());
     } catch (...) {
         // A file the viewer cannot show opens nothing.
     }
 }
 
-void TForm1::About1Click() {
-    const int chosen =
-        tz::app::showMessageBox(QMessageBox::Information, QStringLiteral("Information"),
-                                tz::app::aboutText(tz::app::VersionText, tz::app::WebSiteAddress),
-                                QMessageBox::Ok | QMessageBox::Cancel);
+void MainWindow::showAbout() {
+    const int chosen = showMessageBox(
+        QMessageBox::Information, QStringLiteral("Information"),
+        aboutText(QString::fromLatin1(kVersionText), QString::fromLatin1(kWebSiteAddress)),
+        QMessageBox::Ok | QMessageBox::Cancel);
     if (chosen == QMessageBox::Ok) {
-        m_openUrl(tz::app::WebSiteAddress);
+        openWebSite();
     }
 }
+
+void MainWindow::openWebSite() {
+    m_openUrl(QString::fromLatin1(kWebSiteAddress));
+}
+
+}  // namespace tz::app

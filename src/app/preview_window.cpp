@@ -1,12 +1,14 @@
 // The preview window and its size rule.
-#include "preview.h"
+#include "preview_window.h"
 
 #include <QCloseEvent>
 #include <exception>
 
 #include "animated_image.h"
-#include "qtbridge.h"
+#include "picture_bridge.h"
 #include "tz/numeric.h"
+
+namespace tz::app {
 
 namespace {
 
@@ -26,24 +28,24 @@ QSize previewImageSize(QSize natural, int divisor) {
     return {dividedSide(natural.width(), divisor), dividedSide(natural.height(), divisor)};
 }
 
-TPreviewForm::TPreviewForm(QWidget* parent)
+PreviewWindow::PreviewWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Preview"));
     // Closing this window only hides it; it must not keep the program running on its own.
     setAttribute(Qt::WA_QuitOnClose, false);
-    m_image1 = new AnimatedImage(this);
-    m_image1->setObjectName(QStringLiteral("Image1"));
-    m_image1->setStretch(true);
-    m_image1->move(0, 0);
-    m_image1->setFixedSize(designImageSize);
+    m_picture = new AnimatedImage(this);
+    m_picture->setObjectName(QStringLiteral("Image1"));
+    m_picture->setStretch(true);
+    m_picture->move(0, 0);
+    m_picture->setFixedSize(designImageSize);
     fitWindowToImage();
     move(designPosition);
 }
 
-bool TPreviewForm::loadPicture(const QString& path) {
+bool PreviewWindow::loadPicture(const QString& path) {
     try {
-        m_image1->setPicture(loadScreenPicture(path));
+        m_picture->setPicture(loadScreenPicture(path));
         return true;
     } catch (const std::exception&) {
         // The preview feed swallows every failure: the previous picture stays.
@@ -51,22 +53,24 @@ bool TPreviewForm::loadPicture(const QString& path) {
     }
 }
 
-void TPreviewForm::fitImage(int divisor) {
-    m_image1->setFixedSize(previewImageSize(m_image1->pictureSize(), divisor));
+void PreviewWindow::fitImage(int divisor) {
+    m_picture->setFixedSize(previewImageSize(m_picture->pictureSize(), divisor));
     fitWindowToImage();
 }
 
-QWidget* TPreviewForm::image1() const {
-    return m_image1;
+QWidget* PreviewWindow::pictureView() const {
+    return m_picture;
 }
 
-void TPreviewForm::closeEvent(QCloseEvent* event) {
+void PreviewWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closed();
 }
 
 // The window's client area is the image area. A window system cannot show a window of no
 // pixels, so an empty image area still leaves a 1 × 1 client area.
-void TPreviewForm::fitWindowToImage() {
-    setFixedSize(m_image1->size().expandedTo(QSize(1, 1)));
+void PreviewWindow::fitWindowToImage() {
+    setFixedSize(m_picture->size().expandedTo(QSize(1, 1)));
 }
+
+}  // namespace tz::app

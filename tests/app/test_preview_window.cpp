@@ -9,9 +9,11 @@
 #include <QtTest>
 
 #include "animated_image.h"
+#include "picture_bridge.h"
 #include "picture_files.h"
-#include "preview.h"
-#include "qtbridge.h"
+#include "preview_window.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
@@ -28,31 +30,31 @@ QString corpusDir() {
     return dir.exists(QStringLiteral("MANIFEST.md")) ? dir.absolutePath() : QString();
 }
 
-AnimatedImage* imageOf(const TPreviewForm& form) {
-    return qobject_cast<AnimatedImage*>(form.image1());
+AnimatedImage* imageOf(const PreviewWindow& window) {
+    return qobject_cast<AnimatedImage*>(window.pictureView());
 }
 
 }  // namespace
 
-class TestPreview : public QObject {
+class TestPreviewWindow : public QObject {
     Q_OBJECT
 
   private slots:
     void init() { QVERIFY(m_dir.isValid()); }
 
     void startsHiddenAsDesigned() {
-        TPreviewForm form;
-        QVERIFY(!form.isVisible());
-        QCOMPARE(form.windowTitle(), QStringLiteral("Preview"));
-        QCOMPARE(form.pos(), QPoint(555, 180));
-        QVERIFY(form.windowFlags().testFlag(Qt::Tool));
-        QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(!form.testAttribute(Qt::WA_QuitOnClose));
-        QCOMPARE(form.image1()->objectName(), QStringLiteral("Image1"));
-        QCOMPARE(form.image1()->geometry(), QRect(0, 0, 137, 85));
-        QCOMPARE(form.size(), QSize(137, 85));
-        QVERIFY(!imageOf(form)->hasPicture());
-        QVERIFY(imageOf(form)->stretch());
+        PreviewWindow window;
+        QVERIFY(!window.isVisible());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Preview"));
+        QCOMPARE(window.pos(), QPoint(555, 180));
+        QVERIFY(window.windowFlags().testFlag(Qt::Tool));
+        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!window.testAttribute(Qt::WA_QuitOnClose));
+        QCOMPARE(window.pictureView()->objectName(), QStringLiteral("Image1"));
+        QCOMPARE(window.pictureView()->geometry(), QRect(0, 0, 137, 85));
+        QCOMPARE(window.size(), QSize(137, 85));
+        QVERIFY(!imageOf(window)->hasPicture());
+        QVERIFY(imageOf(window)->stretch());
     }
 
     void sizeRule_data() {
@@ -95,24 +97,24 @@ class TestPreview : public QObject {
         const QString path = m_dir.filePath(name);
         pictures::writePicture(path, natural.width(), natural.height());
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
         // Loading alone leaves the image area as it was.
-        QCOMPARE(form.image1()->size(), QSize(137, 85));
-        form.fitImage(divisor);
-        QCOMPARE(imageOf(form)->pictureSize(), natural);
-        QCOMPARE(form.image1()->size(), expected);
-        QCOMPARE(form.image1()->pos(), QPoint(0, 0));
-        QCOMPARE(form.size(), expected.expandedTo(QSize(1, 1)));
+        QCOMPARE(window.pictureView()->size(), QSize(137, 85));
+        window.fitImage(divisor);
+        QCOMPARE(imageOf(window)->pictureSize(), natural);
+        QCOMPARE(window.pictureView()->size(), expected);
+        QCOMPARE(window.pictureView()->pos(), QPoint(0, 0));
+        QCOMPARE(window.size(), expected.expandedTo(QSize(1, 1)));
     }
 
     void noPictureFitsToNothing() {
-        TPreviewForm form;
-        form.fitImage(divisor);
-        QCOMPARE(form.image1()->size(), QSize(0, 0));
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QCOMPARE(form.image1()->size(), QSize(0, 0));
+        PreviewWindow window;
+        window.fitImage(divisor);
+        QCOMPARE(window.pictureView()->size(), QSize(0, 0));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.pictureView()->size(), QSize(0, 0));
     }
 
     void failedLoadKeepsPicture_data() {
@@ -144,16 +146,16 @@ class TestPreview : public QObject {
             }
         }
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(good));
-        form.fitImage(divisor);
-        const QImage before = imageOf(form)->currentImage();
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(good));
+        window.fitImage(divisor);
+        const QImage before = imageOf(window)->currentImage();
 
-        QVERIFY(!form.loadPicture(bad));
-        form.fitImage(divisor);
-        QCOMPARE(imageOf(form)->pictureSize(), QSize(1000, 750));
-        QCOMPARE(form.image1()->size(), QSize(250, 188));
-        QCOMPARE(imageOf(form)->currentImage(), before);
+        QVERIFY(!window.loadPicture(bad));
+        window.fitImage(divisor);
+        QCOMPARE(imageOf(window)->pictureSize(), QSize(1000, 750));
+        QCOMPARE(window.pictureView()->size(), QSize(250, 188));
+        QCOMPARE(imageOf(window)->currentImage(), before);
     }
 
     // Small files declaring gigapixel pictures are refused from their headers, at once.
@@ -189,12 +191,12 @@ class TestPreview : public QObject {
         const QString huge = m_dir.filePath(name);
         pictures::writeBytes(huge, pictures::Bytes(content.begin(), content.end()));
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(good));
-        QVERIFY(!form.loadPicture(huge));
-        form.fitImage(divisor);
-        QCOMPARE(imageOf(form)->pictureSize(), QSize(40, 30));
-        QCOMPARE(form.image1()->size(), QSize(10, 8));
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(good));
+        QVERIFY(!window.loadPicture(huge));
+        window.fitImage(divisor);
+        QCOMPARE(imageOf(window)->pictureSize(), QSize(40, 30));
+        QCOMPARE(window.pictureView()->size(), QSize(10, 8));
     }
 
     void showsThePictureColours() {
@@ -204,9 +206,9 @@ class TestPreview : public QObject {
         const QString path = m_dir.filePath("two.bmp");
         pictures::writeBytes(path, tz::encodeBmp(bitmap));
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
-        const QImage shown = imageOf(form)->currentImage();
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
+        const QImage shown = imageOf(window)->currentImage();
         QCOMPARE(shown.size(), QSize(2, 1));
         QCOMPARE(shown.pixelColor(0, 0), QColor(10, 20, 30));
         QCOMPARE(shown.pixelColor(1, 0), QColor(200, 100, 50));
@@ -222,10 +224,10 @@ class TestPreview : public QObject {
         const QString path = m_dir.filePath("halves.bmp");
         pictures::writeBytes(path, tz::encodeBmp(bitmap));
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
-        form.fitImage(divisor);
-        const QImage painted = form.image1()->grab().toImage();
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
+        window.fitImage(divisor);
+        const QImage painted = window.pictureView()->grab().toImage();
         QCOMPARE(painted.size(), QSize(10, 8));
         QCOMPARE(painted.pixelColor(1, 4), QColor(Qt::blue));
         QCOMPARE(painted.pixelColor(8, 4), QColor(Qt::green));
@@ -245,22 +247,22 @@ class TestPreview : public QObject {
     }
 
     void closeBoxHidesAndSignals() {
-        TPreviewForm form;
-        QSignalSpy closed(&form, &TPreviewForm::closed);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.close());
+        PreviewWindow window;
+        QSignalSpy closed(&window, &PreviewWindow::closed);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.close());
         QCOMPARE(closed.count(), 1);
-        QVERIFY(!form.isVisible());
-        form.show();  // shown again with what it had
-        QVERIFY(form.isVisible());
+        QVERIFY(!window.isVisible());
+        window.show();  // shown again with what it had
+        QVERIFY(window.isVisible());
     }
 
     void doesNotKeepTheProgramRunning() {
         QWidget mainWindow;
-        TPreviewForm form;
+        PreviewWindow window;
         mainWindow.show();
-        form.show();
+        window.show();
         QTimer::singleShot(50, &mainWindow, &QWidget::close);
         QTimer watchdog;
         watchdog.setSingleShot(true);
@@ -274,11 +276,11 @@ class TestPreview : public QObject {
     void animatedGifLoops() {
         const QString path = m_dir.filePath("loop.gif");
         pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 10, 0));
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
-        form.fitImage(divisor);
-        QCOMPARE(form.image1()->size(), QSize(2, 1));
-        AnimatedImage* image = imageOf(form);
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
+        window.fitImage(divisor);
+        QCOMPARE(window.pictureView()->size(), QSize(2, 1));
+        AnimatedImage* image = imageOf(window);
         QVERIFY(image->playing());
         QCOMPARE(image->currentFrame(), 0);
         QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::red));
@@ -294,9 +296,9 @@ class TestPreview : public QObject {
     void animationWithoutLoopingPlaysOnePass() {
         const QString path = m_dir.filePath("once.gif");
         pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {red, green, blue}, 3));
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
-        AnimatedImage* image = imageOf(form);
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
+        AnimatedImage* image = imageOf(window);
         QVERIFY(image->playing());
         QTRY_VERIFY_WITH_TIMEOUT(!image->playing(), 3000);
         QCOMPARE(image->currentFrame(), 2);
@@ -309,16 +311,16 @@ class TestPreview : public QObject {
         const QString bmp = m_dir.filePath("still.bmp");
         pictures::writeBytes(bmp, pictures::bmpBytes(4, 4, blue));
 
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(gif));
-        AnimatedImage* image = imageOf(form);
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(gif));
+        AnimatedImage* image = imageOf(window);
         QTRY_COMPARE_WITH_TIMEOUT(image->currentFrame(), 1, 2000);
 
         // A failed load keeps the animation playing with the rest of the picture.
-        QVERIFY(!form.loadPicture(m_dir.filePath("missing.gif")));
+        QVERIFY(!window.loadPicture(m_dir.filePath("missing.gif")));
         QVERIFY(image->playing());
 
-        QVERIFY(form.loadPicture(bmp));
+        QVERIFY(window.loadPicture(bmp));
         QVERIFY(!image->playing());
         QTest::qWait(300);  // more than two frame waits
         QCOMPARE(image->currentImage().pixelColor(0, 0), QColor(Qt::blue));
@@ -328,9 +330,9 @@ class TestPreview : public QObject {
     void clearingThePictureStopsTheAnimation() {
         const QString gif = m_dir.filePath("loop.gif");
         pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 3, 0));
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(gif));
-        AnimatedImage* image = imageOf(form);
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(gif));
+        AnimatedImage* image = imageOf(window);
         QVERIFY(image->playing());
         image->clear();
         QVERIFY(!image->playing());
@@ -341,10 +343,10 @@ class TestPreview : public QObject {
     void stillGifDoesNotPlay() {
         const QString path = m_dir.filePath("one.gif");
         pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {green}, 3, 0));
-        TPreviewForm form;
-        QVERIFY(form.loadPicture(path));
-        QVERIFY(!imageOf(form)->playing());
-        QCOMPARE(imageOf(form)->currentImage().pixelColor(3, 3), QColor(Qt::green));
+        PreviewWindow window;
+        QVERIFY(window.loadPicture(path));
+        QVERIFY(!imageOf(window)->playing());
+        QCOMPARE(imageOf(window)->currentImage().pixelColor(3, 3), QColor(Qt::green));
     }
 
     // Every real-world file either shows at the size the corpus states or is refused quietly;
@@ -378,20 +380,20 @@ class TestPreview : public QObject {
     void corpusFiles() {
         QFETCH(QString, path);
         QFETCH(QString, expected);
-        TPreviewForm form;
-        const bool loaded = form.loadPicture(path);
-        form.fitImage(divisor);
+        PreviewWindow window;
+        const bool loaded = window.loadPicture(path);
+        window.fitImage(divisor);
         const QRegularExpressionMatch size =
             QRegularExpression(QStringLiteral("^loads (\\d+)x(\\d+)")).match(expected);
         if (expected.startsWith(QLatin1String("must fail"))) {
             QVERIFY(!loaded);
         } else if (size.hasMatch() && loaded) {
             const QSize natural(size.captured(1).toInt(), size.captured(2).toInt());
-            QCOMPARE(imageOf(form)->pictureSize(), natural);
-            QCOMPARE(form.image1()->size(), previewImageSize(natural, divisor));
+            QCOMPARE(imageOf(window)->pictureSize(), natural);
+            QCOMPARE(window.pictureView()->size(), previewImageSize(natural, divisor));
         }
         if (!loaded) {
-            QCOMPARE(form.image1()->size(), QSize(0, 0));
+            QCOMPARE(window.pictureView()->size(), QSize(0, 0));
         }
     }
 
@@ -399,5 +401,5 @@ class TestPreview : public QObject {
     QTemporaryDir m_dir;
 };
 
-QTEST_MAIN(TestPreview)
-#include "test_preview.moc"
+QTEST_MAIN(TestPreviewWindow)
+#include "test_preview_window.moc"

@@ -10,15 +10,12 @@
 
 namespace tz::app {
 
-// The file list's mask: patterns separated by ";", matched without regard to letter case.
-inline constexpr char kFileMask[] = "*.jpg;*.bmp;*.gif";
-
 // The mounted file systems of the machine, each shown by its root folder. Choosing one moves
 // the linked folder list to the folder last browsed on it (its root at first).
-class DriveComboBox10 : public QComboBox {
+class DriveSelector : public QComboBox {
     Q_OBJECT
   public:
-    explicit DriveComboBox10(QWidget* parent = nullptr);
+    explicit DriveSelector(QWidget* parent = nullptr);
 
     // Re-reads the mounted file systems.
     void readDrives();
@@ -42,10 +39,10 @@ class DriveComboBox10 : public QComboBox {
 
 // The folder tree from the root down to the current folder, then the current folder's
 // subfolders. Opening an entry (double click or Enter) makes it the current folder.
-class DirectoryListBox10 : public QListWidget {
+class FolderList : public QListWidget {
     Q_OBJECT
   public:
-    explicit DirectoryListBox10(QWidget* parent = nullptr);
+    explicit FolderList(QWidget* parent = nullptr);
 
     // The folder shown, a full path without a trailing "/" (except the root "/").
     QString directory() const { return m_directory; }
@@ -71,10 +68,10 @@ class DirectoryListBox10 : public QListWidget {
 
 // The masked, multi-select list of picture files of one folder, as bare names sorted without
 // regard to letter case; no folders and no hidden files.
-class FileListBox10 : public QListWidget {
+class PictureFileList : public QListWidget {
     Q_OBJECT
   public:
-    explicit FileListBox10(QWidget* parent = nullptr);
+    explicit PictureFileList(QWidget* parent = nullptr);
 
     QString directory() const { return m_directory; }
     // Shows the files of `folder`.
@@ -117,7 +114,7 @@ class FileListBox10 : public QListWidget {
 // Moves one file to the desktop's trash after the user confirmed it. A path that names no file
 // (empty, absent, a folder) does nothing; a move that fails is reported in the error box and
 // leaves the file in place.
-void SendToRecycleBin(const QString& path);
+void moveToTrash(const QString& path);
 
 // `name` joined to `folder` with one "/" between them.
 QString joinPath(const QString& folder, const QString& name);

@@ -1,4 +1,4 @@
-// The image viewer TSlikca: a sizeable window that shows one picture at full size, scrolled
+// The image viewer: a sizeable window that shows one picture at full size, scrolled
 // when it is larger than the window, sized to the picture and centred on the desktop.
 #pragma once
 
@@ -8,8 +8,11 @@
 #include <QString>
 #include <QWidget>
 
-class AnimatedImage;
 class QScrollArea;
+
+namespace tz::app {
+
+class AnimatedImage;
 
 // The viewer's outer size (frame and title bar included) for a picture on a screen: each side
 // is the picture's plus 9 (width) or 28 (height) while the picture is smaller than the screen,
@@ -20,24 +23,25 @@ QSize viewerOuterSize(QSize picture, QSize screen);
 // space, truncated toward zero, and 0 where the window is larger than the desktop.
 QPoint viewerPosition(QSize outer, QSize desktop);
 
-class TSlikca : public QWidget {
+class ImageViewer : public QWidget {
     Q_OBJECT
 
   public:
     // Hidden at creation; 182 × 143, titled "View image", centred on the primary display.
-    explicit TSlikca(QWidget* parent = nullptr);
+    explicit ImageViewer(QWidget* parent = nullptr);
 
-    // Opens the viewer on a file: loads it into Image1 at its pixel size, sizes the window by
-    // viewerOuterSize for `screen` (the primary display's size), shows it or brings it to the
-    // front, and centres it by viewerPosition on `desktop` (the size of all displays together).
+    // Opens the viewer on a file: loads it into the picture view at its pixel size, sizes the
+    // window by viewerOuterSize for `screen` (the primary display's size), shows it or brings it to
+    // the front, and centres it by viewerPosition on `desktop` (the size of all displays together).
     // Any failure ends it silently with false; then the previous picture and size stay and the
     // window is not shown.
-    bool Preview(const QString& path, QSize screen, QSize desktop);
+    bool open(const QString& path, QSize screen, QSize desktop);
 
-    // Closes (hides) the viewer; a click on Image1 calls it.
-    void Image1Click();
+    // Closes (hides) the viewer; a click on the picture calls it.
+    void closeOnPictureClick();
 
-    QWidget* image1() const;
+    // objectName "Image1".
+    QWidget* pictureView() const;
 
   protected:
     bool event(QEvent* event) override;
@@ -53,5 +57,7 @@ class TSlikca : public QWidget {
     bool m_outerPending = false;
 
     QScrollArea* m_scrollBox = nullptr;  // children owned by this window
-    AnimatedImage* m_image1 = nullptr;
+    AnimatedImage* m_picture = nullptr;
 };
+
+}  // namespace tz::app

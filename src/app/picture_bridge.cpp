@@ -1,16 +1,19 @@
 // Bitmap -> QImage copies and the picture loader by file extension.
-#include "qtbridge.h"
+#include "picture_bridge.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "tz/bmp.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
 #include "tz/jpeg.h"
+#include "tz/picture_format.h"
+
+namespace tz::app {
 
 namespace {
 
@@ -93,16 +96,20 @@ QImage toQImage(const tz::Bitmap& bitmap) {
 }
 
 ScreenPicture loadScreenPicture(const QString& path) {
-    const QString extension = QFileInfo(path).suffix().toLower();
     const std::filesystem::path file = fileSystemPath(path);
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg")) {
-        return loadJpeg(file);
+    const std::optional<tz::PictureFormat> format = tz::shownFormatOf(file.filename().string());
+    if (!format) {
+        throw tz::Error("No picture class for this file");
     }
-    if (extension == QLatin1String("gif")) {
-        return loadGif(file);
-    }
-    if (extension == QLatin1String("bmp")) {
-        return stillPicture(tz::loadBmpFile(file));
+    switch (*format) {
+        case tz::PictureFormat::Jpeg:
+            return loadJpeg(file);
+        case tz::PictureFormat::Gif:
+            return loadGif(file);
+        case tz::PictureFormat::Bmp:
+            return stillPicture(tz::loadBmpFile(file));
     }
     throw tz::Error("No picture class for this file");
 }
+
+}  // namespace tz::app

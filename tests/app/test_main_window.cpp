@@ -19,17 +19,19 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <filesystem>
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "application.h"
-#include "browser.h"
-#include "preview.h"
-#include "radiogroup.h"
-#include "resize.h"
-#include "slika.h"
+#include "file_browser.h"
+#include "image_viewer.h"
+#include "main_window.h"
+#include "preview_window.h"
+#include "radio_group.h"
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
@@ -37,6 +39,9 @@
 #include "tz/jpeg.h"
 #include "tz/recent.h"
 #include "tz/settings.h"
+#include "tz/version.h"
+
+using namespace tz::app;  // the classes under test
 
 namespace {
 
@@ -47,11 +52,19 @@ struct MessageBoxCall {
     QMessageBox::StandardButtons buttons;
 };
 
+// One call of the run's per-file step.
 struct WorkerCall {
-    tz::ImageFormat format;
+    tz::PictureFormat format;
     std::string name;
     std::string sizeText;
+    std::filesystem::path output;
 };
+
+WorkerCall workerCall(const std::filesystem::path& source, const std::filesystem::path& output,
+                      const tz::RunDescription& run) {
+    return {tz::resizedFormatOf(source.filename().string()).value(), source.filename().string(),
+            run.sizeText, output};
+}
 
 tz::Bitmap gradient(int width, int height) {
     tz::Bitmap bitmap(width, height);
@@ -112,7 +125,7 @@ QSize bmpSize(const QString& file) {
 
 }  // namespace
 
-class TestForm1 : public QObject {
+class TestMainWindow : public QObject {
     Q_OBJECT
 
   private slots:
@@ -163,14 +176,14 @@ class TestForm1 : public QObject {
 
   private:
     // A shown main window over a fresh store, with the answer for modal boxes preset.
-    std::unique_ptr<TForm1> startForm();
-    // Moves the browser of `form` into a fresh picture folder under the test's home.
+    std::unique_ptr<MainWindow> startMainWindow();
+    // Moves the browser of `window` into a fresh picture folder under the test's home.
     QString makeFolder(const QString& name);
-    void browseTo(TForm1& form, const QString& folder);
-    void clickRow(TForm1& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-    void doubleClickRow(TForm1& form, int row);
-    QListWidget* fileList(TForm1& form);
-    void fakeWorkers(TForm1& form, std::optional<std::string> failingName = std::nullopt);
+    void browseTo(MainWindow& window, const QString& folder);
+    void clickRow(MainWindow& window, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void doubleClickRow(MainWindow& window, int row);
+    QListWidget* fileList(MainWindow& window);
+    void fakeWorkers(MainWindow& window, std::optional<std::string> failingName = std::nullopt);
 
     std::unique_ptr<QTemporaryDir> m_home;
     QString m_homePath;
@@ -180,7 +193,7 @@ class TestForm1 : public QObject {
     QStringList m_opened;
 };
 
-void TestForm1::init() {
+void TestMainWindow::init() {
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid());
     m_homePath = QFileInfo(m_home->path()).canonicalFilePath();
@@ -200,146 +213,148 @@ void TestForm1::init() {
     });
 }
 
-void TestForm1::cleanup() {
+void TestMainWindow::cleanup() {
     tz::app::setMessageBoxHook({});
     QDir::setCurrent(QDir::tempPath());
     m_home.reset();
 }
 
-std::unique_ptr<TForm1> TestForm1::startForm() {
-    auto form = std::make_unique<TForm1>();
-    form->setUrlOpener([this](const QString& address) { m_opened.append(address); });
-    form->show();
-    return form;
+std::unique_ptr<MainWindow> TestMainWindow::startMainWindow() {
+    auto window = std::make_unique<MainWindow>();
+    window->setUrlOpener([this](const QString& address) { m_opened.append(address); });
+    window->show();
+    return window;
 }
 
-QString TestForm1::makeFolder(const QString& name) {
+QString TestMainWindow::makeFolder(const QString& name) {
     const QString folder = m_homePath + QLatin1Char('/') + name;
     QDir().mkpath(folder);
     return folder;
 }
 
-void TestForm1::browseTo(TForm1& form, const QString& folder) {
-    form.moveBrowserTo(folder);
-    QCOMPARE(form.currentFolder(), folder);
+void TestMainWindow::browseTo(MainWindow& window, const QString& folder) {
+    window.moveBrowserTo(folder);
+    QCOMPARE(window.browsedFolder(), folder);
 }
 
-QListWidget* TestForm1::fileList(TForm1& form) {
-    return form.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
+QListWidget* TestMainWindow::fileList(MainWindow& window) {
+    return window.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
 }
 
-void TestForm1::clickRow(TForm1& form, int row, Qt::KeyboardModifiers modifiers) {
-    QListWidget* list = fileList(form);
+void TestMainWindow::clickRow(MainWindow& window, int row, Qt::KeyboardModifiers modifiers) {
+    QListWidget* list = fileList(window);
     const QRect rect = list->visualItemRect(list->item(row));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, rect.center());
 }
 
 // A double click as the window system delivers it: a click, then the double-click event.
-void TestForm1::doubleClickRow(TForm1& form, int row) {
-    QListWidget* list = fileList(form);
+void TestMainWindow::doubleClickRow(MainWindow& window, int row) {
+    QListWidget* list = fileList(window);
     const QPoint at = list->visualItemRect(list->item(row)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 
-void TestForm1::fakeWorkers(TForm1& form, std::optional<std::string> failingName) {
-    form.setWorkerRunner([this, failingName](tz::ImageFormat format, const std::string& name) {
-        if (failingName && name == *failingName) {
+void TestMainWindow::fakeWorkers(MainWindow& window, std::optional<std::string> failingName) {
+    window.setFileResizer([this, failingName](const std::filesystem::path& source,
+                                              const std::filesystem::path& output,
+                                              const tz::RunDescription& run) {
+        if (failingName && source.filename() == *failingName) {
             throw tz::JpegError("JPEG error #53", 53);
         }
-        m_workerCalls.push_back({format, name, tz::RunSizeText});
+        m_workerCalls.push_back(workerCall(source, output, run));
     });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start-up
 
-void TestForm1::startsWithEmptyStoreAtRoot() {
+void TestMainWindow::startsWithEmptyStoreAtRoot() {
     QDir::setCurrent(m_homePath);
-    auto form = startForm();
-    QVERIFY(!form->firstActivation());
+    auto window = startMainWindow();
+    QVERIFY(!window->startupPending());
     for (int index = 0; index < 5; ++index) {
-        QCOMPARE(form->recentFolder(index), QStringLiteral("/"));
+        QCOMPARE(window->recentFolder(index), QStringLiteral("/"));
     }
-    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    QCOMPARE(window->browsedFolder(), QStringLiteral("/"));
     QCOMPARE(QDir::currentPath(), QStringLiteral("/"));
-    auto* drives = form->findChild<QComboBox*>(QStringLiteral("DriveComboBox10"));
+    auto* drives = window->findChild<QComboBox*>(QStringLiteral("DriveComboBox10"));
     QCOMPARE(drives->currentData().toString(), QStringLiteral("/"));
-    QCOMPARE(form->findChild<QAction*>(QStringLiteral("P1"))->text(),
+    QCOMPARE(window->findChild<QAction*>(QStringLiteral("P1"))->text(),
              QStringLiteral("Refresh list"));
-    QCOMPARE(form->previewForm()->windowTitle(), QStringLiteral("Preview images"));
-    QCOMPARE(form->slikca()->windowTitle(), QStringLiteral("View image"));
+    QCOMPARE(window->previewWindow()->windowTitle(), QStringLiteral("Preview images"));
+    QCOMPARE(window->viewer()->windowTitle(), QStringLiteral("View image"));
     QVERIFY(m_boxes.empty());
 }
 
-void TestForm1::startsInMostRecentFolder() {
+void TestMainWindow::startsInMostRecentFolder() {
     const QString photos = makeFolder(QStringLiteral("Photos"));
     tz::writeSetting(tz::kProgramKey, "Recent1", photos.toStdString());
-    auto form = startForm();
-    QCOMPARE(form->recentFolder(0), photos);
-    QCOMPARE(form->currentFolder(), photos);
+    auto window = startMainWindow();
+    QCOMPARE(window->recentFolder(0), photos);
+    QCOMPARE(window->browsedFolder(), photos);
     QCOMPARE(QDir::currentPath(), photos);
 }
 
-void TestForm1::deletedRecentFolderFallsBackToRootSilently() {
+void TestMainWindow::deletedRecentFolderFallsBackToRootSilently() {
     const QString gone = makeFolder(QStringLiteral("Gone"));
     tz::writeSetting(tz::kProgramKey, "Recent1", gone.toStdString());
     QVERIFY(QDir(gone).removeRecursively());
-    auto form = startForm();
-    QVERIFY(!form->firstActivation());
-    QCOMPARE(form->recentFolder(0), gone);  // the caption is not cleaned up
-    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    auto window = startMainWindow();
+    QVERIFY(!window->startupPending());
+    QCOMPARE(window->recentFolder(0), gone);  // the caption is not cleaned up
+    QCOMPARE(window->browsedFolder(), QStringLiteral("/"));
     QVERIFY(m_boxes.empty());
 }
 
-void TestForm1::reactivationDoesNotReloadRecentList() {
-    auto form = startForm();
+void TestMainWindow::reactivationDoesNotReloadRecentList() {
+    auto window = startMainWindow();
     const QString elsewhere = makeFolder(QStringLiteral("Elsewhere"));
     tz::writeSetting(tz::kProgramKey, "Recent1", elsewhere.toStdString());
     QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(form.get(), &activate);
-    QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
-    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    QApplication::sendEvent(window.get(), &activate);
+    QCOMPARE(window->recentFolder(0), QStringLiteral("/"));
+    QCOMPARE(window->browsedFolder(), QStringLiteral("/"));
 }
 
-void TestForm1::damagedRecentValueReportedOnceAtStartUp() {
+void TestMainWindow::damagedRecentValueReportedOnceAtStartUp() {
     tz::writeRawValue(tz::kProgramKey, "Recent1", tz::ValueType::DWord, {1, 0, 0, 0});
-    auto form = startForm();
+    auto window = startMainWindow();
     QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(form.get(), &activate);
+    QApplication::sendEvent(window.get(), &activate);
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QCOMPARE(m_boxes[0].text, QStringLiteral("Invalid data type for 'Recent1'"));
-    QVERIFY(!form->firstActivation());
-    QCOMPARE(form->currentFolder(), QStringLiteral("/"));
+    QVERIFY(!window->startupPending());
+    QCOMPARE(window->browsedFolder(), QStringLiteral("/"));
 }
 
-void TestForm1::damagedRecentValueStopsRunBeforeFirstFile() {
+void TestMainWindow::damagedRecentValueStopsRunBeforeFirstFile() {
     const QString folder = makeFolder(QStringLiteral("damaged"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    fakeWorkers(*form);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    fakeWorkers(*window);
     tz::writeRawValue(tz::kProgramKey, "Recent1", tz::ValueType::DWord, {1, 0, 0, 0});
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QCOMPARE(m_boxes[0].text, QStringLiteral("Invalid data type for 'Recent1'"));
     QVERIFY(m_workerCalls.empty());
-    QVERIFY(form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
+    QVERIFY(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
     QVERIFY(QFileInfo(folder + QStringLiteral("/resized")).isDir());
-    QVERIFY(fileList(*form)->isEnabled());
+    QVERIFY(fileList(*window)->isEnabled());
 }
 
-void TestForm1::windowLayoutAsDesigned() {
-    auto form = startForm();
-    QCOMPARE(form->windowTitle(), QStringLiteral("Tovan Zevediz"));
-    QCOMPARE(form->pos(), QPoint(80, 67));
-    const int menuHeight = form->menuBar()->height();
-    QCOMPARE(form->size(), QSize(463, 482 + menuHeight));
-    QCOMPARE(form->statusBar()->height(), 21);
-    QCOMPARE(form->centralWidget()->size(), QSize(463, 461));
+void TestMainWindow::windowLayoutAsDesigned() {
+    auto window = startMainWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tovan Zevediz"));
+    QCOMPARE(window->pos(), QPoint(80, 67));
+    const int menuHeight = window->menuBar()->height();
+    QCOMPARE(window->size(), QSize(463, 482 + menuHeight));
+    QCOMPARE(window->statusBar()->height(), 21);
+    QCOMPARE(window->centralWidget()->size(), QSize(463, 461));
 
-    auto* presets = form->findChild<tz::app::RadioGroup*>(QStringLiteral("RadioGroup1"));
+    auto* presets = window->findChild<tz::app::RadioGroup*>(QStringLiteral("RadioGroup1"));
     QVERIFY(presets);
     QCOMPARE(presets->title(), QStringLiteral("Select output quality"));
     QCOMPARE(presets->size(), QSize(234, 295));
@@ -354,47 +369,47 @@ void TestForm1::windowLayoutAsDesigned() {
     }
     QCOMPARE(presets->itemIndex(), 6);
 
-    auto* sizeField = form->findChild<QLineEdit*>(QStringLiteral("Edit5"));
+    auto* sizeField = window->findChild<QLineEdit*>(QStringLiteral("Edit5"));
     QVERIFY(sizeField);
     QVERIFY(sizeField->isHidden());
     QCOMPARE(sizeField->text(), QStringLiteral("640"));
 
-    auto* start = form->findChild<QPushButton*>(QStringLiteral("Button14"));
+    auto* start = window->findChild<QPushButton*>(QStringLiteral("Button14"));
     QCOMPARE(start->text(), QStringLiteral("Start resizing!"));
     QVERIFY(start->font().bold());
     QCOMPARE(start->size(), QSize(216, 25));
-    auto* selectAll = form->findChild<QPushButton*>(QStringLiteral("Button9"));
+    auto* selectAll = window->findChild<QPushButton*>(QStringLiteral("Button9"));
     QCOMPARE(selectAll->text(), QStringLiteral("Select all"));
     QCOMPARE(selectAll->geometry(), QRect(8, 317, 197, 25));
 
-    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* progress = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     QVERIFY(progress->isHidden());
     QCOMPARE(progress->geometry(), QRect(3, 437, 457, 20));
 
-    QCOMPARE(fileList(*form)->geometry(), QRect(8, 168, 197, 148));
-    QCOMPARE(fileList(*form)->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("DirectoryListBox10"))->geometry(),
+    QCOMPARE(fileList(*window)->geometry(), QRect(8, 168, 197, 148));
+    QCOMPARE(fileList(*window)->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(window->findChild<QWidget*>(QStringLiteral("DirectoryListBox10"))->geometry(),
              QRect(8, 40, 197, 129));
-    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("Panel1"))->height(), 80);
+    QCOMPARE(window->findChild<QWidget*>(QStringLiteral("Panel1"))->height(), 80);
 
     // Growing the window: the file list grows both ways, the preset panel follows the right
     // edge, the progress bar the bottom edge.
-    const QRect panel = form->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry();
-    form->resize(form->width() + 40, form->height() + 30);
-    QCOMPARE(fileList(*form)->geometry(), QRect(8, 168, 237, 178));
-    QCOMPARE(form->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry(),
+    const QRect panel = window->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry();
+    window->resize(window->width() + 40, window->height() + 30);
+    QCOMPARE(fileList(*window)->geometry(), QRect(8, 168, 237, 178));
+    QCOMPARE(window->findChild<QWidget*>(QStringLiteral("Panel2"))->geometry(),
              panel.translated(40, 0));
     QCOMPARE(progress->geometry(), QRect(3, 467, 497, 20));
     QCOMPARE(selectAll->geometry(), QRect(8, 347, 237, 25));
 
-    const auto panels = form->statusBar()->findChildren<QLabel*>();
+    const auto panels = window->statusBar()->findChildren<QLabel*>();
     QCOMPARE(panels.size(), 2);
-    QCOMPARE(form->statusBar()->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(window->statusBar()->cursor().shape(), Qt::PointingHandCursor);
 }
 
-void TestForm1::menusAsDesigned() {
-    auto form = startForm();
-    QMenuBar* bar = form->findChild<QMenuBar*>(QStringLiteral("MainMenu2"));
+void TestMainWindow::menusAsDesigned() {
+    auto window = startMainWindow();
+    QMenuBar* bar = window->findChild<QMenuBar*>(QStringLiteral("MainMenu2"));
     QVERIFY(bar);
     const auto top = bar->actions();
     QCOMPARE(top.size(), 2);
@@ -412,49 +427,49 @@ void TestForm1::menusAsDesigned() {
              QStringList({"Preview images", "View image", "-", "Recent folders", "Special folders",
                           "-", "Exit"}));
     QCOMPARE(texts(top[1]->menu()), QStringList({"Tovan Zevediz web site", "-", "About..."}));
-    QCOMPARE(texts(form->findChild<QMenu*>(QStringLiteral("M16"))),
+    QCOMPARE(texts(window->findChild<QMenu*>(QStringLiteral("M16"))),
              QStringList({"My Pictures", "My Documents", "Recent Files", "Desktop"}));
     for (const char* name :
          {"MM12", "MM13", "M151", "M152", "M153", "M154", "M155", "M19", "MyPictures1",
           "MyDocuments1", "RecentFiles1", "Desktop1", "MM92", "About1", "P1"}) {
-        QVERIFY2(form->findChild<QAction*>(QString::fromLatin1(name)), name);
+        QVERIFY2(window->findChild<QAction*>(QString::fromLatin1(name)), name);
     }
-    QVERIFY(form->findChild<QAction*>(QStringLiteral("MM12"))->isCheckable());
+    QVERIFY(window->findChild<QAction*>(QStringLiteral("MM12"))->isCheckable());
 }
 
-void TestForm1::timerShowsPreviewOnce() {
-    auto form = startForm();
-    auto* timer = form->findChild<QTimer*>(QStringLiteral("Timer2"));
+void TestMainWindow::timerShowsPreviewOnce() {
+    auto window = startMainWindow();
+    auto* timer = window->findChild<QTimer*>(QStringLiteral("Timer2"));
     QCOMPARE(timer->interval(), 100);
-    QTRY_VERIFY(form->previewForm()->isVisible());
-    QVERIFY(form->findChild<QAction*>(QStringLiteral("MM12"))->isChecked());
+    QTRY_VERIFY(window->previewWindow()->isVisible());
+    QVERIFY(window->findChild<QAction*>(QStringLiteral("MM12"))->isChecked());
     QVERIFY(!timer->isActive());
     // No picture yet: the designed empty image area.
-    QCOMPARE(form->previewForm()->image1()->size(), QSize(137, 85));
+    QCOMPARE(window->previewWindow()->pictureView()->size(), QSize(137, 85));
 }
 
-void TestForm1::previewToggleFollowsVisibility() {
-    auto form = startForm();
-    QTRY_VERIFY(form->previewForm()->isVisible());
-    QAction* toggle = form->findChild<QAction*>(QStringLiteral("MM12"));
+void TestMainWindow::previewToggleFollowsVisibility() {
+    auto window = startMainWindow();
+    QTRY_VERIFY(window->previewWindow()->isVisible());
+    QAction* toggle = window->findChild<QAction*>(QStringLiteral("MM12"));
     toggle->trigger();
-    QVERIFY(!form->previewForm()->isVisible());
+    QVERIFY(!window->previewWindow()->isVisible());
     QVERIFY(!toggle->isChecked());
     toggle->trigger();
-    QVERIFY(form->previewForm()->isVisible());
+    QVERIFY(window->previewWindow()->isVisible());
     QVERIFY(toggle->isChecked());
     // Nothing loaded: the empty picture's natural size divided by 4.
-    QCOMPARE(form->previewForm()->image1()->size(), QSize(0, 0));
+    QCOMPARE(window->previewWindow()->pictureView()->size(), QSize(0, 0));
     // Closed by its own close box.
-    form->previewForm()->close();
+    window->previewWindow()->close();
     QVERIFY(!toggle->isChecked());
-    QVERIFY(!form->previewForm()->isVisible());
+    QVERIFY(!window->previewWindow()->isVisible());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Batch run
 
-void TestForm1::presetClickWritesSizeField_data() {
+void TestMainWindow::presetClickWritesSizeField_data() {
     QTest::addColumn<int>("entry");
     QTest::addColumn<QString>("sizeText");
     const char* texts[] = {"120", "160", "250", "480", "640", "860", "1024", "1280", "1600"};
@@ -463,196 +478,200 @@ void TestForm1::presetClickWritesSizeField_data() {
     }
 }
 
-void TestForm1::presetClickWritesSizeField() {
+void TestMainWindow::presetClickWritesSizeField() {
     QFETCH(int, entry);
     QFETCH(QString, sizeText);
-    auto form = startForm();
-    auto* button = form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item%1").arg(entry));
+    auto window = startMainWindow();
+    auto* button = window->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item%1").arg(entry));
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(form->findChild<QLineEdit*>(QStringLiteral("Edit5"))->text(), sizeText);
+    QCOMPARE(window->findChild<QLineEdit*>(QStringLiteral("Edit5"))->text(), sizeText);
 }
 
-void TestForm1::firstRunUsesSizeFieldNotShownPreset() {
+void TestMainWindow::firstRunUsesSizeFieldNotShownPreset() {
     const QString folder = makeFolder(QStringLiteral("first"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 4, 4);
-    auto form = startForm();
-    browseTo(*form, folder);
-    fakeWorkers(*form);
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    fakeWorkers(*window);
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
     QCOMPARE(m_workerCalls.size(), std::size_t{1});
     QCOMPARE(m_workerCalls[0].sizeText, std::string("640"));
 
-    QTest::mouseClick(form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item1")),
+    QTest::mouseClick(window->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item1")),
                       Qt::LeftButton);
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
     QCOMPARE(m_workerCalls.size(), std::size_t{2});
     QCOMPARE(m_workerCalls[1].sizeText, std::string("160"));
 }
 
-void TestForm1::runDispatchesByUpperCasedExtension() {
+void TestMainWindow::runDispatchesByUpperCasedExtension() {
     const QString folder = makeFolder(QStringLiteral("mixed"));
     for (const char* name : {"a.gif", "B.JPG", "c.bmp", "PHOTO.Jpg", "skipped.jpg"}) {
         writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    fakeWorkers(*form);
-    QListWidget* list = fileList(*form);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    fakeWorkers(*window);
+    QListWidget* list = fileList(*window);
     // Names the mask never lists still count a step when they are in the list and selected.
     list->addItem(QStringLiteral("x.JPEG"));
     list->addItem(QStringLiteral("y.jpe"));
     list->selectAll();
     list->item(list->row(list->findItems(QStringLiteral("skipped.jpg"), Qt::MatchExactly)[0]))
         ->setSelected(false);
-    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* progress = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     int seenMaximum = -1;
-    form->setWorkerRunner([&](tz::ImageFormat format, const std::string& name) {
+    window->setFileResizer([&](const std::filesystem::path& source,
+                               const std::filesystem::path& output, const tz::RunDescription& run) {
         seenMaximum = progress->maximum();
         QVERIFY(progress->isVisible());
-        m_workerCalls.push_back({format, name, tz::RunSizeText});
+        m_workerCalls.push_back(workerCall(source, output, run));
     });
-    form->Button14Click();
+    window->startResizing();
 
     QCOMPARE(seenMaximum, 6);
-    std::vector<std::pair<tz::ImageFormat, std::string>> calls;
+    std::vector<std::pair<tz::PictureFormat, std::string>> calls;
     for (const WorkerCall& call : m_workerCalls) {
         calls.emplace_back(call.format, call.name);
+        // Outputs go into "resized" in the browsed folder, whatever the current folder.
+        QCOMPARE(QString::fromStdString(call.output.string()),
+                 folder + QStringLiteral("/resized/") + QString::fromStdString(call.name));
     }
-    const std::vector<std::pair<tz::ImageFormat, std::string>> expected{
-        {tz::ImageFormat::Gif, "a.gif"},
-        {tz::ImageFormat::Jpeg, "B.JPG"},
-        {tz::ImageFormat::Bmp, "c.bmp"},
-        {tz::ImageFormat::Jpeg, "PHOTO.Jpg"}};
+    const std::vector<std::pair<tz::PictureFormat, std::string>> expected{
+        {tz::PictureFormat::Gif, "a.gif"},
+        {tz::PictureFormat::Jpeg, "B.JPG"},
+        {tz::PictureFormat::Bmp, "c.bmp"},
+        {tz::PictureFormat::Jpeg, "PHOTO.Jpg"}};
     QVERIFY(calls == expected);
     QVERIFY(progress->isHidden());
-    QCOMPARE(QString::fromStdString(tz::OutputPrefix), QStringLiteral("resized/"));
 }
 
-void TestForm1::runWithNoSelectionStillCreatesFolderAndRecords() {
+void TestMainWindow::runWithNoSelectionStillCreatesFolderAndRecords() {
     const QString folder = makeFolder(QStringLiteral("empty-run"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    fakeWorkers(*form);
-    form->Button14Click();
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    fakeWorkers(*window);
+    window->startResizing();
     QVERIFY(m_workerCalls.empty());
     QVERIFY(QFileInfo(folder + QStringLiteral("/resized")).isDir());
-    QCOMPARE(form->recentFolder(0), folder);
-    QVERIFY(form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
+    QCOMPARE(window->recentFolder(0), folder);
+    QVERIFY(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->isHidden());
     QVERIFY(m_boxes.empty());
 }
 
-void TestForm1::failingFileStopsRunAtItsPosition() {
+void TestMainWindow::failingFileStopsRunAtItsPosition() {
     const QString folder = makeFolder(QStringLiteral("failing"));
     for (int index = 1; index <= 10; ++index) {
         writeBmp(folder + QStringLiteral("/%1.bmp").arg(index, 2, 10, QLatin1Char('0')), 2, 2);
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    fakeWorkers(*form, std::string("05.bmp"));
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    fakeWorkers(*window, std::string("05.bmp"));
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
 
     QCOMPARE(m_workerCalls.size(), std::size_t{4});
     QCOMPARE(m_workerCalls.back().name, std::string("04.bmp"));
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
     QCOMPARE(m_boxes[0].text, QStringLiteral("JPEG error #53"));
-    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* progress = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     QVERIFY(progress->isVisible());
     QCOMPARE(progress->value(), 4);
     QCOMPARE(progress->maximum(), 10);
     // No refresh ran: the selection is still all ten.
-    QCOMPARE(fileList(*form)->selectedItems().size(), 10);
+    QCOMPARE(fileList(*window)->selectedItems().size(), 10);
     // The controls come back after the failure.
-    QVERIFY(fileList(*form)->isEnabled());
-    QVERIFY(form->findChild<QPushButton*>(QStringLiteral("Button14"))->isEnabled());
-    QVERIFY(!form->runInProgress());
+    QVERIFY(fileList(*window)->isEnabled());
+    QVERIFY(window->findChild<QPushButton*>(QStringLiteral("Button14"))->isEnabled());
+    QVERIFY(!window->runInProgress());
 }
 
-void TestForm1::runDisablesBrowserUntilItEnds() {
+void TestMainWindow::runDisablesBrowserUntilItEnds() {
     const QString folder = makeFolder(QStringLiteral("busy"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    form->SelectAll();
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    window->selectAllFiles();
     QStringList enabledDuringRun;
-    form->setWorkerRunner([&](tz::ImageFormat, const std::string&) {
+    window->setFileResizer([&](const std::filesystem::path&, const std::filesystem::path&,
+                               const tz::RunDescription&) {
         for (const char* name : {"DriveComboBox10", "DirectoryListBox10", "FileListBox10",
                                  "Button9", "Button14", "RadioGroup1"}) {
-            if (form->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) {
+            if (window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) {
                 enabledDuringRun.append(QString::fromLatin1(name));
             }
         }
         for (const char* name : {"M15", "M16"}) {
-            if (form->findChild<QMenu*>(QString::fromLatin1(name))->menuAction()->isEnabled()) {
+            if (window->findChild<QMenu*>(QString::fromLatin1(name))->menuAction()->isEnabled()) {
                 enabledDuringRun.append(QString::fromLatin1(name));
             }
         }
-        if (form->findChild<QAction*>(QStringLiteral("P1"))->isEnabled()) {
+        if (window->findChild<QAction*>(QStringLiteral("P1"))->isEnabled()) {
             enabledDuringRun.append(QStringLiteral("P1"));
         }
         // A second press while the run is between files starts nothing.
-        form->Button14Click();
+        window->startResizing();
     });
-    form->Button14Click();
+    window->startResizing();
     // Only the preset list stays usable: a click there changes the next run's size.
     QCOMPARE(enabledDuringRun, QStringList{QStringLiteral("RadioGroup1")});
-    QVERIFY(fileList(*form)->isEnabled());
-    QVERIFY(form->findChild<QMenu*>(QStringLiteral("M15"))->menuAction()->isEnabled());
+    QVERIFY(fileList(*window)->isEnabled());
+    QVERIFY(window->findChild<QMenu*>(QStringLiteral("M15"))->menuAction()->isEnabled());
 }
 
-void TestForm1::recentListAfterRuns() {
+void TestMainWindow::recentListAfterRuns() {
     const QString a = makeFolder(QStringLiteral("A"));
     const QString b = makeFolder(QStringLiteral("B"));
     const QString lowerA = makeFolder(QStringLiteral("a"));
-    auto form = startForm();
-    fakeWorkers(*form);
+    auto window = startMainWindow();
+    fakeWorkers(*window);
     auto recent = [&] {
         QStringList result;
         for (int index = 0; index < 5; ++index) {
-            result.append(form->recentFolder(index));
+            result.append(window->recentFolder(index));
         }
         return result;
     };
     const QString root = QStringLiteral("/");
 
-    browseTo(*form, a);
-    form->Button14Click();
+    browseTo(*window, a);
+    window->startResizing();
     QCOMPARE(recent(), QStringList({a, root, root, root, root}));
-    browseTo(*form, b);
+    browseTo(*window, b);
     QCOMPARE(recent(), QStringList({a, root, root, root, root}));  // browsing records nothing
-    form->Button14Click();
+    window->startResizing();
     QCOMPARE(recent(), QStringList({b, a, root, root, root}));
-    browseTo(*form, a);
-    form->Button14Click();
+    browseTo(*window, a);
+    window->startResizing();
     QCOMPARE(recent(), QStringList({b, a, root, root, root}));  // known: not moved up
-    browseTo(*form, lowerA);
-    form->Button14Click();
+    browseTo(*window, lowerA);
+    window->startResizing();
     QCOMPARE(recent(), QStringList({lowerA, b, a, root, root}));  // letter case counts
 
     // The menu entries follow and lead back.
-    QCOMPARE(form->findChild<QAction*>(QStringLiteral("M153"))->text(), a);
-    form->findChild<QAction*>(QStringLiteral("M153"))->trigger();
-    QCOMPARE(form->currentFolder(), a);
+    QCOMPARE(window->findChild<QAction*>(QStringLiteral("M153"))->text(), a);
+    window->findChild<QAction*>(QStringLiteral("M153"))->trigger();
+    QCOMPARE(window->browsedFolder(), a);
     QCOMPARE(QDir::currentPath(), a);
 
     // The list survives the program.
-    form.reset();
-    auto again = startForm();
+    window.reset();
+    auto again = startMainWindow();
     QCOMPARE(again->recentFolder(0), lowerA);
-    QCOMPARE(again->currentFolder(), lowerA);
+    QCOMPARE(again->browsedFolder(), lowerA);
 }
 
-void TestForm1::recentValuesStoredInStoreForm() {
+void TestMainWindow::recentValuesStoredInStoreForm() {
     const QString photos = makeFolder(QStringLiteral("Photos"));
-    auto form = startForm();
-    fakeWorkers(*form);
-    browseTo(*form, photos);
-    form->Button14Click();
+    auto window = startMainWindow();
+    fakeWorkers(*window);
+    browseTo(*window, photos);
+    window->startResizing();
     const auto stored = tz::readRawValue(tz::kProgramKey, "Recent1");
     QVERIFY(stored.has_value());
     QCOMPARE(stored->first, tz::ValueType::String);
@@ -668,7 +687,7 @@ void TestForm1::recentValuesStoredInStoreForm() {
     QVERIFY(second->second == std::vector<std::uint8_t>({'/', 0, 0}));
 }
 
-void TestForm1::runWritesResizedCopiesLeavingSources() {
+void TestMainWindow::runWritesResizedCopiesLeavingSources() {
     const QString folder = makeFolder(QStringLiteral("real"));
     writeJpeg(folder + QStringLiteral("/wide.jpg"), 300, 200);
     writeGif(folder + QStringLiteral("/tall.gif"), 90, 300);
@@ -678,12 +697,12 @@ void TestForm1::runWritesResizedCopiesLeavingSources() {
     for (const QString& name : names) {
         before.push_back(fileBytes(folder + QLatin1Char('/') + name));
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    QTest::mouseClick(form->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0")),
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QTest::mouseClick(window->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0")),
                       Qt::LeftButton);  // 120 pixels
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
     QVERIFY2(m_boxes.empty(), m_boxes.empty() ? "" : qPrintable(m_boxes[0].text));
 
     const QString out = folder + QStringLiteral("/resized/");
@@ -694,11 +713,11 @@ void TestForm1::runWritesResizedCopiesLeavingSources() {
         QCOMPARE(fileBytes(folder + QLatin1Char('/') + names[index]), before[index]);
     }
     // The refreshed list does not show the outputs, and only the focused item is selected.
-    QCOMPARE(fileList(*form)->count(), 3);
-    QVERIFY(fileList(*form)->selectedItems().size() <= 1);
+    QCOMPARE(fileList(*window)->count(), 3);
+    QVERIFY(fileList(*window)->selectedItems().size() <= 1);
 }
 
-void TestForm1::corruptFifthOfTenStopsWithFourWritten() {
+void TestMainWindow::corruptFifthOfTenStopsWithFourWritten() {
     const QString folder = makeFolder(QStringLiteral("corrupt"));
     for (int index = 1; index <= 10; ++index) {
         const QString file = folder + QStringLiteral("/%1.jpg").arg(index, 2, 10, QLatin1Char('0'));
@@ -708,16 +727,16 @@ void TestForm1::corruptFifthOfTenStopsWithFourWritten() {
             writeJpeg(file, 40, 30);
         }
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    form->SelectAll();
-    form->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    window->selectAllFiles();
+    window->findChild<QPushButton*>(QStringLiteral("Button14"))->click();
 
     const QStringList written = QDir(folder + QStringLiteral("/resized")).entryList(QDir::Files);
     QCOMPARE(written, QStringList({"01.jpg", "02.jpg", "03.jpg", "04.jpg"}));
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QVERIFY(!m_boxes[0].text.isEmpty());
-    auto* progress = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* progress = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     QVERIFY(progress->isVisible());
     QCOMPARE(progress->value(), 4);
 }
@@ -725,60 +744,60 @@ void TestForm1::corruptFifthOfTenStopsWithFourWritten() {
 // ---------------------------------------------------------------------------------------------
 // File browser
 
-void TestForm1::fileListShowsMaskedPicturesSorted() {
+void TestMainWindow::fileListShowsMaskedPicturesSorted() {
     const QString folder = makeFolder(QStringLiteral("mask"));
     for (const char* name :
          {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif", "notes.txt"}) {
         writeBytes(folder + QLatin1Char('/') + QString::fromLatin1(name), {1});
     }
     QVERIFY(QDir(folder).mkdir(QStringLiteral("folder.jpg")));
-    auto form = startForm();
-    browseTo(*form, folder);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
     QStringList shown;
-    for (int row = 0; row < fileList(*form)->count(); ++row) {
-        shown.append(fileList(*form)->item(row)->text());
+    for (int row = 0; row < fileList(*window)->count(); ++row) {
+        shown.append(fileList(*window)->item(row)->text());
     }
     QCOMPARE(shown, QStringList({"A.gif", "b.JPG", "c.bmp", "F.Gif"}));
     // The folder list shows the path down to the folder, then its subfolders.
-    auto* folders = form->findChild<QListWidget*>(QStringLiteral("DirectoryListBox10"));
+    auto* folders = window->findChild<QListWidget*>(QStringLiteral("DirectoryListBox10"));
     QCOMPARE(folders->item(folders->count() - 1)->text(), QStringLiteral("folder.jpg"));
     QCOMPARE(folders->item(0)->text(), QStringLiteral("/"));
 }
 
-void TestForm1::ctrlASelectsAllButCtrlShiftADoesNot() {
+void TestMainWindow::ctrlASelectsAllButCtrlShiftADoesNot() {
     const QString folder = makeFolder(QStringLiteral("keys"));
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) {
         writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    QListWidget* list = fileList(*form);
-    clickRow(*form, 1);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QListWidget* list = fileList(*window);
+    clickRow(*window, 1);
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(list->selectedItems().size(), 1);
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
     QCOMPARE(list->selectedItems().size(), 1);
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(list->selectedItems().size(), 4);
-    clickRow(*form, 2);
+    clickRow(*window, 2);
     QCOMPARE(list->selectedItems().size(), 1);
-    form->findChild<QPushButton*>(QStringLiteral("Button9"))->click();
+    window->findChild<QPushButton*>(QStringLiteral("Button9"))->click();
     QCOMPARE(list->selectedItems().size(), 4);
 }
 
-void TestForm1::deleteMovesOnlyFocusedFileToTrash() {
+void TestMainWindow::deleteMovesOnlyFocusedFileToTrash() {
     const QString folder = makeFolder(QStringLiteral("trash"));
     const QStringList names{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "5.bmp"};
     for (const QString& name : names) {
         writeBmp(folder + QLatin1Char('/') + name, 2, 2);
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    QListWidget* list = fileList(*form);
-    clickRow(*form, 0);
-    clickRow(*form, 4, Qt::ShiftModifier);
-    clickRow(*form, 1, Qt::ControlModifier);
-    clickRow(*form, 1, Qt::ControlModifier);  // focused on 2.bmp, selected again
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QListWidget* list = fileList(*window);
+    clickRow(*window, 0);
+    clickRow(*window, 4, Qt::ShiftModifier);
+    clickRow(*window, 1, Qt::ControlModifier);
+    clickRow(*window, 1, Qt::ControlModifier);  // focused on 2.bmp, selected again
     QCOMPARE(list->currentRow(), 1);
     QCOMPARE(list->selectedItems().size(), 5);
     m_boxAnswer = QMessageBox::Yes;
@@ -798,121 +817,122 @@ void TestForm1::deleteMovesOnlyFocusedFileToTrash() {
     QVERIFY(list->currentItem()->isSelected());
 }
 
-void TestForm1::deleteOfLastFileLeavesNoSelection() {
+void TestMainWindow::deleteOfLastFileLeavesNoSelection() {
     const QString folder = makeFolder(QStringLiteral("last"));
     writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
     writeBmp(folder + QStringLiteral("/2.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    clickRow(*form, 1);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 1);
     m_boxAnswer = QMessageBox::Yes;
-    QTest::keyClick(fileList(*form), Qt::Key_Delete);
-    QCOMPARE(fileList(*form)->count(), 1);
-    QVERIFY(fileList(*form)->selectedItems().isEmpty());
-    QVERIFY(form->currentFile().isEmpty());
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);
+    QCOMPARE(fileList(*window)->count(), 1);
+    QVERIFY(fileList(*window)->selectedItems().isEmpty());
+    QVERIFY(window->focusedFile().isEmpty());
 }
 
-void TestForm1::declinedDeleteKeepsFile() {
+void TestMainWindow::declinedDeleteKeepsFile() {
     const QString folder = makeFolder(QStringLiteral("keep"));
     writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    clickRow(*form, 0);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
     m_boxAnswer = QMessageBox::No;
-    QTest::keyClick(fileList(*form), Qt::Key_Delete);
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QVERIFY(QFileInfo::exists(folder + QStringLiteral("/1.bmp")));
     // Nothing selected and focused: no question, nothing moved.
-    fileList(*form)->clearSelection();
-    QTest::keyClick(fileList(*form), Qt::Key_Delete);
+    fileList(*window)->clearSelection();
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);
     QCOMPARE(m_boxes.size(), std::size_t{1});
 }
 
-void TestForm1::refreshKeepsOnlyFocusedItemSelected() {
+void TestMainWindow::refreshKeepsOnlyFocusedItemSelected() {
     const QString folder = makeFolder(QStringLiteral("refresh"));
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) {
         writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
-    auto form = startForm();
-    browseTo(*form, folder);
-    clickRow(*form, 0);
-    clickRow(*form, 2, Qt::ShiftModifier);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
+    clickRow(*window, 2, Qt::ShiftModifier);
     writeBmp(folder + QStringLiteral("/0.bmp"), 2, 2);
     QDir::setCurrent(m_homePath);
-    form->findChild<QAction*>(QStringLiteral("P1"))->trigger();
-    QCOMPARE(fileList(*form)->count(), 4);
-    QCOMPARE(fileList(*form)->currentRow(), 2);
-    QCOMPARE(fileList(*form)->selectedItems().size(), 1);
-    QCOMPARE(fileList(*form)->currentItem()->text(), QStringLiteral("2.bmp"));
+    window->findChild<QAction*>(QStringLiteral("P1"))->trigger();
+    QCOMPARE(fileList(*window)->count(), 4);
+    QCOMPARE(fileList(*window)->currentRow(), 2);
+    QCOMPARE(fileList(*window)->selectedItems().size(), 1);
+    QCOMPARE(fileList(*window)->currentItem()->text(), QStringLiteral("2.bmp"));
     QCOMPARE(QDir::currentPath(), folder);  // a refresh re-enters the folder
 }
 
-void TestForm1::userSelectionFeedsPreviewProgramChangesDoNot() {
+void TestMainWindow::userSelectionFeedsPreviewProgramChangesDoNot() {
     const QString folder = makeFolder(QStringLiteral("feed"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 40, 20);
     writeBmp(folder + QStringLiteral("/b.bmp"), 80, 40);
     writeBytes(folder + QStringLiteral("/c.bmp"), {'n', 'o', 'p', 'e'});
-    auto form = startForm();
-    browseTo(*form, folder);
-    QWidget* image = form->previewForm()->image1();
-    clickRow(*form, 0);
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QWidget* image = window->previewWindow()->pictureView();
+    clickRow(*window, 0);
     QCOMPARE(image->size(), QSize(10, 5));
-    fileList(*form)->setCurrentRow(1);  // by the program: no feed
+    fileList(*window)->setCurrentRow(1);  // by the program: no feed
     QCOMPARE(image->size(), QSize(10, 5));
-    QTest::keyClick(fileList(*form), Qt::Key_Down);  // by the user: c.bmp cannot be read
-    QCOMPARE(form->currentFile(), folder + QStringLiteral("/c.bmp"));
+    QTest::keyClick(fileList(*window), Qt::Key_Down);  // by the user: c.bmp cannot be read
+    QCOMPARE(window->focusedFile(), folder + QStringLiteral("/c.bmp"));
     QCOMPARE(image->size(), QSize(10, 5));
-    QTest::keyClick(fileList(*form), Qt::Key_Up);
+    QTest::keyClick(fileList(*window), Qt::Key_Up);
     QCOMPARE(image->size(), QSize(20, 10));
 }
 
-void TestForm1::ctrlClickingFocusedItemLeavesNoCurrentFile() {
+void TestMainWindow::ctrlClickingFocusedItemLeavesNoCurrentFile() {
     const QString folder = makeFolder(QStringLiteral("ctrl"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 8, 8);
-    auto form = startForm();
-    browseTo(*form, folder);
-    clickRow(*form, 0);
-    QCOMPARE(form->currentFile(), folder + QStringLiteral("/a.bmp"));
-    clickRow(*form, 0, Qt::ControlModifier);
-    QVERIFY(form->currentFile().isEmpty());
-    QCOMPARE(form->previewForm()->image1()->size(), QSize(2, 2));
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
+    QCOMPARE(window->focusedFile(), folder + QStringLiteral("/a.bmp"));
+    clickRow(*window, 0, Qt::ControlModifier);
+    QVERIFY(window->focusedFile().isEmpty());
+    QCOMPARE(window->previewWindow()->pictureView()->size(), QSize(2, 2));
 }
 
-void TestForm1::doubleClickOpensViewer() {
+void TestMainWindow::doubleClickOpensViewer() {
     const QString folder = makeFolder(QStringLiteral("viewer"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 80, 60);
     writeBytes(folder + QStringLiteral("/b.bmp"), {'B', 'M'});
-    auto form = startForm();
-    form->setScreenSizes([] { return QSize(1024, 768); }, [] { return QSize(1024, 768); });
-    browseTo(*form, folder);
-    doubleClickRow(*form, 1);
-    QVERIFY(!form->slikca()->isVisible());  // unreadable: nothing opens, no message
-    doubleClickRow(*form, 0);
-    QVERIFY(form->slikca()->isVisible());
-    QCOMPARE(form->previewForm()->image1()->size(), QSize(20, 15));  // fed by the first click
+    auto window = startMainWindow();
+    window->setScreenSizes([] { return QSize(1024, 768); }, [] { return QSize(1024, 768); });
+    browseTo(*window, folder);
+    doubleClickRow(*window, 1);
+    QVERIFY(!window->viewer()->isVisible());  // unreadable: nothing opens, no message
+    doubleClickRow(*window, 0);
+    QVERIFY(window->viewer()->isVisible());
+    QCOMPARE(window->previewWindow()->pictureView()->size(),
+             QSize(20, 15));  // fed by the first click
     QVERIFY(m_boxes.empty());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Recent and special folders
 
-void TestForm1::unreachableRecentFolderShowsErrorAndStays() {
+void TestMainWindow::unreachableRecentFolderShowsErrorAndStays() {
     const QString here = makeFolder(QStringLiteral("here"));
     const QString gone = makeFolder(QStringLiteral("gone"));
     tz::writeSetting(tz::kProgramKey, "Recent2", gone.toStdString());
-    auto form = startForm();
-    browseTo(*form, here);
+    auto window = startMainWindow();
+    browseTo(*window, here);
     QVERIFY(QDir(gone).removeRecursively());
-    form->findChild<QAction*>(QStringLiteral("M152"))->trigger();
+    window->findChild<QAction*>(QStringLiteral("M152"))->trigger();
     QCOMPARE(m_boxes.size(), std::size_t{1});
     QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
     QVERIFY(m_boxes[0].text.contains(gone));
-    QCOMPARE(form->currentFolder(), here);
+    QCOMPARE(window->browsedFolder(), here);
     QCOMPARE(QDir::currentPath(), here);
-    QCOMPARE(form->recentFolder(1), gone);
+    QCOMPARE(window->recentFolder(1), gone);
 }
 
-void TestForm1::specialFoldersFromUserDirs() {
+void TestMainWindow::specialFoldersFromUserDirs() {
     const QString pictures = makeFolder(QStringLiteral("Bilder"));
     const QString documents = makeFolder(QStringLiteral("Dokumente"));
     QFile dirs(m_homePath + QStringLiteral("/config/user-dirs.dirs"));
@@ -920,39 +940,39 @@ void TestForm1::specialFoldersFromUserDirs() {
     dirs.write("XDG_PICTURES_DIR=\"$HOME/Bilder\"\nXDG_DOCUMENTS_DIR=\"" + documents.toUtf8() +
                "\"\n");
     dirs.close();
-    auto form = startForm();
-    form->findChild<QAction*>(QStringLiteral("MyPictures1"))->trigger();
-    QCOMPARE(form->currentFolder(), pictures);
-    form->findChild<QAction*>(QStringLiteral("MyDocuments1"))->trigger();
-    QCOMPARE(form->currentFolder(), documents);
+    auto window = startMainWindow();
+    window->findChild<QAction*>(QStringLiteral("MyPictures1"))->trigger();
+    QCOMPARE(window->browsedFolder(), pictures);
+    window->findChild<QAction*>(QStringLiteral("MyDocuments1"))->trigger();
+    QCOMPARE(window->browsedFolder(), documents);
     // No desktop and no recent-files folder named: the browser stays.
-    form->findChild<QAction*>(QStringLiteral("Desktop1"))->trigger();
-    form->findChild<QAction*>(QStringLiteral("RecentFiles1"))->trigger();
-    QCOMPARE(form->currentFolder(), documents);
+    window->findChild<QAction*>(QStringLiteral("Desktop1"))->trigger();
+    window->findChild<QAction*>(QStringLiteral("RecentFiles1"))->trigger();
+    QCOMPARE(window->browsedFolder(), documents);
     QVERIFY(m_boxes.empty());
     // Special folders are not recorded.
-    QCOMPARE(form->recentFolder(0), QStringLiteral("/"));
+    QCOMPARE(window->recentFolder(0), QStringLiteral("/"));
 }
 
-void TestForm1::emptyPathAndCurrentFolderDoNothing() {
+void TestMainWindow::emptyPathAndCurrentFolderDoNothing() {
     const QString folder = makeFolder(QStringLiteral("stay"));
     writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
-    auto form = startForm();
-    browseTo(*form, folder);
-    clickRow(*form, 0);
-    form->moveBrowserTo(QString());
-    form->moveBrowserTo(folder + QStringLiteral("/"));
-    QCOMPARE(form->currentFolder(), folder);
-    QCOMPARE(fileList(*form)->selectedItems().size(), 1);  // not re-read
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
+    window->moveBrowserTo(QString());
+    window->moveBrowserTo(folder + QStringLiteral("/"));
+    QCOMPARE(window->browsedFolder(), folder);
+    QCOMPARE(fileList(*window)->selectedItems().size(), 1);  // not re-read
 }
 
 // ---------------------------------------------------------------------------------------------
 // Links and errors
 
-void TestForm1::aboutMessageAndCancel() {
-    auto form = startForm();
+void TestMainWindow::aboutMessageAndCancel() {
+    auto window = startMainWindow();
     m_boxAnswer = QMessageBox::Cancel;
-    form->findChild<QAction*>(QStringLiteral("About1"))->trigger();
+    window->findChild<QAction*>(QStringLiteral("About1"))->trigger();
     QCOMPARE(m_boxes.size(), std::size_t{1});
     const MessageBoxCall& box = m_boxes[0];
     QCOMPARE(box.icon, QMessageBox::Information);
@@ -964,35 +984,35 @@ void TestForm1::aboutMessageAndCancel() {
     QVERIFY(lines[1].isEmpty());
     QCOMPARE(lines[2], QString::fromLatin1(tz::app::kMakerNotice));
     QVERIFY(lines[3].isEmpty());
-    QCOMPARE(lines[4], tz::app::WebSiteAddress);
+    QCOMPARE(lines[4], QString::fromLatin1(tz::kWebSiteAddress));
     QCOMPARE(lines[5], QStringLiteral("Visit web site?"));
     QVERIFY(m_opened.isEmpty());
 }
 
-void TestForm1::aboutOkOpensWebSite() {
-    auto form = startForm();
+void TestMainWindow::aboutOkOpensWebSite() {
+    auto window = startMainWindow();
     m_boxAnswer = QMessageBox::Ok;
-    form->About1Click();
-    QCOMPARE(m_opened, QStringList{tz::app::WebSiteAddress});
+    window->showAbout();
+    QCOMPARE(m_opened, QStringList{QString::fromLatin1(tz::kWebSiteAddress)});
 }
 
-void TestForm1::statusBarAndHelpOpenWebSite() {
-    auto form = startForm();
-    QVERIFY(tz::app::WebSiteAddress.startsWith(QStringLiteral("https://")));
-    QStatusBar* bar = form->findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
+void TestMainWindow::statusBarAndHelpOpenWebSite() {
+    auto window = startMainWindow();
+    QVERIFY(QString::fromLatin1(tz::kWebSiteAddress).startsWith(QStringLiteral("https://")));
+    QStatusBar* bar = window->findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
     // A click on either panel.
     for (QLabel* panel : bar->findChildren<QLabel*>()) {
         const QPoint at = panel->mapTo(bar, panel->rect().center());
         QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, at);
     }
-    form->findChild<QAction*>(QStringLiteral("MM92"))->trigger();
-    QCOMPARE(m_opened, QStringList(3, tz::app::WebSiteAddress));
+    window->findChild<QAction*>(QStringLiteral("MM92"))->trigger();
+    QCOMPARE(m_opened, QStringList(3, QString::fromLatin1(tz::kWebSiteAddress)));
 }
 
-void TestForm1::errorBoxShowsHandlerErrors() {
-    auto form = startForm();
+void TestMainWindow::errorBoxShowsHandlerErrors() {
+    auto window = startMainWindow();
     QObject sender;
-    QObject::connect(&sender, &QObject::objectNameChanged, form.get(),
+    QObject::connect(&sender, &QObject::objectNameChanged, window.get(),
                      tz::app::guarded([] { throw tz::Error("Source bitmap too small"); }));
     sender.setObjectName(QStringLiteral("go"));
     QCOMPARE(m_boxes.size(), std::size_t{1});
@@ -1001,9 +1021,9 @@ void TestForm1::errorBoxShowsHandlerErrors() {
     QCOMPARE(m_boxes[0].text, QStringLiteral("Source bitmap too small"));
     QCOMPARE(m_boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     // The program goes on.
-    form->About1Click();
+    window->showAbout();
     QCOMPARE(m_boxes.size(), std::size_t{2});
 }
 
-QTEST_MAIN(TestForm1)
-#include "test_form1.moc"
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -1,5 +1,5 @@
 // The radio group: radio buttons laid out top to bottom, spread over the group's height.
-#include "radiogroup.h"
+#include "radio_group.h"
 
 #include <QRadioButton>
 #include <QVBoxLayout>
