@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-pil
   xvfb xauth
+  desktop-file-utils appstream lintian dpkg-dev man-db groff-base bash-completion
+  librsvg2-bin
   "$@"
 )
 
