@@ -165,26 +165,38 @@ Bytes exifBlock(const ExifContents& contents) {
 }
 
 Bytes iccProfile(const char* colorSpace, std::size_t size) {
-    if (size < 132) {
-        throw std::invalid_argument("an ICC profile needs at least 132 bytes");
+    if (size < 164) {
+        throw std::invalid_argument("the profile needs at least 164 bytes");
     }
     Bytes profile(size);
-    for (std::size_t i = 132; i < size; ++i) {
+    for (std::size_t i = 164; i < size; ++i) {
         profile[i] = static_cast<std::uint8_t>((i * 7 + i / 251) % 251);
     }
     const auto put = [&](std::size_t at, const char* text) {
         std::copy(text, text + 4, profile.begin() + static_cast<std::ptrdiff_t>(at));
     };
-    for (int i = 0; i < 4; ++i) {
-        profile[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
-    }
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            profile[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+        }
+    };
+    put32(0, static_cast<std::uint32_t>(size));
     profile[8] = 4;  // version 4.2
     profile[9] = 0x20;
     put(12, "mntr");  // display class
     put(16, colorSpace);
     put(20, "XYZ ");  // connection space
     put(36, "acsp");
-    return profile;  // bytes 128 to 131: no tags
+    // One tag, the media white point (D50), so that readers accept the tag table.
+    put32(128, 1);
+    put(132, "wtpt");
+    put32(136, 144);
+    put32(140, 20);
+    put(144, "XYZ ");
+    put32(152, 0xF6D6);
+    put32(156, 0x10000);
+    put32(160, 0xD32D);
+    return profile;
 }
 
 std::vector<Bytes> iccSegments(const Bytes& profile, int parts) {

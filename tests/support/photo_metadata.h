@@ -49,8 +49,9 @@ Bytes exifBlock(const ExifContents& contents);
 // The offset of the TIFF structure in an EXIF block.
 inline constexpr std::size_t kTiffStart = 6;
 
-// A minimal ICC profile of `size` bytes (at least 132): a header naming `colorSpace` (four
-// characters, e.g. "RGB ", "CMYK", "GRAY"), no tags, then bytes that differ along the profile.
+// A minimal ICC profile of `size` bytes (at least 164): a header naming `colorSpace` (four
+// characters, e.g. "RGB ", "CMYK", "GRAY"), a white-point tag, then bytes that differ along the
+// profile.
 Bytes iccProfile(const char* colorSpace, std::size_t size);
 
 // The APP2 payloads carrying `profile` in `parts` pieces of near-equal size, in sequence order.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/orientation.h"
 
 namespace tz {
 
@@ -35,6 +36,27 @@ struct JpegSettings {
 // The process-wide defaults record; the program never changes it.
 inline constexpr JpegSettings kJpegDefaults{};
 
+// What a JPEG file carries besides its picture. Loading a file fills it from the file's segments.
+struct JpegMetadata {
+    // From the EXIF block's Orientation tag: Normal when there is no block, no tag, or a damaged
+    // one.
+    Orientation orientation = Orientation::Normal;
+    // The ICC profile, reassembled from its APP2 "ICC_PROFILE" segments in sequence order. Empty
+    // when there is none or the sequence is broken (a part missing, repeated or miscounted).
+    std::vector<std::uint8_t> iccProfile;
+    // The first APP1 segment starting "Exif\0\0", whole payload.
+    std::vector<std::uint8_t> exif;
+    // The first APP1 segment starting "http://ns.adobe.com/xap/1.0/\0", whole payload.
+    std::vector<std::uint8_t> xmp;
+    // The COM segments' payloads in file order (the first 256: real files have one or two).
+    std::vector<std::vector<std::uint8_t>> comments;
+
+    // True when there is no profile and no segment.
+    bool empty() const {
+        return iccProfile.empty() && exif.empty() && xmp.empty() && comments.empty();
+    }
+};
+
 // The compressed-data holder: one complete JPEG file and the facts read from its header. It is
 // never changed once made, so pictures share it freely.
 struct JpegData {
@@ -43,6 +65,7 @@ struct JpegData {
     int height = 0;
     bool grayscale = false;    // the file has a single grey channel
     bool progressive = false;  // the file has several scans
+    JpegMetadata metadata;
 };
 
 // Errors: library failures throw tz::JpegError "JPEG error #N" with the library's message code;
@@ -76,6 +99,10 @@ class JpegImage {
     bool progressive() const;
     // True when there is neither compressed data nor a bitmap with pixels.
     bool empty() const;
+
+    // What the compressed data carries besides the picture, read from a loaded file. A picture
+    // without data, or with data compressed from its bitmap, has none.
+    const JpegMetadata& metadata() const { return m_data->metadata; }
 
     // Decodes when needed, then stretches the bitmap into `rect` of `canvas`.
     void draw(Bitmap& canvas, const Rect& rect);
@@ -119,7 +146,7 @@ class JpegImage {
 
   private:
     bool hasData() const { return !m_data->bytes.empty(); }
-    // Takes `bytes` as the new compressed data and parses its header.
+    // Takes `bytes` as the new compressed data and parses its header and metadata segments.
     void adoptBytes(ByteBuffer&& bytes);
     // A decoding setting changed: a bitmap decoded from the data no longer matches it.
     void decodingSettingChanged();

@@ -11,7 +11,8 @@
 
 namespace tz::jpegcodec {
 
-// The facts a header gives: the file's own size, its kind, and the size at an output scale.
+// The facts a header gives: the file's own size, its kind, the size at an output scale, and
+// the metadata segments when they were asked for.
 struct HeaderInfo {
     int width = 0;
     int height = 0;
@@ -19,10 +20,15 @@ struct HeaderInfo {
     bool progressive = false;
     int scaledWidth = 0;
     int scaledHeight = 0;
+    // Everything but the orientation, which is the EXIF block's to give.
+    JpegMetadata metadata;
 };
 
+enum class MetadataReading { Skip, Read };
+
 // Parses the header of a JPEG file (no pixels). Throws tz::JpegError.
-HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale);
+HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
+                      MetadataReading metadata = MetadataReading::Skip);
 
 // Decodes a JPEG file with the decoding settings. Throws tz::JpegError for library failures and
 // tz::Error when the picture needs more memory than the machine can give.

@@ -1,9 +1,11 @@
 // The JPEG picture: shared compressed data, decoding on demand, settings and saving.
 #include <string>
+#include <utility>
 
 #include "jpeg/codec.h"
 #include "tz/canvas.h"
 #include "tz/errors.h"
+#include "tz/exif.h"
 #include "tz/file_io.h"
 #include "tz/jpeg.h"
 
@@ -47,11 +49,16 @@ void JpegImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     if (bytes.empty()) {
         return;
     }
-    const jpegcodec::HeaderInfo header = jpegcodec::readHeader(bytes, m_settings.scale);
+    jpegcodec::HeaderInfo header =
+        jpegcodec::readHeader(bytes, m_settings.scale, jpegcodec::MetadataReading::Read);
     data->width = header.width;
     data->height = header.height;
     data->grayscale = header.grayscale;
     data->progressive = header.progressive;
+    data->metadata = std::move(header.metadata);
+    if (!data->metadata.exif.empty()) {
+        data->metadata.orientation = exifOrientation(data->metadata.exif);
+    }
     m_scaledWidth = header.scaledWidth;
     m_scaledHeight = header.scaledHeight;
 }
