@@ -1,7 +1,12 @@
 // The JPEG picture's metadata: segments kept on loading (EXIF, XMP, comments, ICC profiles in one
-// or several parts) and pictures turned upright by their tag.
+// or several parts), pictures turned upright by their tag, and what compressing writes, checked
+// against libjpeg-turbo's cjpeg and read back by exiftool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "support/photo_metadata.h"
@@ -77,8 +82,10 @@ std::string blockLetters(const Bitmap& bitmap) {
     return grid;
 }
 
-Bytes encoded(const Bitmap& bitmap) {
+Bytes encoded(const Bitmap& bitmap, const JpegMetadata& metadata = {}, bool grayscale = false) {
     JpegImage picture;
+    picture.setGrayscale(grayscale);
+    picture.setMetadataToWrite(metadata);
     picture.assign(bitmap);
     return picture.saveToBytes();
 }
@@ -111,6 +118,14 @@ Bytes xmpPayload() {
         "xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='4'/></rdf:RDF></x:xmpmeta>");
     payload.insert(payload.end(), packet.begin(), packet.end());
     return payload;
+}
+
+std::vector<std::uint8_t> markersOf(const Bytes& jpeg) {
+    std::vector<std::uint8_t> markers;
+    for (const JpegSegment& segment : test::segmentsBeforeScan(jpeg)) {
+        markers.push_back(segment.marker);
+    }
+    return markers;
 }
 
 // ---- Reading ----
@@ -250,6 +265,219 @@ TEST(JpegMetadataReading, DamagedExifIsIgnored) {
         EXPECT_EQ(picture.metadata().exif, exif) << "kept as found, for whoever copies it";
         EXPECT_EQ(picture.releaseBitmap(), loaded(plain).releaseBitmap());
     }
+}
+
+// ---- Writing ----
+
+// What libjpeg-turbo's own cjpeg makes of `bitmap` with this program's encoding parameters, or
+// nothing when cjpeg is not installed.
+std::optional<Bytes> cjpeg(const Bitmap& bitmap, const std::string& extraOptions = "") {
+    if (!std::filesystem::exists("/usr/bin/cjpeg")) {
+        return std::nullopt;
+    }
+    test::TempDir folder;
+    std::ofstream ppm(folder / "in.ppm", std::ios::binary);
+    ppm << "P6\n" << bitmap.width() << ' ' << bitmap.height() << "\n255\n";
+    for (int y = 0; y < bitmap.height(); ++y) {
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const Rgb c = bitmap.color(x, y);
+            ppm.put(static_cast<char>(c.red))
+                .put(static_cast<char>(c.green))
+                .put(static_cast<char>(c.blue));
+        }
+    }
+    ppm.close();
+    const std::string command = "cd '" + folder.path().string() +
+                                "' && cjpeg -quality 90 -dct float -sample 2x2,1x1,1x1 " +
+                                extraOptions + " in.ppm > out.jpg 2>/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        return std::nullopt;
+    }
+    return test::readFile(folder / "out.jpg");
+}
+
+TEST(JpegMetadataWriting, NothingIsWrittenUnlessAsked) {
+    const Bytes exif =
+        test::exifBlock({false, {test::shortField(test::kOrientationTag, 6)}, {}, {}});
+    const Bytes source = test::withSegments(
+        encoded(letterPhoto()), {{kApp1, exif},
+                                 {kApp1, xmpPayload()},
+                                 {kApp2, test::iccSegments(test::iccProfile("RGB ", 400), 1)[0]},
+                                 {kComment, text("note")}});
+    JpegImage decoded = loaded(source);
+    const Bitmap bitmap = decoded.releaseBitmap();
+
+    const Bytes output = encoded(bitmap);
+    EXPECT_EQ(markersOf(output),
+              (std::vector<std::uint8_t>{0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4}))
+        << "JFIF, two quantisation tables, frame, four Huffman tables";
+    EXPECT_EQ(encoded(bitmap, JpegMetadata{}), output);
+    const std::optional<Bytes> reference = cjpeg(bitmap);
+    if (!reference) {
+        GTEST_SKIP() << "cjpeg (libjpeg-turbo-progs) is not installed";
+    }
+    EXPECT_TRUE(*reference == output) << "the file libjpeg-turbo's cjpeg writes, byte for byte";
+}
+
+struct ProfileRow {
+    const char* description;
+    const char* colorSpace;
+    bool grayscaleOutput;
+    bool written;
+};
+
+class JpegIccProfileWriting : public testing::TestWithParam<ProfileRow> {};
+
+TEST_P(JpegIccProfileWriting, OnlyOnAnOutputOfItsColourSpace) {
+    const ProfileRow& row = GetParam();
+    Bytes profile = test::iccProfile(row.colorSpace, 1000);
+    if (std::string(row.description) == "not_a_profile") {
+        profile[36] = 'x';  // no "acsp" signature
+    }
+    JpegMetadata metadata;
+    metadata.iccProfile = profile;
+    const Bytes output = encoded(letterPhoto(), metadata, row.grayscaleOutput);
+    EXPECT_EQ(loaded(output).metadata().iccProfile, row.written ? profile : Bytes{});
+    if (!row.written) {
+        EXPECT_EQ(output, encoded(letterPhoto(), {}, row.grayscaleOutput))
+            << "as without a profile";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Spaces, JpegIccProfileWriting,
+                         testing::Values(ProfileRow{"rgb_on_colour", "RGB ", false, true},
+                                         ProfileRow{"cmyk_on_colour", "CMYK", false, false},
+                                         ProfileRow{"grey_on_colour", "GRAY", false, false},
+                                         ProfileRow{"grey_on_greyscale", "GRAY", true, true},
+                                         ProfileRow{"rgb_on_greyscale", "RGB ", true, false},
+                                         ProfileRow{"lab_on_colour", "Lab ", false, false},
+                                         ProfileRow{"not_a_profile", "RGB ", false, false}),
+                         [](const auto& rowInfo) {
+                             return std::string(rowInfo.param.description);
+                         });
+
+// A profile longer than one segment, split as the format says and as cjpeg splits it.
+TEST(JpegMetadataWriting, LargeProfileIsSplitInSequence) {
+    const Bytes profile = test::iccProfile("RGB ", 150000);
+    JpegMetadata metadata;
+    metadata.iccProfile = profile;
+    const Bytes output = encoded(letterPhoto(), metadata);
+
+    std::vector<JpegSegment> app2;
+    for (const JpegSegment& segment : test::segmentsBeforeScan(output)) {
+        if (segment.marker == kApp2) {
+            app2.push_back(segment);
+        }
+    }
+    ASSERT_EQ(app2.size(), 3u) << "150000 bytes in parts of at most 65519";
+    Bytes reassembled;
+    for (std::size_t i = 0; i < app2.size(); ++i) {
+        const Bytes& payload = app2[i].payload;
+        ASSERT_GT(payload.size(), 14u);
+        EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 12),
+                  text(std::string("ICC_PROFILE") + '\0'));
+        EXPECT_EQ(payload[12], i + 1) << "sequence number";
+        EXPECT_EQ(payload[13], 3) << "count";
+        reassembled.insert(reassembled.end(), payload.begin() + 14, payload.end());
+    }
+    EXPECT_EQ(reassembled, profile);
+    EXPECT_EQ(loaded(output).metadata().iccProfile, profile);
+
+    test::TempDir folder;
+    test::writeFile(folder / "profile.icc", profile);
+    const std::optional<Bytes> reference =
+        cjpeg(letterPhoto(), "-icc '" + (folder / "profile.icc").string() + "'");
+    if (!reference) {
+        GTEST_SKIP() << "cjpeg (libjpeg-turbo-progs) is not installed";
+    }
+    EXPECT_TRUE(*reference == output) << "the file cjpeg -icc writes, byte for byte";
+}
+
+// The photograph a phone takes on its side: EXIF with orientation 6, the camera's pixel size and
+// a thumbnail; XMP; a comment; an RGB profile.
+Bytes phonePhoto() {
+    test::ExifContents contents;
+    contents.primary = {test::asciiField(test::kMakeTag, "Phone"),
+                        test::shortField(test::kOrientationTag, 6)};
+    contents.exif = {test::shortField(test::kPixelXDimensionTag, 4000),
+                     test::shortField(test::kPixelYDimensionTag, 3000)};
+    contents.thumbnail = Bytes(300, 0x55);
+    return test::withSegments(encoded(letterPhoto()),
+                              {{kApp1, test::exifBlock(contents)},
+                               {kApp1, xmpPayload()},
+                               {kApp2, test::iccSegments(test::iccProfile("RGB ", 700), 1)[0]},
+                               {kComment, text("Holiday")}});
+}
+
+TEST(JpegMetadataWriting, KeptMetadataIsReadBackByAnIndependentReader) {
+    JpegImage source = loaded(phonePhoto());
+    const Bitmap upright = orientedUpright(source.releaseBitmap(), source.metadata().orientation);
+    JpegMetadata kept = source.metadata();
+    kept.orientation = Orientation::Normal;  // the pixels were turned
+    const Bytes output = encoded(upright, kept);
+
+    EXPECT_EQ(markersOf(output),
+              (std::vector<std::uint8_t>{0xE0, kApp1, kApp1, kApp2, kComment, 0xDB, 0xDB, 0xC0,
+                                         0xC4, 0xC4, 0xC4, 0xC4}));
+    const JpegImage reloaded = loaded(output);
+    EXPECT_EQ(reloaded.metadata().orientation, Orientation::Normal);
+    EXPECT_EQ(reloaded.metadata().xmp, xmpPayload());
+    EXPECT_EQ(reloaded.metadata().comments, std::vector<Bytes>{text("Holiday")});
+    EXPECT_EQ(reloaded.metadata().iccProfile, source.metadata().iccProfile);
+
+    if (!test::hasExiftool()) {
+        GTEST_SKIP() << "exiftool is not installed (scripts/setup.sh installs it)";
+    }
+    test::TempDir folder;
+    test::writeFile(folder / "out.jpg", output);
+    auto tags = test::exiftoolTags(folder / "out.jpg");
+    EXPECT_EQ(tags["IFD0:Orientation"], "1");
+    EXPECT_EQ(tags["IFD0:Make"], "Phone");
+    EXPECT_EQ(tags["ExifIFD:ExifImageWidth"], "32");
+    EXPECT_EQ(tags["ExifIFD:ExifImageHeight"], "48");
+    EXPECT_EQ(tags["XMP-xmp:Rating"], "4");
+    EXPECT_EQ(tags["File:Comment"], "Holiday");
+    EXPECT_EQ(tags["ICC-header:ColorSpaceData"], "RGB");
+    EXPECT_EQ(test::exiftoolBinary(folder / "out.jpg", "ICC_Profile"),
+              source.metadata().iccProfile);
+    EXPECT_EQ(tags["File:ImageWidth"], "32");
+    EXPECT_EQ(tags.count("IFD1:ThumbnailLength"), 0u) << "the thumbnail is removed";
+}
+
+TEST(JpegMetadataWriting, PartsThatCannotBeWrittenAreLeftOut) {
+    JpegMetadata metadata;
+    metadata.exif = text("Exif");
+    metadata.exif.insert(metadata.exif.end(), {0, 0, 'X', 'X', 0, 0});
+    metadata.xmp = Bytes(70000, 'x');
+    metadata.iccProfile = Bytes(100, 0);
+    EXPECT_EQ(encoded(letterPhoto(), metadata), encoded(letterPhoto()));
+}
+
+TEST(JpegMetadataWriting, LoadedFileIsNotRewritten) {
+    const Bytes source = phonePhoto();
+    JpegImage picture = loaded(source);
+    picture.setMetadataToWrite(JpegMetadata{});
+    EXPECT_EQ(picture.saveToBytes(), source) << "setting what to write does not re-compress";
+}
+
+// A CMYK photograph's profile describes its inks; the RGB output never carries it.
+TEST(JpegMetadataWriting, CmykProfileOfACmykSourceIsNotAttached) {
+    const std::filesystem::path corpus = test::corpusDir("jpeg");
+    if (corpus.empty()) {
+        GTEST_SKIP() << "shared corpus not present";
+    }
+    const std::filesystem::path cmykFile = corpus / "go-video-001.cmyk.jpg";
+    if (!std::filesystem::exists(cmykFile)) {
+        GTEST_SKIP() << "the corpus has no " << cmykFile.filename();
+    }
+    const Bytes profile = test::iccProfile("CMYK", 2000);
+    JpegImage source = loaded(
+        test::withSegments(test::readFile(cmykFile), {{kApp2, test::iccSegments(profile, 1)[0]}}));
+    ASSERT_EQ(source.metadata().iccProfile, profile);
+    const Bitmap bitmap = source.releaseBitmap();
+    const Bytes output = encoded(bitmap, source.metadata());
+    EXPECT_TRUE(loaded(output).metadata().empty());
+    EXPECT_EQ(output, encoded(bitmap));
 }
 
 }  // namespace

@@ -722,7 +722,33 @@ void writeRows(jpeg_compress_struct& cinfo, const Bitmap& bitmap) {
 
 }  // namespace
 
-ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings) {
+namespace {
+
+// After the JFIF header, before the first scan; what does not fit has been left out by the caller.
+void writeMetadata(jpeg_compress_struct& cinfo, const JpegMetadata& metadata) {
+    const auto writeSegment = [&](int marker, const std::vector<std::uint8_t>& payload) {
+        jpeg_write_marker(&cinfo, marker, payload.data(),
+                          static_cast<unsigned int>(payload.size()));
+    };
+    if (!metadata.exif.empty()) {
+        writeSegment(JPEG_APP0 + 1, metadata.exif);
+    }
+    if (!metadata.xmp.empty()) {
+        writeSegment(JPEG_APP0 + 1, metadata.xmp);
+    }
+    if (!metadata.iccProfile.empty()) {
+        jpeg_write_icc_profile(&cinfo, metadata.iccProfile.data(),
+                               static_cast<unsigned int>(metadata.iccProfile.size()));
+    }
+    for (const std::vector<std::uint8_t>& comment : metadata.comments) {
+        writeSegment(JPEG_COM, comment);
+    }
+}
+
+}  // namespace
+
+ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings,
+                  const JpegMetadata& metadata) {
     ByteBuffer bytes;
     Compressor compressor(bytes);
     jpeg_compress_struct& cinfo = compressor.cinfo();
@@ -736,6 +762,7 @@ ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings) {
         cinfo.in_color_space = JCS_EXT_BGR;
         setCompressionParameters(cinfo, settings);
         jpeg_start_compress(&cinfo, TRUE);
+        writeMetadata(cinfo, metadata);
         writeRows(cinfo, bitmap24);
         jpeg_finish_compress(&cinfo);
     });

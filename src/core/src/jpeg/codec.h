@@ -2,6 +2,7 @@
 // implementation, and coefficient_store.cpp include the library's headers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -34,7 +35,14 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
 // tz::Error when the picture needs more memory than the machine can give.
 Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings);
 
-// Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file. Throws tz::JpegError.
-ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings);
+// The largest payload of one segment, and the largest ICC profile the APP2 segments can carry.
+inline constexpr std::size_t kSegmentPayloadLimit = 65533;
+inline constexpr std::size_t kIccProfileLimit = 255 * (kSegmentPayloadLimit - 14);
+
+// Encodes a 24-bit bitmap with at least one pixel as a complete JPEG file, writing every part of
+// `metadata` that is not empty (its orientation aside) as it is: the caller has checked that
+// each fits. Throws tz::JpegError.
+ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings,
+                  const JpegMetadata& metadata = {});
 
 }  // namespace tz::jpegcodec
