@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "support/photo_metadata.h"
 #include "support/support.h"
+#include "tz/errors.h"
 #include "tz/exif.h"
 #include "tz/jpeg.h"
 
@@ -478,6 +482,76 @@ TEST(JpegMetadataWriting, CmykProfileOfACmykSourceIsNotAttached) {
     const Bytes output = encoded(bitmap, source.metadata());
     EXPECT_TRUE(loaded(output).metadata().empty());
     EXPECT_EQ(output, encoded(bitmap));
+}
+
+// ---- The real-world corpus ----
+
+// exiftool's reading of the corpus, one row per file: name, IFD0 orientation, profile colour space.
+std::map<std::string, std::pair<std::string, std::string>> exiftoolCorpusReading(
+    const std::filesystem::path& folder) {
+    const std::string command =
+        "exiftool -csv -n -q -q -IFD0:Orientation "
+        "-ICC-header:ColorSpaceData '" +
+        folder.string() + "' 2>/dev/null";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    std::map<std::string, std::pair<std::string, std::string>> rows;
+    std::istringstream lines(output);
+    std::string line;
+    std::getline(lines, line);  // SourceFile,Orientation,ColorSpaceData
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::string cell;
+        std::istringstream fields(line);
+        while (std::getline(fields, cell, ',')) {
+            cell.erase(std::remove(cell.begin(), cell.end(), '"'), cell.end());
+            cell.erase(cell.find_last_not_of(' ') + 1);  // "RGB " as "RGB"
+            cells.push_back(cell);
+        }
+        cells.resize(3);
+        rows[std::filesystem::path(cells[0]).filename().string()] = {cells[1], cells[2]};
+    }
+    return rows;
+}
+
+// Every file the picture loads gives the orientation and profile exiftool finds in it.
+TEST(JpegCorpusMetadata, AgreesWithAnIndependentReader) {
+    const std::filesystem::path corpus = test::corpusDir("jpeg");
+    if (corpus.empty()) {
+        GTEST_SKIP() << "shared corpus not present";
+    }
+    if (!test::hasExiftool()) {
+        GTEST_SKIP() << "exiftool is not installed (scripts/setup.sh installs it)";
+    }
+    const auto reading = exiftoolCorpusReading(corpus);
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        const std::string name = entry.path().filename().string();
+        JpegImage picture;
+        try {
+            picture.loadFromFile(entry.path());
+        } catch (const Error&) {
+            continue;  // refused files have their outcome checked with the decoder's tests
+        }
+        const auto found = reading.find(name);
+        ASSERT_NE(found, reading.end()) << name;
+        const auto& [orientationTag, colorSpace] = found->second;
+        const int tag = orientationTag.empty() ? 1 : std::stoi(orientationTag);
+        const int expected = tag >= 1 && tag <= 8 ? tag : 1;
+        EXPECT_EQ(static_cast<int>(picture.metadata().orientation), expected) << name;
+        const IccColorSpace space = iccColorSpace(picture.metadata().iccProfile);
+        const IccColorSpace expectedSpace = colorSpace == "RGB"    ? IccColorSpace::Rgb
+                                            : colorSpace == "GRAY" ? IccColorSpace::Gray
+                                            : colorSpace == "CMYK" ? IccColorSpace::Cmyk
+                                                                   : IccColorSpace::Other;
+        EXPECT_EQ(space, expectedSpace) << name << ": exiftool reads '" << colorSpace << "'";
+        EXPECT_EQ(picture.metadata().iccProfile.empty(), colorSpace.empty()) << name;
+    }
 }
 
 }  // namespace
