@@ -200,24 +200,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, OrientationLarge,
                          testing::Values(PixelFormat::Bits24, PixelFormat::Bits8,
                                          PixelFormat::Bits4, PixelFormat::Bits1));
 
-TEST(Orientation, TurnsComposeAsRotations) {
-    const Bitmap stored = randomBitmap(131, 70, PixelFormat::Bits24, 3);
-    Bitmap turned = stored;
-    for (int i = 0; i < 4; ++i) {
-        turned = orientedUpright(std::move(turned), Orientation::Rotate90);
-    }
-    EXPECT_EQ(turned, stored) << "four quarter turns";
-    EXPECT_EQ(
-        orientedUpright(orientedUpright(stored, Orientation::Rotate90), Orientation::Rotate90),
-        orientedUpright(stored, Orientation::Rotate180));
-    EXPECT_EQ(
-        orientedUpright(orientedUpright(stored, Orientation::Rotate270), Orientation::Rotate90),
-        stored);
-    EXPECT_EQ(
-        orientedUpright(orientedUpright(stored, Orientation::Transpose), Orientation::Transpose),
-        stored);
-}
-
 TEST(Orientation, EmptyPicturesStayEmpty) {
     const Bitmap upright = orientedUpright(Bitmap(0, 5), Orientation::Rotate90);
     EXPECT_EQ(upright.width(), 5);
