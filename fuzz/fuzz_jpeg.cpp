@@ -1,11 +1,12 @@
 // libFuzzer target: the JPEG picture's load and decode on arbitrary bytes, with the decoding
-// settings varied on small pictures and the encoder run on what decodes.
+// settings varied on small pictures and the encoder run on what decodes, metadata included.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "tz/errors.h"
 #include "tz/jpeg.h"
+#include "tz/orientation.h"
 
 namespace {
 
@@ -57,13 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (pixels(picture) > kLargestVaried) {
             return 0;
         }
-        // What decodes must encode, and the encoding must load again.
+        // What decodes must turn upright and encode with its metadata, and the encoding must
+        // load again.
         tz::JpegImage copy;
-        copy.assign(*picture.bitmap());
+        tz::JpegMetadata kept = picture.metadata();
+        kept.orientation = tz::Orientation::Normal;
+        copy.setMetadataToWrite(kept);
+        copy.assign(tz::orientedUpright(*picture.bitmap(), picture.metadata().orientation));
         copy.setCompressionQuality(static_cast<std::uint8_t>(size % 101));
         tz::JpegImage reloaded;
         reloaded.loadFromBytes(copy.saveToBytes());
-        if (reloaded.width() != picture.width() || reloaded.height() != picture.height()) {
+        if (reloaded.width() != copy.width() || reloaded.height() != copy.height() ||
+            reloaded.metadata().orientation != tz::Orientation::Normal) {
             __builtin_trap();
         }
 

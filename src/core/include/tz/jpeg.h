@@ -7,9 +7,11 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/orientation.h"
 
 namespace tz {
 
@@ -35,6 +37,33 @@ struct JpegSettings {
 // The process-wide defaults record; the program never changes it.
 inline constexpr JpegSettings kJpegDefaults{};
 
+// What a JPEG file carries besides its picture. Loading a file fills it from the file's segments;
+// a picture writes the one set with JpegImage::setMetadataToWrite when it compresses its bitmap.
+struct JpegMetadata {
+    // From the EXIF block's Orientation tag: Normal when there is no block, no tag, or a damaged
+    // one. When writing, the EXIF block's tag is set to it.
+    Orientation orientation = Orientation::Normal;
+    // The ICC profile, reassembled from its APP2 "ICC_PROFILE" segments in sequence order. Empty
+    // when there is none or the sequence is broken (a part missing, repeated or miscounted).
+    std::vector<std::uint8_t> iccProfile;
+    // The first APP1 segment starting "Exif\0\0", whole payload.
+    std::vector<std::uint8_t> exif;
+    // The first APP1 segment starting "http://ns.adobe.com/xap/1.0/\0", whole payload.
+    std::vector<std::uint8_t> xmp;
+    // The COM segments' payloads in file order (the first 256: real files have one or two).
+    std::vector<std::vector<std::uint8_t>> comments;
+
+    // True when there is no profile and no segment.
+    bool empty() const {
+        return iccProfile.empty() && exif.empty() && xmp.empty() && comments.empty();
+    }
+};
+
+// The colour space an ICC profile's header names (bytes 16 to 19). Other for other spaces and
+// for bytes that are not a profile (shorter than the header, or without the "acsp" signature).
+enum class IccColorSpace { Rgb, Gray, Cmyk, Other };
+IccColorSpace iccColorSpace(std::span<const std::uint8_t> profile);
+
 // The compressed-data holder: one complete JPEG file and the facts read from its header. It is
 // never changed once made, so pictures share it freely.
 struct JpegData {
@@ -43,6 +72,7 @@ struct JpegData {
     int height = 0;
     bool grayscale = false;    // the file has a single grey channel
     bool progressive = false;  // the file has several scans
+    JpegMetadata metadata;
 };
 
 // Errors: library failures throw tz::JpegError "JPEG error #N" with the library's message code;
@@ -76,6 +106,24 @@ class JpegImage {
     bool progressive() const;
     // True when there is neither compressed data nor a bitmap with pixels.
     bool empty() const;
+
+    // What the compressed data carries besides the picture: read from a loaded file, or what
+    // compressing the bitmap wrote. A picture without data has none.
+    const JpegMetadata& metadata() const { return m_data->metadata; }
+
+    // What compressing the bitmap writes into the file besides the picture; nothing by default,
+    // so outputs stay as they always were. Takes effect when the picture next compresses its
+    // bitmap (after assign), never on data that is already compressed. Parts that do not fit
+    // are left out, never an error:
+    // - the ICC profile only on an output of its colour space: an RGB profile on a colour
+    //   output, a grey one on a greyscale output (the greyscale switch); no other;
+    // - the EXIF block re-made by exifForOutput (tz/exif.h) for the bitmap's size and
+    //   `orientation` (so set Normal when the pixels were turned upright), dropped when libexif
+    //   cannot parse it;
+    // - XMP and comments as they are, each dropped when larger than one segment (65533 bytes).
+    // Segments go after the JFIF header in the order EXIF, XMP, ICC profile, comments.
+    void setMetadataToWrite(JpegMetadata metadata) { m_metadataToWrite = std::move(metadata); }
+    const JpegMetadata& metadataToWrite() const { return m_metadataToWrite; }
 
     // Decodes when needed, then stretches the bitmap into `rect` of `canvas`.
     void draw(Bitmap& canvas, const Rect& rect);
@@ -119,7 +167,7 @@ class JpegImage {
 
   private:
     bool hasData() const { return !m_data->bytes.empty(); }
-    // Takes `bytes` as the new compressed data and parses its header.
+    // Takes `bytes` as the new compressed data and parses its header and metadata segments.
     void adoptBytes(ByteBuffer&& bytes);
     // A decoding setting changed: a bitmap decoded from the data no longer matches it.
     void decodingSettingChanged();
@@ -127,6 +175,7 @@ class JpegImage {
     void compress();
 
     JpegSettings m_settings = kJpegDefaults;
+    JpegMetadata m_metadataToWrite;
     std::shared_ptr<const JpegData> m_data;
     std::optional<Bitmap> m_bitmap;
     // The header's size at the output scale.

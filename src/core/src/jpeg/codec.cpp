@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -84,19 +86,169 @@ template <typename Step>
     throw JpegError("JPEG error #" + std::to_string(errors.code), errors.code);
 }
 
+// The metadata segments met while the header is read. The library's own saving of markers
+// appends each to its list by walking the whole list, which a file of many tiny segments turns
+// into hours; this reader files each segment as it comes and keeps a bounded number.
+struct SegmentCollector {
+    JpegMetadata metadata;                            // all but the profile and orientation
+    std::vector<std::vector<std::uint8_t>> iccParts;  // APP2 "ICC_PROFILE" payloads, file order
+    std::vector<std::uint8_t> payload;                // the segment being read
+};
+
+// Comments beyond these are skipped: real files have one or two.
+constexpr std::size_t kCommentLimit = 256;
+// A profile has at most 255 parts; more means a broken sequence, which gives no profile anyway.
+constexpr std::size_t kIccPartLimit = 256;
+
+constexpr char kExifIdentifier[] = "Exif\0";  // with the string's own terminator: six bytes
+constexpr char kXmpIdentifier[] = "http://ns.adobe.com/xap/1.0/";  // ends with its terminator
+constexpr char kIccIdentifier[] = "ICC_PROFILE";                   // ends with its terminator
+// The identifier, then the part's sequence number and the number of parts.
+constexpr std::size_t kIccHeaderSize = sizeof kIccIdentifier + 2;
+
+// Whether a payload starts with an identifier, the string's terminating zero included.
+template <std::size_t kSize>
+bool startsWith(std::span<const std::uint8_t> payload, const char (&identifier)[kSize]) {
+    return payload.size() >= kSize &&
+           std::equal(identifier, identifier + kSize, payload.begin(),
+                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+// The library object, followed by the collector the segment reader fills: the library hands
+// its marker readers only a pointer to the object, which is first so that this pointer is a
+// pointer to the whole.
+struct DecompressObject {
+    jpeg_decompress_struct cinfo;
+    SegmentCollector* segments;
+};
+
+// Makes input available. Our source is in memory and never suspends; past the end of the data
+// it supplies an EOI marker with a warning, as it does for the library's own readers.
+bool sourceHasBytes(j_decompress_ptr cinfo) {
+    return cinfo->src->bytes_in_buffer > 0 || cinfo->src->fill_input_buffer(cinfo) != FALSE;
+}
+
+// Reads `length` bytes into `payload`; false when memory runs out or the source suspends.
+// Reports by result: the library's error exit must not leave through a frame owning objects.
+bool readPayload(j_decompress_ptr cinfo, std::vector<std::uint8_t>& payload,
+                 std::size_t length) noexcept {
+    try {
+        payload.clear();
+        payload.reserve(length);
+        jpeg_source_mgr& source = *cinfo->src;
+        while (payload.size() < length) {
+            if (!sourceHasBytes(cinfo)) {
+                return false;
+            }
+            const std::size_t taken = std::min(length - payload.size(), source.bytes_in_buffer);
+            payload.insert(payload.end(), source.next_input_byte, source.next_input_byte + taken);
+            source.next_input_byte += taken;
+            source.bytes_in_buffer -= taken;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Whether a segment of this marker could still be kept, before its payload is read.
+bool segmentWanted(const SegmentCollector& segments, int marker) {
+    if (marker == JPEG_COM) {
+        return segments.metadata.comments.size() < kCommentLimit;
+    }
+    if (marker == JPEG_APP0 + 1) {
+        return segments.metadata.exif.empty() || segments.metadata.xmp.empty();
+    }
+    return segments.iccParts.size() < kIccPartLimit;
+}
+
+// Files the payload just read where it belongs, or drops it; false when memory runs out.
+bool fileSegment(SegmentCollector& segments, int marker) noexcept {
+    try {
+        std::vector<std::uint8_t>& payload = segments.payload;
+        JpegMetadata& metadata = segments.metadata;
+        if (marker == JPEG_COM) {
+            metadata.comments.push_back(std::move(payload));
+        } else if (marker == JPEG_APP0 + 1) {
+            if (metadata.exif.empty() && startsWith(payload, kExifIdentifier)) {
+                metadata.exif = std::move(payload);
+            } else if (metadata.xmp.empty() && startsWith(payload, kXmpIdentifier)) {
+                metadata.xmp = std::move(payload);
+            }
+        } else if (payload.size() >= kIccHeaderSize && startsWith(payload, kIccIdentifier)) {
+            segments.iccParts.push_back(std::move(payload));
+        }
+        payload.clear();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The library's reader of APP1, APP2 and COM segments while metadata is read.
+boolean collectSegment(j_decompress_ptr cinfo) {
+    SegmentCollector& segments = *reinterpret_cast<DecompressObject*>(cinfo)->segments;
+    const int marker = cinfo->unread_marker;
+    unsigned int lengthField = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (!sourceHasBytes(cinfo)) {
+            return FALSE;
+        }
+        lengthField = lengthField << 8 | *cinfo->src->next_input_byte++;
+        --cinfo->src->bytes_in_buffer;
+    }
+    // The field counts itself; a shorter one is taken as an empty segment, as the library does.
+    const std::size_t length = lengthField > 2 ? lengthField - 2 : 0;
+    if (!segmentWanted(segments, marker)) {
+        if (length > 0) {
+            cinfo->src->skip_input_data(cinfo, static_cast<long>(length));
+        }
+        return TRUE;
+    }
+    if (!readPayload(cinfo, segments.payload, length) || !fileSegment(segments, marker)) {
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
+    }
+    return TRUE;
+}
+
+// The profile from its parts in sequence order; empty when a part is missing, repeated or
+// miscounted.
+std::vector<std::uint8_t> reassembledProfile(const std::vector<std::vector<std::uint8_t>>& parts) {
+    constexpr std::size_t kSequenceAt = kIccHeaderSize - 2;
+    constexpr std::size_t kCountAt = kIccHeaderSize - 1;
+    if (parts.empty() || parts.size() != parts.front()[kCountAt]) {
+        return {};
+    }
+    std::vector<const std::vector<std::uint8_t>*> inSequence(parts.size() + 1, nullptr);
+    for (const std::vector<std::uint8_t>& part : parts) {
+        const std::size_t sequence = part[kSequenceAt];
+        if (part[kCountAt] != parts.size() || sequence == 0 || sequence > parts.size() ||
+            inSequence[sequence] != nullptr) {
+            return {};
+        }
+        inSequence[sequence] = &part;
+    }
+    std::vector<std::uint8_t> profile;
+    for (std::size_t sequence = 1; sequence <= parts.size(); ++sequence) {
+        const std::vector<std::uint8_t>& part = *inSequence[sequence];
+        profile.insert(profile.end(), part.begin() + kIccHeaderSize, part.end());
+    }
+    return profile;
+}
+
 // A decompressor and its error manager; the library object is destroyed on every path.
 class Decompressor {
   public:
     Decompressor() {
         initErrorManager(m_errors);
-        m_cinfo.err = &m_errors.pub;
+        m_object.cinfo.err = &m_errors.pub;
         m_progress.progress_monitor = checkScanLimit;
     }
-    ~Decompressor() { jpeg_destroy_decompress(&m_cinfo); }  // safe also when never created
+    ~Decompressor() { jpeg_destroy_decompress(&m_object.cinfo); }  // safe also when never created
     Decompressor(const Decompressor&) = delete;
     Decompressor& operator=(const Decompressor&) = delete;
 
-    jpeg_decompress_struct& cinfo() { return m_cinfo; }
+    jpeg_decompress_struct& cinfo() { return m_object.cinfo; }
 
     template <typename Step>
     void run(const Step& step) {
@@ -105,15 +257,23 @@ class Decompressor {
         }
     }
 
-    // Creates the library object over `bytes` and reads the header, requiring an image.
-    void open(std::span<const std::uint8_t> bytes) {
+    // Creates the library object over `bytes` and reads the header, requiring an image. With
+    // `segments`, the metadata segments are gathered there.
+    void open(std::span<const std::uint8_t> bytes, SegmentCollector* segments = nullptr) {
+        m_object.segments = segments;
+        jpeg_decompress_struct& cinfo = m_object.cinfo;
         run([&] {
-            jpeg_create_decompress(&m_cinfo);
-            m_coefficients.install(reinterpret_cast<j_common_ptr>(&m_cinfo));
-            m_cinfo.progress = &m_progress;
-            jpeg_mem_src(&m_cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-            jpeg_read_header(&m_cinfo, TRUE);
-            m_multipleScans = jpeg_has_multiple_scans(&m_cinfo) != 0;
+            jpeg_create_decompress(&cinfo);
+            m_coefficients.install(reinterpret_cast<j_common_ptr>(&cinfo));
+            cinfo.progress = &m_progress;
+            jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+            if (segments != nullptr) {
+                jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 1, collectSegment);
+                jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 2, collectSegment);
+                jpeg_set_marker_processor(&cinfo, JPEG_COM, collectSegment);
+            }
+            jpeg_read_header(&cinfo, TRUE);
+            m_multipleScans = jpeg_has_multiple_scans(&cinfo) != 0;
         });
     }
 
@@ -124,7 +284,7 @@ class Decompressor {
     ErrorManager m_errors{};
     jpeg_progress_mgr m_progress{};
     CoefficientStore m_coefficients;  // outlives the library object, which uses it
-    jpeg_decompress_struct m_cinfo{};
+    DecompressObject m_object{};
     bool m_multipleScans = false;
 };
 
@@ -306,9 +466,11 @@ constexpr OutputQuality kFastOutput{JDCT_IFAST, FALSE, JDITHER_ORDERED};
 
 }  // namespace
 
-HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale) {
+HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
+                      MetadataReading metadata) {
     Decompressor decompressor;
-    decompressor.open(bytes);
+    SegmentCollector segments;
+    decompressor.open(bytes, metadata == MetadataReading::Read ? &segments : nullptr);
     jpeg_decompress_struct& cinfo = decompressor.cinfo();
     cinfo.scale_num = 1;
     cinfo.scale_denom = scaleDenominator(scale);
@@ -320,6 +482,10 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale) {
     info.progressive = decompressor.multipleScans();
     info.scaledWidth = static_cast<int>(cinfo.output_width);
     info.scaledHeight = static_cast<int>(cinfo.output_height);
+    if (metadata == MetadataReading::Read) {
+        info.metadata = std::move(segments.metadata);
+        info.metadata.iccProfile = reassembledProfile(segments.iccParts);
+    }
     return info;
 }
 
@@ -556,7 +722,33 @@ void writeRows(jpeg_compress_struct& cinfo, const Bitmap& bitmap) {
 
 }  // namespace
 
-ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings) {
+namespace {
+
+// After the JFIF header, before the first scan; what does not fit has been left out by the caller.
+void writeMetadata(jpeg_compress_struct& cinfo, const JpegMetadata& metadata) {
+    const auto writeSegment = [&](int marker, const std::vector<std::uint8_t>& payload) {
+        jpeg_write_marker(&cinfo, marker, payload.data(),
+                          static_cast<unsigned int>(payload.size()));
+    };
+    if (!metadata.exif.empty()) {
+        writeSegment(JPEG_APP0 + 1, metadata.exif);
+    }
+    if (!metadata.xmp.empty()) {
+        writeSegment(JPEG_APP0 + 1, metadata.xmp);
+    }
+    if (!metadata.iccProfile.empty()) {
+        jpeg_write_icc_profile(&cinfo, metadata.iccProfile.data(),
+                               static_cast<unsigned int>(metadata.iccProfile.size()));
+    }
+    for (const std::vector<std::uint8_t>& comment : metadata.comments) {
+        writeSegment(JPEG_COM, comment);
+    }
+}
+
+}  // namespace
+
+ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings,
+                  const JpegMetadata& metadata) {
     ByteBuffer bytes;
     Compressor compressor(bytes);
     jpeg_compress_struct& cinfo = compressor.cinfo();
@@ -570,6 +762,7 @@ ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings) {
         cinfo.in_color_space = JCS_EXT_BGR;
         setCompressionParameters(cinfo, settings);
         jpeg_start_compress(&cinfo, TRUE);
+        writeMetadata(cinfo, metadata);
         writeRows(cinfo, bitmap24);
         jpeg_finish_compress(&cinfo);
     });

@@ -1,9 +1,13 @@
 // The JPEG picture: shared compressed data, decoding on demand, settings and saving.
+#include <algorithm>
+#include <cstddef>
 #include <string>
+#include <utility>
 
 #include "jpeg/codec.h"
 #include "tz/canvas.h"
 #include "tz/errors.h"
+#include "tz/exif.h"
 #include "tz/file_io.h"
 #include "tz/jpeg.h"
 
@@ -16,6 +20,37 @@ const std::shared_ptr<const JpegData>& emptyData() {
     return empty;
 }
 
+// A four-character signature of an ICC profile header.
+bool hasSignature(std::span<const std::uint8_t> profile, std::size_t at, const char (&text)[5]) {
+    return std::equal(text, text + 4, profile.begin() + static_cast<std::ptrdiff_t>(at),
+                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+// The part of the metadata to write that fits an output of that size and kind.
+JpegMetadata metadataFitting(const JpegMetadata& wanted, int width, int height, bool grayscale) {
+    JpegMetadata written;
+    const IccColorSpace outputSpace = grayscale ? IccColorSpace::Gray : IccColorSpace::Rgb;
+    if (iccColorSpace(wanted.iccProfile) == outputSpace &&
+        wanted.iccProfile.size() <= jpegcodec::kIccProfileLimit) {
+        written.iccProfile = wanted.iccProfile;
+    }
+    if (!wanted.exif.empty()) {
+        written.exif = exifForOutput(wanted.exif, width, height, wanted.orientation);
+        if (!written.exif.empty()) {
+            written.orientation = wanted.orientation;
+        }
+    }
+    if (wanted.xmp.size() <= jpegcodec::kSegmentPayloadLimit) {
+        written.xmp = wanted.xmp;
+    }
+    for (const std::vector<std::uint8_t>& comment : wanted.comments) {
+        if (comment.size() <= jpegcodec::kSegmentPayloadLimit) {
+            written.comments.push_back(comment);
+        }
+    }
+    return written;
+}
+
 // A copy of a bitmap, refused with a clear error when the machine cannot hold a second one.
 Bitmap checkedCopy(const Bitmap& bitmap) {
     ensureAllocatable(bitmap.pixels().size(), bitmap.width(), bitmap.height());
@@ -23,6 +58,25 @@ Bitmap checkedCopy(const Bitmap& bitmap) {
 }
 
 }  // namespace
+
+IccColorSpace iccColorSpace(std::span<const std::uint8_t> profile) {
+    constexpr std::size_t kHeaderSize = 128;
+    constexpr std::size_t kColorSpaceAt = 16;
+    constexpr std::size_t kSignatureAt = 36;
+    if (profile.size() < kHeaderSize || !hasSignature(profile, kSignatureAt, "acsp")) {
+        return IccColorSpace::Other;
+    }
+    if (hasSignature(profile, kColorSpaceAt, "RGB ")) {
+        return IccColorSpace::Rgb;
+    }
+    if (hasSignature(profile, kColorSpaceAt, "GRAY")) {
+        return IccColorSpace::Gray;
+    }
+    if (hasSignature(profile, kColorSpaceAt, "CMYK")) {
+        return IccColorSpace::Cmyk;
+    }
+    return IccColorSpace::Other;
+}
 
 JpegImage::JpegImage() : m_data(emptyData()) {}
 
@@ -47,11 +101,16 @@ void JpegImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     if (bytes.empty()) {
         return;
     }
-    const jpegcodec::HeaderInfo header = jpegcodec::readHeader(bytes, m_settings.scale);
+    jpegcodec::HeaderInfo header =
+        jpegcodec::readHeader(bytes, m_settings.scale, jpegcodec::MetadataReading::Read);
     data->width = header.width;
     data->height = header.height;
     data->grayscale = header.grayscale;
     data->progressive = header.progressive;
+    data->metadata = std::move(header.metadata);
+    if (!data->metadata.exif.empty()) {
+        data->metadata.orientation = exifOrientation(data->metadata.exif);
+    }
     m_scaledWidth = header.scaledWidth;
     m_scaledHeight = header.scaledHeight;
 }
@@ -76,10 +135,14 @@ void JpegImage::compress() {
     data->width = m_bitmap->width();
     data->height = m_bitmap->height();
     data->grayscale = m_settings.grayscale;
+    if (!m_metadataToWrite.empty()) {
+        data->metadata =
+            metadataFitting(m_metadataToWrite, data->width, data->height, m_settings.grayscale);
+    }
     if (m_bitmap->format() == PixelFormat::Bits24) {
-        data->bytes = jpegcodec::encode(*m_bitmap, m_settings);
+        data->bytes = jpegcodec::encode(*m_bitmap, m_settings, data->metadata);
     } else {
-        data->bytes = jpegcodec::encode(m_bitmap->to24(), m_settings);
+        data->bytes = jpegcodec::encode(m_bitmap->to24(), m_settings, data->metadata);
     }
     m_data = data;
     m_scaledWidth = data->width;
