@@ -11,6 +11,7 @@
 #include "tz/errors.h"
 #include "tz/gif.h"
 #include "tz/jpeg.h"
+#include "tz/orientation.h"
 #include "tz/picture_format.h"
 
 namespace tz::app {
@@ -80,7 +81,8 @@ ScreenPicture loadJpeg(const std::filesystem::path& file) {
     checkShowable(jpeg.width(), jpeg.height());  // known from the header, before decoding
     tz::Bitmap decoded;
     jpeg.assignTo(decoded);
-    return stillPicture(decoded);
+    // Shown upright, as the batch run writes it.
+    return stillPicture(tz::orientedUpright(std::move(decoded), jpeg.metadata().orientation));
 }
 
 }  // namespace

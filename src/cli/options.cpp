@@ -90,6 +90,24 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.request.geometry = parseGeometry(takeValue());
         } else if (name == "--jobs" || name == "-j") {
             options.jobs = parsePositive(takeValue(), "--jobs", 256);
+        } else if (name == "--no-auto-orient") {
+            options.request.autoOrient = false;
+        } else if (name == "--strip") {
+            options.request.keepColorProfile = false;
+        } else if (name == "--keep-metadata") {
+            options.request.keepMetadata = true;
+        } else if (name == "--keep-date") {
+            options.request.keepDate = true;
+        } else if (name == "--shrink-only") {
+            options.request.shrinkOnly = true;
+        } else if (name == "--output-dir" || name == "-o") {
+            const std::string folder = takeValue();
+            if (folder.empty()) {
+                throw UsageError("invalid value for --output-dir: an empty folder name");
+            }
+            options.outputFolder = folder;
+        } else if (name == "--recursive" || name == "-r") {
+            options.recursive = true;
         } else if (name == "--keep-going") {
             options.keepGoing = true;
         } else if (name == "--quiet" || name == "-q") {
@@ -105,6 +123,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     if (options.files.empty() && !options.help && !options.version) {
         throw UsageError("no files given");
     }
+    if (options.request.keepMetadata && !options.request.keepColorProfile) {
+        throw UsageError("--strip and --keep-metadata cannot be used together");
+    }
     return options;
 }
 
@@ -112,12 +133,21 @@ std::string usageText() {
     return R"(Usage: zevediz-resize [options] FILE...
 Resizes JPEG (.jpg), GIF (.gif) and BMP (.bmp) pictures so that their longer side has the
 given length, and writes each one under its own name into the folder "resized" beside it.
-The sources are never changed.
+The sources are never changed. JPEG photos are turned upright by their EXIF orientation and
+keep their colour profile.
 
 Options:
   -s, --size N          length of the longer side in pixels (default 640)
   -g, --geometry WxH    exactly this size, ignoring the aspect ratio
   -k, --kernel NAME     Box, Triangle, Hermite, Bell, B-Spline, Lanczos3 (default) or Mitchell
+      --shrink-only     never enlarge: smaller pictures keep their size
+  -o, --output-dir DIR  write the outputs into DIR (created when absent)
+  -r, --recursive       walk the folders among FILE for pictures; the outputs of each folder
+                        go to "resized" in it, or under DIR mirroring the folders
+      --no-auto-orient  leave JPEGs as stored, ignoring their EXIF orientation
+      --strip           write no colour profile
+      --keep-metadata   copy EXIF, XMP and comments of JPEGs into their outputs
+      --keep-date       give each output its source's modification time
   -j, --jobs N          files resized at the same time (default: the number of cores)
       --keep-going      go on past a failing file (default: stop at the first failure)
   -q, --quiet           print nothing but errors

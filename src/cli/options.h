@@ -1,6 +1,8 @@
 // Command-line options of zevediz-resize.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +20,10 @@ class UsageError : public std::runtime_error {
 struct Options {
     ResizeRequest request;
     std::vector<std::string> files;
+    // Outputs go here (created when absent) instead of "resized" beside each source.
+    std::optional<std::filesystem::path> outputFolder;
+    // Folders among the files are walked for pictures.
+    bool recursive = false;
     int jobs = 1;
     bool keepGoing = false;
     bool quiet = false;

@@ -14,18 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "tz/picture_format.h"
+#include "file_list.h"
 
 namespace tz::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Job {
-    fs::path source;
-    fs::path output;
-};
 
 std::string messageOf(const std::exception_ptr& failure) {
     try {
@@ -125,17 +120,19 @@ class Run {
     void process(std::size_t index) {
         const Job& job = m_jobs[index];
         bool holdsTurn = false;
-        std::string error;
+        std::string error = job.refusal;
         try {
-            resizeFile(job.source, job.output, m_request, [&] {
-                holdsTurn = m_order.waitForTurn(index);
-                if (!holdsTurn) {
-                    throw Abandoned{};
-                }
-                // A failure to create it is reported by the write that follows.
-                std::error_code ignored;
-                fs::create_directory(job.output.parent_path(), ignored);
-            });
+            if (error.empty()) {
+                resizeFile(job.source, job.output, m_request, [&] {
+                    holdsTurn = m_order.waitForTurn(index);
+                    if (!holdsTurn) {
+                        throw Abandoned{};
+                    }
+                    // A failure to create them is reported by the write that follows.
+                    std::error_code ignored;
+                    fs::create_directories(job.output.parent_path(), ignored);
+                });
+            }
         } catch (const Abandoned&) {
             return;
         } catch (...) {
@@ -183,15 +180,7 @@ class Run {
 }  // namespace
 
 int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bool progressBar) {
-    std::vector<Job> jobs;
-    for (const std::string& file : options.files) {
-        const fs::path source(file);
-        if (!resizedFormatOf(source.filename().string())) {
-            errors << file << ": skipped: not a " << resizedExtensionList() << " file\n";
-            continue;
-        }
-        jobs.push_back({source, outputPathFor(source)});
-    }
+    std::vector<Job> jobs = listJobs(options, errors);
     const int threads = std::clamp(options.jobs, 1, std::max(1, static_cast<int>(jobs.size())));
     return Run(options, std::move(jobs), out, errors, progressBar).execute(threads);
 }

@@ -2,15 +2,19 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "support/photo_metadata.h"
 #include "support/support.h"
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
+#include "tz/jpeg.h"
 
 namespace tz {
 namespace {
@@ -127,6 +131,124 @@ TEST_F(CliTest, KeepGoingWritesEverythingElseAndStillFails) {
     EXPECT_NE(outcome.err.find("missing.bmp: "), std::string::npos) << outcome.err;
     EXPECT_TRUE(written("1.bmp"));
     EXPECT_TRUE(written("3.bmp"));
+}
+
+// A tree as cameras and unpacked archives leave them: outputs of an earlier run, a hidden
+// folder, a link back up the tree and a file that is no picture.
+class CliTreeTest : public CliTest {
+  protected:
+    void SetUp() override {
+        for (const char* folder : {"tree/2024/trip", "tree/2024/resized", "tree/.thumbs"}) {
+            fs::create_directories(m_folder / folder);
+        }
+        writeBmp("tree/b.bmp", 40, 20);
+        writeBmp("tree/2024/a.bmp", 20, 40);
+        writeBmp("tree/2024/trip/c.bmp", 40, 40);
+        writeBmp("tree/2024/resized/old.bmp", 40, 40);
+        writeBmp("tree/.thumbs/t.bmp", 40, 40);
+        writeBmp("tree/.hidden.bmp", 40, 40);
+        writeFile(m_folder / "tree/notes.txt", {'n'});
+        fs::create_directory_symlink("..", m_folder / "tree/2024/up");
+    }
+
+    // Every file under `folder`, relative to it, sorted.
+    std::vector<std::string> filesUnder(const std::string& folder) const {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(m_folder / folder)) {
+            if (entry.is_regular_file() && !entry.is_symlink()) {
+                files.push_back(entry.path().lexically_relative(m_folder / folder).string());
+            }
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+};
+
+TEST_F(CliTreeTest, RecursiveWalksInNameOrderAndWritesBesideEachPicture) {
+    const Outcome outcome = run("--recursive --jobs 2 --size 10 tree");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    // Byte order of the names, subfolders in place; nothing from "resized", hidden entries or
+    // the link back up, and no notice about files that are no pictures.
+    EXPECT_EQ(outcome.out,
+              "tree/2024/a.bmp -> tree/2024/resized/a.bmp\n"
+              "tree/2024/trip/c.bmp -> tree/2024/trip/resized/c.bmp\n"
+              "tree/b.bmp -> tree/resized/b.bmp\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(filesUnder("tree/2024/resized"), (std::vector<std::string>{"a.bmp", "old.bmp"}));
+    EXPECT_TRUE(fs::exists(m_folder / "tree/resized/b.bmp"));
+    EXPECT_FALSE(fs::exists(m_folder / "tree/.thumbs/resized"));
+}
+
+TEST_F(CliTreeTest, OutputFolderMirrorsTheFoldersOfTheTree) {
+    const Outcome outcome = run("-r --size 10 -o out tree");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(filesUnder("out"),
+              (std::vector<std::string>{"2024/a.bmp", "2024/trip/c.bmp", "b.bmp"}));
+    // Without --recursive a folder is no picture and named files go straight into the folder.
+    const Outcome flat = run("--size 10 --output-dir flat tree tree/2024/a.bmp");
+    EXPECT_EQ(flat.status, 0);
+    EXPECT_EQ(flat.err.rfind("tree: skipped: ", 0), 0u) << flat.err;
+    EXPECT_EQ(filesUnder("flat"), (std::vector<std::string>{"a.bmp"}));
+}
+
+// Two files of one run that would write the same output: the second fails in its turn, the
+// first output stays.
+TEST_F(CliTest, AnOutputIsNeverWrittenTwiceInOneRun) {
+    fs::create_directories(m_folder / "one");
+    fs::create_directories(m_folder / "two");
+    writeBmp("one/x.bmp", 40, 40);
+    writeBmp("two/x.bmp", 40, 20);
+    const Outcome outcome = run("--size 10 -o out one/x.bmp two/x.bmp");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err,
+              "two/x.bmp: not written: out/x.bmp is already the output of one/x.bmp\n");
+    EXPECT_EQ(loadBmpFile(m_folder / "out/x.bmp").height(), 10);  // the first one's
+    // The same file twice, spelt two ways; with --keep-going the rest still runs.
+    writeBmp("y.bmp", 40, 40);
+    const Outcome twice = run("--keep-going --size 10 y.bmp ./y.bmp one/x.bmp");
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("./y.bmp: not written: "), std::string::npos) << twice.err;
+    EXPECT_TRUE(written("y.bmp"));
+    EXPECT_TRUE(fs::exists(m_folder / "one/resized/x.bmp"));
+}
+
+TEST_F(CliTest, PhotoOptionsAreCheckedAndListed) {
+    const Outcome both = run("--strip --keep-metadata a.jpg");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.err.find("--strip and --keep-metadata cannot be used together"),
+              std::string::npos);
+    const Outcome help = run("--help");
+    for (const char* option : {"--no-auto-orient", "--strip", "--keep-metadata", "--keep-date",
+                               "--shrink-only", "--output-dir", "--recursive"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+}
+
+// The kept metadata as an independent reader sees it: upright, the thumbnail gone, the sizes
+// of the output.
+TEST_F(CliTest, KeptMetadataReadsBackWithAnIndependentReader) {
+    if (!test::hasExiftool()) {
+        GTEST_SKIP() << "exiftool is not installed (Debian package libimage-exiftool-perl)";
+    }
+    Bitmap picture(64, 32);
+    JpegImage jpeg;
+    jpeg.assign(picture);
+    const std::vector<std::uint8_t> plain = jpeg.saveToBytes();
+    test::ExifContents contents;
+    contents.primary = {test::asciiField(test::kMakeTag, "Camera"),
+                        test::shortField(test::kOrientationTag, 6)};
+    contents.exif = {test::longField(test::kPixelXDimensionTag, 64),
+                     test::longField(test::kPixelYDimensionTag, 32)};
+    contents.thumbnail = test::Bytes(plain.begin(), plain.end());
+    writeFile(m_folder / "p.jpg", test::withSegments(test::Bytes(plain.begin(), plain.end()),
+                                                     {{0xE1, test::exifBlock(contents)}}));
+    ASSERT_EQ(run("--size 16 --keep-metadata p.jpg").status, 0);
+    const auto tags = test::exiftoolTags(m_folder / "resized/p.jpg");
+    EXPECT_EQ(tags.at("IFD0:Orientation"), "1");
+    EXPECT_EQ(tags.at("IFD0:Make"), "Camera");
+    EXPECT_EQ(tags.at("ExifIFD:ExifImageWidth"), "8");
+    EXPECT_EQ(tags.at("ExifIFD:ExifImageHeight"), "16");
+    EXPECT_EQ(tags.count("IFD1:ThumbnailLength"), 0u);
 }
 
 }  // namespace

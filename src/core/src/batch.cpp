@@ -23,6 +23,8 @@ void resizeRunFile(const std::filesystem::path& source, const std::filesystem::p
     ResizeRequest request;
     request.size = parseSizeText(run.sizeText);
     request.kernel = run.kernel;
+    request.keepDate = run.keepDate;
+    request.shrinkOnly = run.shrinkOnly;
     resizeFile(source, output, request);
 }
 

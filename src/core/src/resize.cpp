@@ -1,7 +1,12 @@
 // Resizing one picture file, the target-size rule and the output rule.
 #include "tz/resize.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -12,6 +17,7 @@
 #include "tz/gif.h"
 #include "tz/jpeg.h"
 #include "tz/numeric.h"
+#include "tz/orientation.h"
 #include "tz/resample.h"
 
 namespace tz {
@@ -43,8 +49,21 @@ Size outputSize(int width, int height, const ResizeRequest& request) {
     return targetSize(width, height, request.size);
 }
 
-// Scales a 24-bit raster of the source's own size into a new bitmap of the output size.
-Bitmap resampled(Bitmap& raster, const ResizeRequest& request) {
+// Whether a picture of this size is within the request's size, so that shrinkOnly leaves it.
+bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
+    if (request.geometry) {
+        return width <= request.geometry->width && height <= request.geometry->height;
+    }
+    return std::max(width, height) <= request.size;
+}
+
+// Scales a raster of the source's own size into a new 24-bit bitmap of the output size; a
+// picture that shrinkOnly leaves is handed back as it is, made 24-bit.
+Bitmap resampled(Bitmap raster, const ResizeRequest& request) {
+    if (request.shrinkOnly && needsNoShrinking(raster.width(), raster.height(), request)) {
+        raster.convertTo24();
+        return raster;
+    }
     const Size size = outputSize(raster.width(), raster.height(), request);
     Bitmap target(size.width, size.height);
     const KernelEntry& kernel = kernelOf(request);
@@ -108,8 +127,22 @@ namespace {
 
 std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest& request) {
     Bitmap raster = loadBmpFile(source);
-    const Bitmap target = resampled(raster, request);
+    const Bitmap target = resampled(std::move(raster), request);
     return encodeBmp(target);
+}
+
+// What a JPEG output carries of its source's metadata. `turned`: the pixels were turned upright.
+JpegMetadata metadataToKeep(const JpegMetadata& source, bool turned, const ResizeRequest& request) {
+    JpegMetadata kept;
+    if (request.keepMetadata) {
+        kept = source;
+        if (turned) {
+            kept.orientation = Orientation::Normal;
+        }
+    } else if (request.keepColorProfile) {
+        kept.iccProfile = source.iccProfile;
+    }
+    return kept;
 }
 
 std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request) {
@@ -119,9 +152,15 @@ std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeReques
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
     Bitmap raster = picture.releaseBitmap();
     raster.convertTo24();
-    Bitmap target = resampled(raster, request);
-    raster = Bitmap();
+    const Orientation orientation = picture.metadata().orientation;
+    const bool turned = request.autoOrient && orientation != Orientation::Normal;
+    if (turned) {
+        raster = orientedUpright(std::move(raster), orientation);
+    }
+    JpegMetadata kept = metadataToKeep(picture.metadata(), turned, request);
+    Bitmap target = resampled(std::move(raster), request);
     picture.assign(std::move(target));
+    picture.setMetadataToWrite(std::move(kept));
     picture.setCompressionQuality(kJpegQuality);
     return picture.saveToBytes();
 }
@@ -133,7 +172,7 @@ std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest
     // picture draws its first frame.
     Bitmap raster(picture.width(), picture.height());
     picture.draw(raster, Rect{0, 0, raster.width(), raster.height()});
-    const Bitmap target = resampled(raster, request);
+    const Bitmap target = resampled(std::move(raster), request);
     picture.assign(target);
     return picture.saveToBytes();
 }
@@ -159,11 +198,21 @@ void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequ
     if (!format) {
         throw Error("Not a " + resizedExtensionList() + " file");
     }
+    struct stat sourceStatus {};
+    if (request.keepDate && ::stat(source.c_str(), &sourceStatus) != 0) {
+        throw Error("Cannot read the date of " + source.string() + ": " + std::strerror(errno));
+    }
     const std::vector<std::uint8_t> bytes = resizeToBytes(source, *format, request);
     if (beforeWrite) {
         beforeWrite();
     }
     writeFileAtomically(output, bytes);
+    if (request.keepDate) {
+        const timespec times[2] = {{0, UTIME_OMIT}, sourceStatus.st_mtim};
+        if (::utimensat(AT_FDCWD, output.c_str(), times, 0) != 0) {
+            throw Error("Cannot set the date of " + output.string() + ": " + std::strerror(errno));
+        }
+    }
 }
 
 }  // namespace tz

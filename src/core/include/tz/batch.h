@@ -16,6 +16,8 @@ struct RunDescription {
     std::filesystem::path folder;         // the browsed folder; the items' names resolve in it
     std::string sizeText;                 // the size field's text, converted per file
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
+    bool keepDate = false;                // outputs get their sources' modification times
+    bool shrinkOnly = false;              // pictures are never enlarged (ResizeRequest)
 };
 
 // One item of the file list: a bare name in the run's folder.
@@ -40,7 +42,7 @@ struct BatchHooks {
 };
 
 // The default per-file step: converts the run's size text (parseSizeText, so a bad text fails
-// the first file the run resizes) and calls resizeFile with the run's kernel.
+// the first file the run resizes) and calls resizeFile with the run's kernel and options.
 void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
                    const RunDescription& run);
 

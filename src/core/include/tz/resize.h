@@ -42,6 +42,19 @@ struct ResizeRequest {
     std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
     int resampleThreads = 0;              // 0: the resampler chooses; 1 when files run side by side
+    // A JPEG whose EXIF orientation is not Normal is turned upright right after decoding, before
+    // the target size is computed; the output then needs no orientation.
+    bool autoOrient = true;
+    // A JPEG output embeds the source's ICC profile where its colour space fits the output.
+    bool keepColorProfile = true;
+    // A JPEG output also carries the source's EXIF (orientation Normal when the picture was
+    // turned, no thumbnail, pixel sizes updated), XMP and comments.
+    bool keepMetadata = false;
+    // A picture that needs no shrinking (its longer side at most `size`, or with `geometry` both
+    // sides within it) keeps its size: it is decoded, turned upright and encoded again.
+    bool shrinkOnly = false;
+    // The output gets the source's modification time.
+    bool keepDate = false;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -51,6 +64,8 @@ using BeforeWrite = std::function<void()>;
 // Resizes one file: decodes `source` as the format its name gives it (resizedFormatOf),
 // scales it by `request` and encodes it in the same format (JPEG at quality 89, GIF in the web
 // palette, BMP at 24 bits), then replaces `output` atomically. The output's folder must exist.
+// Outputs of files without an orientation tag or a colour profile, under the default request,
+// are exactly those of the plain decode, resample and encode.
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
 void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
