@@ -49,7 +49,7 @@ lines() { printf '%s\n' "$@" | sort; }
 # Every option the tool's help lists, and the end-of-options marker.
 options=$("$cli" --help | grep -oE '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
 expect "options after '-'" "$(lines $options --)" "$(complete_at "zevediz-resize -" zevediz-resize -)"
-expect "options after '--k'" "$(lines --keep-going --kernel)" \
+expect "options after '--k'" "$(lines --keep-date --keep-going --keep-metadata --kernel)" \
   "$(complete_at "zevediz-resize --k" zevediz-resize --k)"
 
 # The kernel names as the tool lists them when refusing an unknown one.
