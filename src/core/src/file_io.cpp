@@ -194,7 +194,8 @@ ByteBuffer readWholeFile(const fs::path& file, std::size_t maxBytes) {
     return bytes;
 }
 
-void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes, mode_t mode) {
+void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes, mode_t mode,
+                         Durability durability) {
     TemporaryFile temporary(file, mode);
     if (const int error = temporary.creationError(); error != 0) {
         throwWriteError(file, error);
@@ -210,7 +211,9 @@ void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> byt
     if (const int error = temporary.renameTo(file); error != 0) {
         throwWriteError(file, error);
     }
-    syncFolder(file.parent_path());
+    if (durability == Durability::ContentAndName) {
+        syncFolder(file.parent_path());
+    }
 }
 
 bool createFolders(const fs::path& folder, mode_t mode) {

@@ -38,12 +38,17 @@ class FileReadError : public Error {
 ByteBuffer readWholeFile(const std::filesystem::path& file,
                          std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 
+// What a finished write survives. The content is always on disk before the rename, so a crash
+// leaves the old file or the new one whole; the name too costs a flush of the folder, which
+// only files that must not go back to their old content after a crash are worth.
+enum class Durability { Content, ContentAndName };
+
 // Writes `bytes` to `file` through a temporary file in the same folder, flushed to disk and
 // renamed over it, so a failed or interrupted write never leaves a damaged file. A new file gets
 // `mode` less the umask. A read-only file is not replaced. Throws tz::Error "Cannot write FILE:
 // REASON".
 void writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
-                         mode_t mode = 0666);
+                         mode_t mode = 0666, Durability durability = Durability::Content);
 
 // Creates `folder` and the missing folders above it with `mode`; false when that fails or a
 // component is not a folder.
