@@ -210,6 +210,10 @@ Rgba Bitmap::rgba(int x, int y) const {
 }
 
 void Bitmap::setRgba(int x, int y, Rgba value) {
+    if (m_format != PixelFormat::Bits32) {
+        setColor(x, y, Rgb{value.red, value.green, value.blue});
+        return;
+    }
     std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 4;
     pixel[0] = value.blue;
     pixel[1] = value.green;

@@ -96,7 +96,7 @@ class Bitmap {
     void setColor(int x, int y, Rgb value);
     // The colour and alpha at (x, y): a 32-bit pixel as stored, any other one opaque.
     Rgba rgba(int x, int y) const;
-    // Sets a 32-bit pixel.
+    // Sets a 32-bit pixel; a 24-bit one takes the colour alone.
     void setRgba(int x, int y, Rgba value);
 
     // Changes the size; the content becomes white (as a new bitmap of that size).
