@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -293,6 +294,27 @@ TEST(HeifDamaged, TruncatedAndCorruptedFilesNameTheProblem) {
               "meta");
     damaged[second + 6] = 'x';
     EXPECT_EQ(messageFor(damaged), "Invalid HEIF file: Invalid input: No 'meta' box");
+}
+
+TEST(HeifDamaged, ACodedPictureOfAnotherSizeThanTheHeaderIsRefused) {
+    // Found by fuzzing: an AVIF whose header declares another height than the AV1 stream has.
+    auto file = encodeQuadrants(heif_compression_AV1, heif_orientation_normal, false);
+    if (!file) {
+        GTEST_SKIP() << "libheif has no AV1 encoder here (Debian's libheif1 with libaom)";
+    }
+    // The image spatial extents property: "ispe", version and flags, width, height.
+    const std::string tag = "ispe";
+    const auto found = std::search(file->begin(), file->end(), tag.begin(), tag.end());
+    ASSERT_NE(found, file->end());
+    const auto height = found + 12;
+    height[0] = 0;
+    height[1] = 0;
+    height[2] = 0x08;
+    height[3] = 0x30;  // 2096
+    EXPECT_EQ(readHeifHeader(*file).height, 2096);
+    EXPECT_EQ(messageFor(*file),
+              "Invalid HEIF file: the coded picture is 64 x 32 pixels, not "
+              "the 64 x 2096 its header declares");
 }
 
 }  // namespace

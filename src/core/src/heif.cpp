@@ -197,9 +197,17 @@ class HeifFile {
 
   private:
     // The interleaved red, green, blue (and alpha) planes as blue, green, red (and alpha).
-    static Bitmap toBitmap(heif_image* image, bool alpha) {
+    Bitmap toBitmap(heif_image* image, bool alpha) const {
         const int width = heif_image_get_width(image, heif_channel_interleaved);
         const int height = heif_image_get_height(image, heif_channel_interleaved);
+        // The memory checked before decoding is for the header's size; a coded picture of
+        // another size is damage the library lets through.
+        if (width != m_width || height != m_height) {
+            throw HeifError("Invalid HEIF file: the coded picture is " + std::to_string(width) +
+                            " x " + std::to_string(height) + " pixels, not the " +
+                            std::to_string(m_width) + " x " + std::to_string(m_height) +
+                            " its header declares");
+        }
         int stride = 0;
         const std::uint8_t* plane =
             heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
