@@ -7,6 +7,8 @@ packages=(
   build-essential cmake pkg-config ninja-build
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libexif-dev libimage-exiftool-perl
+  libpng-dev libwebp-dev libheif-dev
+  webp libheif-examples
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libclang-rt-14-dev

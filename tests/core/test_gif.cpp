@@ -231,6 +231,16 @@ TEST(GifWebPalette, EveryPixelOfBothRowDirectionsIsReduced) {
     EXPECT_EQ(framePixels(gif.images()[0]), expected);
 }
 
+TEST(GifWebPalette, PixelsWithAlphaAreReducedAsTheyLookOverWhite) {
+    Bitmap bitmap(3, 1, PixelFormat::Bits32);
+    bitmap.setRgba(0, 0, Rgba{0, 0, 0, 0});      // white: level 5 on every channel
+    bitmap.setRgba(1, 0, Rgba{255, 0, 0, 128});  // over white (255, 127, 127): 5, 2, 2
+    bitmap.setRgba(2, 0, Rgba{0, 0, 255, 255});  // opaque blue: 0, 0, 5
+    GifImage gif;
+    gif.assign(bitmap);
+    EXPECT_EQ(framePixels(gif.images()[0]), (Bytes{215, 36 * 5 + 6 * 2 + 2, 5}));
+}
+
 // ---------------------------------------------------------------- writer bytes
 
 // The data sub-blocks starting at `at` (after the minimum code size); returns the offset past

@@ -131,18 +131,20 @@ Bitmap randomBitmap(int width, int height, PixelFormat format, unsigned seed) {
     std::mt19937 random(seed);
     const int colours = format == PixelFormat::Bits1 ? 2 : format == PixelFormat::Bits4 ? 16 : 256;
     std::vector<Rgb> table;
-    for (int i = 0; format != PixelFormat::Bits24 && i < colours; ++i) {
+    const bool direct = format == PixelFormat::Bits24 || format == PixelFormat::Bits32;
+    for (int i = 0; !direct && i < colours; ++i) {
         table.push_back(Rgb{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(i),
                             static_cast<std::uint8_t>(random())});
     }
     Bitmap bitmap(width, height, format, table);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            if (format == PixelFormat::Bits24) {
-                bitmap.setColor(
+            if (direct) {
+                // On a 24-bit bitmap the alpha is dropped.
+                bitmap.setRgba(
                     x, y,
-                    Rgb{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
-                        static_cast<std::uint8_t>(random())});
+                    Rgba{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                         static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random())});
             } else {
                 bitmap.setIndex(x, y, static_cast<std::uint8_t>(random() % colours));
             }
@@ -151,27 +153,27 @@ Bitmap randomBitmap(int width, int height, PixelFormat format, unsigned seed) {
     return bitmap;
 }
 
-// The header's table, pixel by pixel.
-Rgb storedColorFor(const Bitmap& stored, Orientation orientation, int x, int y) {
+// The header's table, pixel by pixel, alpha included.
+Rgba storedColorFor(const Bitmap& stored, Orientation orientation, int x, int y) {
     const int right = stored.width() - 1;
     const int bottom = stored.height() - 1;
     switch (orientation) {
         case Orientation::Normal:
-            return stored.color(x, y);
+            return stored.rgba(x, y);
         case Orientation::MirrorHorizontal:
-            return stored.color(right - x, y);
+            return stored.rgba(right - x, y);
         case Orientation::Rotate180:
-            return stored.color(right - x, bottom - y);
+            return stored.rgba(right - x, bottom - y);
         case Orientation::MirrorVertical:
-            return stored.color(x, bottom - y);
+            return stored.rgba(x, bottom - y);
         case Orientation::Transpose:
-            return stored.color(y, x);
+            return stored.rgba(y, x);
         case Orientation::Rotate90:
-            return stored.color(y, bottom - x);
+            return stored.rgba(y, bottom - x);
         case Orientation::Transverse:
-            return stored.color(right - y, bottom - x);
+            return stored.rgba(right - y, bottom - x);
         case Orientation::Rotate270:
-            return stored.color(right - y, x);
+            return stored.rgba(right - y, x);
     }
     return {};
 }
@@ -189,7 +191,7 @@ TEST_P(OrientationLarge, EveryPixelFollowsTheTable) {
         for (int y = 0; y < upright.height(); ++y) {
             for (int x = 0; x < upright.width(); ++x) {
                 wrong +=
-                    upright.color(x, y) == storedColorFor(stored, row.orientation, x, y) ? 0 : 1;
+                    upright.rgba(x, y) == storedColorFor(stored, row.orientation, x, y) ? 0 : 1;
             }
         }
         EXPECT_EQ(wrong, 0) << row.description;
@@ -197,8 +199,9 @@ TEST_P(OrientationLarge, EveryPixelFollowsTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, OrientationLarge,
-                         testing::Values(PixelFormat::Bits24, PixelFormat::Bits8,
-                                         PixelFormat::Bits4, PixelFormat::Bits1));
+                         testing::Values(PixelFormat::Bits32, PixelFormat::Bits24,
+                                         PixelFormat::Bits8, PixelFormat::Bits4,
+                                         PixelFormat::Bits1));
 
 TEST(Orientation, EmptyPicturesStayEmpty) {
     const Bitmap upright = orientedUpright(Bitmap(0, 5), Orientation::Rotate90);

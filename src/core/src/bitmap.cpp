@@ -59,6 +59,14 @@ std::size_t availableMemory() {
 
 }  // namespace
 
+Rgb composeOverWhite(Rgba color) {
+    const auto compose = [alpha = unsigned{color.alpha}](unsigned channel) {
+        // (x + 127) / 255 rounds x / 255 to nearest: 255 is odd, so no quotient ends in a half.
+        return static_cast<std::uint8_t>((channel * alpha + 255 * (255 - alpha) + 127) / 255);
+    };
+    return Rgb{compose(color.red), compose(color.green), compose(color.blue)};
+}
+
 int bitsPerPixel(PixelFormat format) {
     switch (format) {
         case PixelFormat::Bits1:
@@ -69,6 +77,8 @@ int bitsPerPixel(PixelFormat format) {
             return 8;
         case PixelFormat::Bits24:
             return 24;
+        case PixelFormat::Bits32:
+            return 32;
     }
     return 24;
 }
@@ -117,8 +127,8 @@ Bitmap::Bitmap(ForOverwrite, int width, int height, PixelFormat format, std::vec
 void Bitmap::setSize(int width, int height) {
     const std::size_t bytes = bitmapBytes(width, height, m_format);
     ensureAllocatable(bytes, width, height);
-    const std::uint8_t fill =
-        m_format == PixelFormat::Bits24 ? 0xFF : packedFill(whiteIndex(m_colorTable), m_format);
+    const bool direct = m_format == PixelFormat::Bits24 || m_format == PixelFormat::Bits32;
+    const std::uint8_t fill = direct ? 0xFF : packedFill(whiteIndex(m_colorTable), m_format);
     ByteBuffer pixels(bytes, fill);
     m_pixels.swap(pixels);
     m_width = width;
@@ -136,6 +146,7 @@ std::uint8_t Bitmap::index(int x, int y) const {
         case PixelFormat::Bits8:
             return line[x];
         case PixelFormat::Bits24:
+        case PixelFormat::Bits32:
             break;
     }
     return 0;
@@ -161,6 +172,7 @@ void Bitmap::setIndex(int x, int y, std::uint8_t value) {
             line[x] = value;
             break;
         case PixelFormat::Bits24:
+        case PixelFormat::Bits32:
             break;
     }
 }
@@ -170,15 +182,43 @@ Rgb Bitmap::color(int x, int y) const {
         const std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 3;
         return Rgb{pixel[2], pixel[1], pixel[0]};
     }
+    if (m_format == PixelFormat::Bits32) {
+        return composeOverWhite(rgba(x, y));
+    }
     const std::uint8_t i = index(x, y);
     return i < m_colorTable.size() ? m_colorTable[i] : Rgb{};
 }
 
 void Bitmap::setColor(int x, int y, Rgb value) {
+    if (m_format == PixelFormat::Bits32) {
+        setRgba(x, y, Rgba{value.red, value.green, value.blue, 255});
+        return;
+    }
     std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 3;
     pixel[0] = value.blue;
     pixel[1] = value.green;
     pixel[2] = value.red;
+}
+
+Rgba Bitmap::rgba(int x, int y) const {
+    if (m_format == PixelFormat::Bits32) {
+        const std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 4;
+        return Rgba{pixel[2], pixel[1], pixel[0], pixel[3]};
+    }
+    const Rgb c = color(x, y);
+    return Rgba{c.red, c.green, c.blue, 255};
+}
+
+void Bitmap::setRgba(int x, int y, Rgba value) {
+    if (m_format != PixelFormat::Bits32) {
+        setColor(x, y, Rgb{value.red, value.green, value.blue});
+        return;
+    }
+    std::uint8_t* pixel = row(y) + static_cast<std::size_t>(x) * 4;
+    pixel[0] = value.blue;
+    pixel[1] = value.green;
+    pixel[2] = value.red;
+    pixel[3] = value.alpha;
 }
 
 Bitmap Bitmap::to24() const {
@@ -186,6 +226,19 @@ Bitmap Bitmap::to24() const {
         return *this;
     }
     Bitmap result(m_width, m_height, PixelFormat::Bits24);
+    if (m_format == PixelFormat::Bits32) {
+        for (int y = 0; y < m_height; ++y) {
+            const std::uint8_t* in = row(y);
+            std::uint8_t* out = result.row(y);
+            for (int x = 0; x < m_width; ++x, in += 4, out += 3) {
+                const Rgb c = composeOverWhite(Rgba{in[2], in[1], in[0], in[3]});
+                out[0] = c.blue;
+                out[1] = c.green;
+                out[2] = c.red;
+            }
+        }
+        return result;
+    }
     for (int y = 0; y < m_height; ++y) {
         std::uint8_t* out = result.row(y);
         for (int x = 0; x < m_width; ++x) {

@@ -109,6 +109,11 @@ Bitmap orientedUpright(Bitmap stored, Orientation orientation) {
     }
     const Walk walk = walkFor(orientation, stored.width(), stored.height());
     switch (stored.format()) {
+        case PixelFormat::Bits32: {
+            Bitmap upright(Bitmap::ForOverwrite{}, width, height, PixelFormat::Bits32);
+            copyWholeBytePixels<4>(stored, walk, upright);
+            return upright;
+        }
         case PixelFormat::Bits24: {
             Bitmap upright(Bitmap::ForOverwrite{}, width, height, PixelFormat::Bits24);
             copyWholeBytePixels<3>(stored, walk, upright);

@@ -10,7 +10,7 @@
 
 namespace tz {
 
-enum class PixelFormat { Bits1, Bits4, Bits8, Bits24 };
+enum class PixelFormat { Bits1, Bits4, Bits8, Bits24, Bits32 };
 
 int bitsPerPixel(PixelFormat format);
 
@@ -21,6 +21,19 @@ struct Rgb {
     std::uint8_t blue = 0;
     friend bool operator==(const Rgb&, const Rgb&) = default;
 };
+
+// A colour with straight (not premultiplied) alpha: 0 is fully transparent, 255 opaque.
+struct Rgba {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    std::uint8_t alpha = 255;
+    friend bool operator==(const Rgba&, const Rgba&) = default;
+};
+
+// How a pixel with alpha looks on white paper: each channel c·a/255 + 255·(1 − a/255), rounded
+// to the nearest integer (no ties occur). Transparent GIF pixels show white the same way.
+Rgb composeOverWhite(Rgba color);
 
 // A rectangle given by its left, top, right and bottom edges (right and bottom exclusive).
 struct Rect {
@@ -34,16 +47,17 @@ struct Rect {
 };
 
 // Width × height pixels, rows 0 (top) to height − 1, stored top-down without padding.
-// 24-bit pixels are three bytes in blue, green, red order. 1-, 4- and 8-bit pixels are
-// colour-table indices, packed most significant bits first. An index outside the colour
-// table reads as black.
+// 24-bit pixels are three bytes in blue, green, red order; 32-bit pixels are four bytes in blue,
+// green, red, alpha order with straight alpha. 1-, 4- and 8-bit pixels are colour-table indices,
+// packed most significant bits first. An index outside the colour table reads as black.
 class Bitmap {
   public:
     // An empty 0 × 0 bitmap of 24 bits per pixel.
     Bitmap() = default;
 
-    // A new bitmap is white: 24-bit pixels are 255, 255, 255; indexed pixels take the index
-    // of the first white entry of the colour table (0 when there is none).
+    // A new bitmap is white: 24-bit pixels are 255, 255, 255, 32-bit pixels opaque white;
+    // indexed pixels take the index of the first white entry of the colour table (0 when there
+    // is none).
     // Throws tz::Error when the size is negative or needs more memory than the machine has.
     Bitmap(int width, int height, PixelFormat format = PixelFormat::Bits24,
            std::vector<Rgb> colorTable = {});
@@ -76,15 +90,20 @@ class Bitmap {
     std::uint8_t index(int x, int y) const;
     void setIndex(int x, int y, std::uint8_t value);
 
-    // The colour at (x, y) whatever the format.
+    // The colour at (x, y) whatever the format; a 32-bit pixel as composed over white.
     Rgb color(int x, int y) const;
-    // Sets a 24-bit pixel.
+    // Sets a 24-bit pixel, or a 32-bit one to an opaque colour.
     void setColor(int x, int y, Rgb value);
+    // The colour and alpha at (x, y): a 32-bit pixel as stored, any other one opaque.
+    Rgba rgba(int x, int y) const;
+    // Sets a 32-bit pixel; a 24-bit one takes the colour alone.
+    void setRgba(int x, int y, Rgba value);
 
     // Changes the size; the content becomes white (as a new bitmap of that size).
     void setSize(int width, int height);
 
-    // Converts the pixels to 24 bits in place; a 24-bit bitmap is left as it is.
+    // Converts the pixels to 24 bits in place, 32-bit ones composed over white; a 24-bit bitmap
+    // is left as it is.
     void convertTo24();
     // A 24-bit copy.
     Bitmap to24() const;

@@ -31,4 +31,22 @@ class GifError : public Error {
     using Error::Error;
 };
 
+// A PNG file that cannot be read or a picture that cannot be written as one.
+class PngError : public Error {
+  public:
+    using Error::Error;
+};
+
+// A WebP file that cannot be read or a picture that cannot be written as one.
+class WebpError : public Error {
+  public:
+    using Error::Error;
+};
+
+// A HEIF or AVIF file that cannot be read.
+class HeifError : public Error {
+  public:
+    using Error::Error;
+};
+
 }  // namespace tz

@@ -50,8 +50,21 @@ struct ResampleOptions {
 };
 
 // Scales `source` into `destination` at the destination's current size, which is never changed.
-// The source is converted to 24 bits per pixel in place and so is the destination (whatever it
-// held) before it is written. `support` is the kernel's reach in source pixels at scale 1.
+// The source is converted to 24 bits per pixel in place (a 32-bit one composed over white) and
+// so is the destination (whatever it held) before it is written, unless both are 32-bit.
+// `support` is the kernel's reach in source pixels at scale 1.
+//
+// When both are 32-bit, they stay so and alpha is kept: colour is filtered premultiplied, so
+// transparent pixels lend their colour nothing (no dark fringes at transparent edges):
+// 1. each source channel c becomes c·a/255 rounded to nearest (a the pixel's alpha);
+// 2. the premultiplied channels, the alpha and a constant 255 go through the 24-bit passes,
+//    giving C, A and O per destination pixel (O is what full opacity becomes: the kernels'
+//    weights do not sum exactly to 1);
+// 3. where A is 0 the pixel is 0, 0, 0, 0; elsewhere each channel is C·255/A and alpha is
+//    A·255/O (255 when O is 0), both rounded to nearest with halves up and capped at 255.
+// An opaque source so stays exactly opaque and a transparent region exactly transparent.
+// Colour is carried premultiplied in 8 bits: a faint pixel keeps less colour precision, but
+// what it shows over any background moves by at most about one level.
 //
 // Throws tz::Error "Source bitmap too small" when the source is less than 1 pixel wide or high,
 // and tz::Error when `kernel` is null or `support` is not a finite value in 0 … 64; in these

@@ -74,6 +74,7 @@ ByteBuffer copyIndices(const Bitmap& source) {
                 }
                 break;
             case PixelFormat::Bits24:
+            case PixelFormat::Bits32:
                 break;
         }
     }
@@ -82,7 +83,11 @@ ByteBuffer copyIndices(const Bitmap& source) {
 
 // Nearest web-palette colour per pixel, rows alternately left to right and right to left as
 // the dither engine walks them (with nearest colour the order does not change the result).
+// Pixels with alpha are reduced as they look over white; the GIF keeps no transparency.
 ByteBuffer reduceToWebPalette(const Bitmap& source) {
+    if (source.format() == PixelFormat::Bits32) {
+        return reduceToWebPalette(source.to24());
+    }
     ByteBuffer indices = allocateIndices(source.width(), source.height());
     const int width = source.width();
     for (int y = 0; y < source.height(); ++y) {
@@ -121,7 +126,8 @@ std::uint8_t webPaletteIndex(Rgb color) {
 }
 
 void GifImage::assign(const Bitmap& source) {
-    const bool indexed = source.format() != PixelFormat::Bits24;
+    const bool indexed =
+        source.format() != PixelFormat::Bits24 && source.format() != PixelFormat::Bits32;
     if (source.empty()) {
         clear();
         m_images.emplace_back();

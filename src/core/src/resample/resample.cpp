@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "resample/alpha.h"
 #include "resample/passes.h"
 #include "resample/weight_lists.h"
 #include "tz/errors.h"
@@ -33,8 +34,12 @@ void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, 
         throw Error("Resampling kernel support out of range");
     }
 
-    source.convertTo24();
-    destination.convertTo24();
+    const bool withAlpha =
+        source.format() == PixelFormat::Bits32 && destination.format() == PixelFormat::Bits32;
+    if (!withAlpha) {
+        source.convertTo24();
+        destination.convertTo24();
+    }
     if (destinationWidth == 0 || destinationHeight == 0) {
         return;
     }
@@ -47,6 +52,10 @@ void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, 
         detail::buildWeightLists(destinationWidth, sourceWidth, kernel, support, listThreads);
     const detail::WeightLists vertical =
         detail::buildWeightLists(destinationHeight, sourceHeight, kernel, support, listThreads);
+    if (withAlpha) {
+        detail::resampleWithAlpha(source, destination, horizontal, vertical, options);
+        return;
+    }
     if (&source == &destination) {
         // The passes read the source while writing the destination.
         const Bitmap copy = source;

@@ -1,0 +1,371 @@
+// The PNG reader and writer over libpng, the only file that includes the library's header.
+#include "tz/png.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "tz/errors.h"
+#include "tz/file_io.h"
+
+namespace tz {
+
+namespace {
+
+constexpr std::size_t kSignatureBytes = 8;
+constexpr const char* kTruncated = "PNG file truncated";
+// Deflate turns no fewer than one byte of compressed data into at most 1032 bytes.
+constexpr std::uint64_t kDeflateMaximumRatio = 1032;
+// Ancillary chunks are capped (an iCCP profile or a text chunk inflating to gigabytes) ...
+constexpr png_alloc_size_t kLargestChunk = png_alloc_size_t{16} << 20;
+// ... and so is their number.
+constexpr png_uint_32 kMostCachedChunks = 1000;
+
+// Where the library's fatal errors land, and what they said. Plain data: a longjmp skips
+// nothing that needs destroying.
+struct ErrorState {
+    std::jmp_buf jump;
+    char message[200];
+};
+
+[[noreturn]] void jumpOnError(png_structp png, png_const_charp message) {
+    auto* state = static_cast<ErrorState*>(png_get_error_ptr(png));
+    std::snprintf(state->message, sizeof state->message, "%s", message);
+    std::longjmp(state->jump, 1);
+}
+
+// Warnings go nowhere: data the library recovers from decodes silently.
+void discardWarning(png_structp, png_const_charp) {}
+
+// Runs `step` with the library's fatal errors landing in this frame, which owns no C++ objects.
+// `step` must own none either, since a fatal error leaves it by longjmp. Returns false after a
+// fatal error.
+template <typename Step>
+[[nodiscard]] bool guarded(ErrorState& state, const Step& step) {
+    if (setjmp(state.jump) != 0) {
+        return false;
+    }
+    step();
+    return true;
+}
+
+// The file's bytes, handed to the library as it asks for them.
+struct MemorySource {
+    const std::uint8_t* next;
+    std::size_t remaining;
+};
+
+void readFromMemory(png_structp png, png_bytep out, std::size_t length) {
+    auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+    if (length > source->remaining) {
+        png_error(png, kTruncated);
+    }
+    std::memcpy(out, source->next, length);
+    source->next += length;
+    source->remaining -= length;
+}
+
+// Chunks the reader never needs: skipped unread, which also spares decompressing text.
+constexpr char kIgnoredChunks[] = "eXIf\0iTXt\0sPLT\0tEXt\0zTXt";
+constexpr int kIgnoredChunkCount = 5;
+
+// The facts read before the pixels, with the decoding transformations set up.
+struct ReadInfo {
+    png_uint_32 width;
+    png_uint_32 height;
+    int bitDepth;
+    int colorType;
+    int interlace;
+    bool alpha;
+    png_size_t rowBytes;
+    png_bytep profile;  // owned by the library object
+    png_uint_32 profileLength;
+};
+
+// A read structure over bytes in memory; the library objects are destroyed on every path.
+class PngReader {
+  public:
+    explicit PngReader(std::span<const std::uint8_t> bytes) : m_source{bytes.data(), bytes.size()} {
+        if (bytes.size() < kSignatureBytes || png_sig_cmp(bytes.data(), 0, kSignatureBytes) != 0) {
+            throw PngError(bytes.size() < kSignatureBytes && bytes.size() > 0 &&
+                                   png_sig_cmp(bytes.data(), 0, bytes.size()) == 0
+                               ? kTruncated
+                               : "Not a PNG file");
+        }
+        run([&] {
+            m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_errors, jumpOnError,
+                                           discardWarning);
+            if (m_png == nullptr) {
+                return;
+            }
+            m_info = png_create_info_struct(m_png);
+            if (m_info == nullptr) {
+                return;
+            }
+            png_set_read_fn(m_png, &m_source, readFromMemory);
+            png_set_chunk_malloc_max(m_png, kLargestChunk);
+            png_set_chunk_cache_max(m_png, kMostCachedChunks);
+            png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER,
+                                        reinterpret_cast<png_const_bytep>(kIgnoredChunks),
+                                        kIgnoredChunkCount);
+            // Damage in ancillary data (a bad profile, a misplaced chunk) only drops that data.
+            png_set_benign_errors(m_png, 1);
+        });
+        if (m_png == nullptr || m_info == nullptr) {
+            throw PngError("Not enough memory to read a PNG file");
+        }
+    }
+    ~PngReader() { png_destroy_read_struct(&m_png, &m_info, nullptr); }
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
+
+    // Reads the chunks up to the image data and sets up decoding to 8-bit blue, green, red and
+    // alpha when the picture has alpha.
+    ReadInfo readInfo() {
+        ReadInfo info{};
+        png_structp png = m_png;
+        png_infop pngInfo = m_info;
+        run([&] {
+            png_read_info(png, pngInfo);
+            png_get_IHDR(png, pngInfo, &info.width, &info.height, &info.bitDepth, &info.colorType,
+                         &info.interlace, nullptr, nullptr);
+            const bool transparency = png_get_valid(png, pngInfo, PNG_INFO_tRNS) != 0;
+            info.alpha = (info.colorType & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
+            if (info.colorType == PNG_COLOR_TYPE_PALETTE) {
+                png_set_palette_to_rgb(png);
+            }
+            if (info.colorType == PNG_COLOR_TYPE_GRAY && info.bitDepth < 8) {
+                png_set_expand_gray_1_2_4_to_8(png);
+            }
+            if (transparency) {
+                png_set_tRNS_to_alpha(png);
+            }
+            if (info.bitDepth == 16) {
+                // Rounds v · 255 / 65535 to nearest, unlike png_set_strip_16, which truncates.
+                png_set_scale_16(png);
+            }
+            if ((info.colorType & PNG_COLOR_MASK_COLOR) == 0) {
+                png_set_gray_to_rgb(png);
+            }
+            png_set_bgr(png);
+            png_set_interlace_handling(png);
+            png_read_update_info(png, pngInfo);
+            info.rowBytes = png_get_rowbytes(png, pngInfo);
+            png_charp name = nullptr;
+            int compression = 0;
+            if (png_get_iCCP(png, pngInfo, &name, &compression, &info.profile,
+                             &info.profileLength) == 0) {
+                info.profile = nullptr;
+                info.profileLength = 0;
+            }
+        });
+        return info;
+    }
+
+    // Decodes every pass of the image data into the rows.
+    void readImage(png_bytepp rows) {
+        png_structp png = m_png;
+        run([&] { png_read_image(png, rows); });
+    }
+
+  private:
+    template <typename Step>
+    void run(const Step& step) {
+        if (!guarded(m_errors, step)) {
+            const std::string message = m_errors.message;
+            throw PngError(message == kTruncated ? message : "Invalid PNG file: " + message);
+        }
+    }
+
+    ErrorState m_errors{};
+    MemorySource m_source;
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+};
+
+// Refuses a picture its file cannot hold: every row's samples come out of the compressed
+// data, which cannot be inflated beyond the deflate format's ratio.
+void checkBackedByData(const ReadInfo& info, std::size_t fileBytes) {
+    int channels = 4;
+    switch (info.colorType) {
+        case PNG_COLOR_TYPE_PALETTE:
+        case PNG_COLOR_TYPE_GRAY:
+            channels = 1;
+            break;
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            channels = 2;
+            break;
+        case PNG_COLOR_TYPE_RGB:
+            channels = 3;
+            break;
+        default:
+            break;
+    }
+    // Files above 2^48 bytes could back any picture the format can describe.
+    if (fileBytes > (std::uint64_t{1} << 48)) {
+        return;
+    }
+    const std::uint64_t mostInflatedBits = fileBytes * kDeflateMaximumRatio * 8;
+    // At most 2^31 · 4 · 16 bits a row: no overflow.
+    const std::uint64_t rowBits = std::uint64_t{info.width} * static_cast<unsigned>(channels) *
+                                  static_cast<unsigned>(info.bitDepth);
+    if (info.height != 0 && rowBits > mostInflatedBits / info.height) {
+        throw PngError(kTruncated);
+    }
+}
+
+Bitmap allocateBitmap(const ReadInfo& info) {
+    if (info.width > static_cast<png_uint_32>(std::numeric_limits<int>::max()) ||
+        info.height > static_cast<png_uint_32>(std::numeric_limits<int>::max())) {
+        throw PngError("Invalid PNG file: image too large");
+    }
+    const int width = static_cast<int>(info.width);
+    const int height = static_cast<int>(info.height);
+    const PixelFormat format = info.alpha ? PixelFormat::Bits32 : PixelFormat::Bits24;
+    Bitmap bitmap(Bitmap::ForOverwrite{}, width, height, format);
+    if (info.rowBytes != bitmap.stride()) {
+        throw PngError("Invalid PNG file: unexpected row layout");
+    }
+    return bitmap;
+}
+
+// ---- Writing ----
+
+// The file being written; appending never throws into the library's frames.
+struct MemorySink {
+    std::vector<std::uint8_t> bytes;
+    bool append(const std::uint8_t* data, std::size_t length) noexcept {
+        try {
+            bytes.insert(bytes.end(), data, data + length);
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+};
+
+void writeToMemory(png_structp png, png_bytep data, std::size_t length) {
+    if (!static_cast<MemorySink*>(png_get_io_ptr(png))->append(data, length)) {
+        png_error(png, "Out of memory");
+    }
+}
+
+void flushNothing(png_structp) {}
+
+// A write structure; the library objects are destroyed on every path.
+class PngWriter {
+  public:
+    PngWriter() = default;
+    ~PngWriter() { png_destroy_write_struct(&m_png, &m_info); }
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+
+    void write(const Bitmap& bitmap, png_bytepp rows, std::span<const std::uint8_t> profile,
+               MemorySink& sink) {
+        const bool alpha = bitmap.format() == PixelFormat::Bits32;
+        const auto width = static_cast<png_uint_32>(bitmap.width());
+        const auto height = static_cast<png_uint_32>(bitmap.height());
+        png_structp& png = m_png;
+        png_infop& info = m_info;
+        ErrorState& errors = m_errors;
+        const bool written = guarded(errors, [&] {
+            png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, jumpOnError,
+                                          discardWarning);
+            if (png == nullptr) {
+                return;
+            }
+            info = png_create_info_struct(png);
+            if (info == nullptr) {
+                return;
+            }
+            png_set_write_fn(png, &sink, writeToMemory, flushNothing);
+            // A profile the library finds unsound for these pixels is only warned about, and
+            // left out.
+            png_set_benign_errors(png, 1);
+            png_set_IHDR(png, info, width, height, 8,
+                         alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            if (!profile.empty()) {
+                png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, profile.data(),
+                             static_cast<png_uint_32>(profile.size()));
+            }
+            png_write_info(png, info);
+            png_set_bgr(png);
+            png_write_image(png, rows);
+            png_write_end(png, nullptr);
+        });
+        if (!written) {
+            throw PngError(std::string("Cannot write PNG: ") + m_errors.message);
+        }
+        if (m_png == nullptr || m_info == nullptr) {
+            throw PngError("Not enough memory to write a PNG file");
+        }
+    }
+
+  private:
+    ErrorState m_errors{};
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+};
+
+}  // namespace
+
+PictureHeader readPngHeader(std::span<const std::uint8_t> bytes) {
+    PngReader reader(bytes);
+    const ReadInfo info = reader.readInfo();
+    if (info.width > static_cast<png_uint_32>(std::numeric_limits<int>::max()) ||
+        info.height > static_cast<png_uint_32>(std::numeric_limits<int>::max())) {
+        throw PngError("Invalid PNG file: image too large");
+    }
+    return PictureHeader{static_cast<int>(info.width), static_cast<int>(info.height), info.alpha};
+}
+
+DecodedPicture decodePng(std::span<const std::uint8_t> bytes) {
+    PngReader reader(bytes);
+    const ReadInfo info = reader.readInfo();
+    checkBackedByData(info, bytes.size());
+    DecodedPicture picture;
+    picture.bitmap = allocateBitmap(info);
+    picture.lossless = true;
+    if (info.profile != nullptr) {
+        picture.iccProfile.assign(info.profile, info.profile + info.profileLength);
+    }
+    std::vector<png_bytep> rows(info.height);
+    for (png_uint_32 y = 0; y < info.height; ++y) {
+        rows[y] = picture.bitmap.row(static_cast<int>(y));
+    }
+    reader.readImage(rows.data());
+    return picture;
+}
+
+DecodedPicture loadPngFile(const std::filesystem::path& file) {
+    return decodePng(readWholeFile(file));
+}
+
+std::vector<std::uint8_t> encodePng(const Bitmap& bitmap,
+                                    std::span<const std::uint8_t> iccProfile) {
+    if (bitmap.empty()) {
+        throw PngError("Cannot write an empty picture as PNG");
+    }
+    const bool direct =
+        bitmap.format() == PixelFormat::Bits24 || bitmap.format() == PixelFormat::Bits32;
+    const Bitmap converted = direct ? Bitmap() : bitmap.to24();
+    const Bitmap& source = direct ? bitmap : converted;
+    std::vector<png_bytep> rows(static_cast<std::size_t>(source.height()));
+    for (int y = 0; y < source.height(); ++y) {
+        // The library only reads the rows it is given to write.
+        rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(source.row(y));
+    }
+    MemorySink sink;
+    PngWriter writer;
+    writer.write(source, rows.data(), iccProfile, sink);
+    return std::move(sink.bytes);
+}
+
+}  // namespace tz
