@@ -9,10 +9,14 @@
 
 #include "tz/bmp.h"
 #include "tz/errors.h"
+#include "tz/file_io.h"
 #include "tz/gif.h"
+#include "tz/heif.h"
 #include "tz/jpeg.h"
 #include "tz/orientation.h"
 #include "tz/picture_format.h"
+#include "tz/png.h"
+#include "tz/webp.h"
 
 namespace tz::app {
 
@@ -85,6 +89,16 @@ ScreenPicture loadJpeg(const std::filesystem::path& file) {
     return stillPicture(tz::orientedUpright(std::move(decoded), jpeg.metadata().orientation));
 }
 
+// A PNG, WebP or HEIF file: its header is checked before anything is decoded.
+template <class ReadHeader, class Decode>
+ScreenPicture loadDecoded(const std::filesystem::path& file, ReadHeader readHeader,
+                          Decode decode) {
+    const tz::ByteBuffer bytes = tz::readWholeFile(file);
+    const tz::PictureHeader header = readHeader(bytes);
+    checkShowable(header.width, header.height);
+    return stillPicture(decode(bytes).bitmap);
+}
+
 }  // namespace
 
 QImage toQImage(const tz::Bitmap& bitmap) {
@@ -99,7 +113,7 @@ QImage toQImage(const tz::Bitmap& bitmap) {
 
 ScreenPicture loadScreenPicture(const QString& path) {
     const std::filesystem::path file = fileSystemPath(path);
-    const std::optional<tz::PictureFormat> format = tz::shownFormatOf(file.filename().string());
+    const std::optional<tz::PictureFormat> format = tz::resizedFormatOf(file.filename().string());
     if (!format) {
         throw tz::Error("No picture class for this file");
     }
@@ -110,6 +124,12 @@ ScreenPicture loadScreenPicture(const QString& path) {
             return loadGif(file);
         case tz::PictureFormat::Bmp:
             return stillPicture(tz::loadBmpFile(file));
+        case tz::PictureFormat::Png:
+            return loadDecoded(file, tz::readPngHeader, tz::decodePng);
+        case tz::PictureFormat::Webp:
+            return loadDecoded(file, tz::readWebpHeader, tz::decodeWebp);
+        case tz::PictureFormat::Heif:
+            return loadDecoded(file, tz::readHeifHeader, tz::decodeHeif);
     }
     throw tz::Error("No picture class for this file");
 }

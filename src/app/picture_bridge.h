@@ -25,8 +25,8 @@ struct ScreenPicture {
     std::unique_ptr<tz::GifAnimation> animation;
 };
 
-// Loads a file with the picture class its extension names (tz::shownFormatOf: ".jpg" and
-// ".jpeg" as JPEG, ".gif" as GIF, ".bmp" as a bitmap file, in any letter case). Any other
+// Loads a file with the picture class its extension names (tz::resizedFormatOf: JPEG, GIF,
+// BMP, PNG, WebP and HEIF files, transparency shown over white). Any other
 // extension, any unreadable or undecodable file and any picture of more than 2^28 pixels throw
 // (tz::Error or one of its kinds). `path` is a file name as the file system spells it.
 ScreenPicture loadScreenPicture(const QString& path);

@@ -61,10 +61,12 @@ class FolderWalk {
 
   private:
     fs::path outputOf(const fs::path& source) const {
+        const std::optional<PictureFormat> format = m_options.request.outputFormat;
         if (m_options.outputFolder) {
-            return *m_options.outputFolder / source.lexically_relative(m_top);
+            return *m_options.outputFolder / source.parent_path().lexically_relative(m_top) /
+                   outputNameFor(source, format);
         }
-        return outputPathFor(source);
+        return outputPathFor(source, format);
     }
 
     const Options& m_options;
@@ -109,9 +111,10 @@ std::vector<Job> listJobs(const Options& options, std::ostream& errors) {
             errors << name << ": skipped: not a " << resizedExtensionList() << " file\n";
             continue;
         }
+        const std::optional<PictureFormat> format = options.request.outputFormat;
         jobs.push_back({source,
-                        options.outputFolder ? *options.outputFolder / source.filename()
-                                             : outputPathFor(source),
+                        options.outputFolder ? *options.outputFolder / outputNameFor(source, format)
+                                             : outputPathFor(source, format),
                         {}});
     }
     refuseSharedOutputs(jobs);

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <thread>
 
+#include "tz/picture_format.h"
 #include "tz/resample.h"
 
 namespace tz::cli {
@@ -106,6 +107,15 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 throw UsageError("invalid value for --output-dir: an empty folder name");
             }
             options.outputFolder = folder;
+        } else if (name == "--format" || name == "-f") {
+            const std::string format = takeValue();
+            options.request.outputFormat = writableFormatNamed(format);
+            if (!options.request.outputFormat) {
+                throw UsageError("unknown format '" + format +
+                                 "' (one of: jpeg, png, webp, gif, bmp)");
+            }
+        } else if (name == "--webp-lossless") {
+            options.request.webpLossless = true;
         } else if (name == "--recursive" || name == "-r") {
             options.recursive = true;
         } else if (name == "--keep-going") {
@@ -131,16 +141,20 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 
 std::string usageText() {
     return R"(Usage: zevediz-resize [options] FILE...
-Resizes JPEG (.jpg), GIF (.gif) and BMP (.bmp) pictures so that their longer side has the
-given length, and writes each one under its own name into the folder "resized" beside it.
-The sources are never changed. JPEG photos are turned upright by their EXIF orientation and
-keep their colour profile.
+Resizes pictures so that their longer side has the given length, and writes each one under its
+own name, in its own format, into the folder "resized" beside it. The sources are never changed.
+Reads JPEG (.jpg, .jpeg, .jpe), GIF, BMP, PNG, WebP and HEIF (.heic, .heif, .avif) files.
+HEIF photos are written as JPEG under the same base name with ".jpg": no free HEIF encoder
+comes with the system's libraries. JPEG photos are turned upright by their EXIF orientation,
+and colour profiles are kept.
 
 Options:
   -s, --size N          length of the longer side in pixels (default 640)
   -g, --geometry WxH    exactly this size, ignoring the aspect ratio
   -k, --kernel NAME     Box, Triangle, Hermite, Bell, B-Spline, Lanczos3 (default) or Mitchell
       --shrink-only     never enlarge: smaller pictures keep their size
+  -f, --format NAME     write every output as jpeg, png, webp, gif or bmp, with that extension
+      --webp-lossless   write WebP outputs lossless (otherwise only those of lossless WebPs)
   -o, --output-dir DIR  write the outputs into DIR (created when absent)
   -r, --recursive       walk the folders among FILE for pictures; the outputs of each folder
                         go to "resized" in it, or under DIR mirroring the folders

@@ -7,7 +7,12 @@
 
 #include "options.h"
 #include "run.h"
+#include "tz/exif.h"
+#include "tz/heif.h"
+#include "tz/jpeg.h"
+#include "tz/png.h"
 #include "tz/version.h"
+#include "tz/webp.h"
 
 int main(int argc, char** argv) {
     using namespace tz::cli;
@@ -25,7 +30,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::cout << "zevediz-resize " << tz::kVersion << "\n";
+        std::cout << "zevediz-resize " << tz::kVersion << "\n"
+                  << "Libraries: " << tz::jpegLibraryVersion() << ", " << tz::pngLibraryVersion()
+                  << ", " << tz::webpLibraryVersion() << ", " << tz::heifLibraryVersion() << ", "
+                  << tz::exifLibraryVersion() << "\n";
         return 0;
     }
     const bool progressBar = !options.quiet && ::isatty(STDERR_FILENO) == 1;

@@ -517,8 +517,8 @@ void TestMainWindow::runDispatchesByUpperCasedExtension() {
     fakeWorkers(*window);
     QListWidget* list = fileList(*window);
     // Names the mask never lists still count a step when they are in the list and selected.
-    list->addItem(QStringLiteral("x.JPEG"));
-    list->addItem(QStringLiteral("y.jpe"));
+    list->addItem(QStringLiteral("x.tiff"));
+    list->addItem(QStringLiteral("y.jpg.txt"));
     list->selectAll();
     list->item(list->row(list->findItems(QStringLiteral("skipped.jpg"), Qt::MatchExactly)[0]))
         ->setSelected(false);
@@ -747,7 +747,8 @@ void TestMainWindow::corruptFifthOfTenStopsWithFourWritten() {
 void TestMainWindow::fileListShowsMaskedPicturesSorted() {
     const QString folder = makeFolder(QStringLiteral("mask"));
     for (const char* name :
-         {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif", "notes.txt"}) {
+         {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif", "notes.txt",
+          "g.HEIC", "h.tif"}) {
         writeBytes(folder + QLatin1Char('/') + QString::fromLatin1(name), {1});
     }
     QVERIFY(QDir(folder).mkdir(QStringLiteral("folder.jpg")));
@@ -757,7 +758,7 @@ void TestMainWindow::fileListShowsMaskedPicturesSorted() {
     for (int row = 0; row < fileList(*window)->count(); ++row) {
         shown.append(fileList(*window)->item(row)->text());
     }
-    QCOMPARE(shown, QStringList({"A.gif", "b.JPG", "c.bmp", "F.Gif"}));
+    QCOMPARE(shown, QStringList({"A.gif", "b.JPG", "c.bmp", "d.jpeg", "e.png", "F.Gif", "g.HEIC"}));
     // The folder list shows the path down to the folder, then its subfolders.
     auto* folders = window->findChild<QListWidget*>(QStringLiteral("DirectoryListBox10"));
     QCOMPARE(folders->item(folders->count() - 1)->text(), QStringLiteral("folder.jpg"));

@@ -101,12 +101,12 @@ TEST_F(CliTest, GeometryAndKernelOptions) {
 
 TEST_F(CliTest, OtherExtensionsAreSkippedWithANotice) {
     writeBmp("a.bmp", 4, 4);
-    writeFile(m_folder / "b.jpeg", {1, 2, 3});
-    const Outcome outcome = run("--size 8 b.jpeg a.bmp");
+    writeFile(m_folder / "b.tiff", {1, 2, 3});
+    const Outcome outcome = run("--size 8 b.tiff a.bmp");
     EXPECT_EQ(outcome.status, 0);
-    EXPECT_NE(outcome.err.find("b.jpeg"), std::string::npos);
+    EXPECT_NE(outcome.err.find("b.tiff: skipped: "), std::string::npos);
     EXPECT_TRUE(written("a.bmp"));
-    EXPECT_FALSE(written("b.jpeg"));
+    EXPECT_FALSE(written("b.tiff"));
 }
 
 TEST_F(CliTest, StopsAtTheFirstFailureInListOrderWhateverTheJobs) {
@@ -249,6 +249,30 @@ TEST_F(CliTest, KeptMetadataReadsBackWithAnIndependentReader) {
     EXPECT_EQ(tags.at("ExifIFD:ExifImageWidth"), "8");
     EXPECT_EQ(tags.at("ExifIFD:ExifImageHeight"), "16");
     EXPECT_EQ(tags.count("IFD1:ThumbnailLength"), 0u);
+}
+
+TEST_F(CliTest, FormatConvertsEveryOutputAndNamesItByItsExtension) {
+    writeBmp("Scan.BMP", 40, 20);
+    writeBmp("b.bmp", 20, 20);
+    const Outcome outcome = run("--size 10 --format png Scan.BMP b.bmp");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Scan.BMP -> resized/Scan.png\nb.bmp -> resized/b.png\n");
+    const std::vector<std::uint8_t> png = test::readFile(m_folder / "resized/Scan.png");
+    ASSERT_GE(png.size(), 8u);
+    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+    const Outcome unknown = run("--format tiff b.bmp");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown format 'tiff' (one of: jpeg, png, webp, gif, bmp)"),
+              std::string::npos)
+        << unknown.err;
+}
+
+TEST_F(CliTest, VersionListsTheCodecLibraries) {
+    const Outcome outcome = run("--version");
+    EXPECT_EQ(outcome.status, 0);
+    for (const char* library : {"libjpeg-turbo ", "libpng ", "libwebp ", "libheif ", "libexif "}) {
+        EXPECT_NE(outcome.out.find(library), std::string::npos) << library;
+    }
 }
 
 }  // namespace

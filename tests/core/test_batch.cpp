@@ -27,6 +27,12 @@ const char* formatName(const fs::path& source) {
             return "jpeg";
         case PictureFormat::Bmp:
             return "bmp";
+        case PictureFormat::Png:
+            return "png";
+        case PictureFormat::Webp:
+            return "webp";
+        case PictureFormat::Heif:
+            return "heif";
     }
     return "none";
 }
@@ -106,7 +112,7 @@ TEST_P(ExtensionTest, ChoosesTheFormatByTheExtensionInAnyCaseAndAlwaysCountsASte
     std::vector<std::string> expected{"record resized", "progress 1"};
     if (*GetParam().worker != '\0') {
         expected.push_back(std::string(GetParam().worker) + " " + GetParam().name + " @120 -> " +
-                           (fs::path("resized") / GetParam().name).string());
+                           (fs::path("resized") / outputNameFor(GetParam().name)).string());
     }
     expected.insert(expected.end(), {"step", "finish"});
     EXPECT_EQ(events, expected);
@@ -117,8 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ExtensionCase{"PHOTO.Jpg", "jpeg"}, ExtensionCase{"photo.jpg", "jpeg"},
                       ExtensionCase{"ANIM.GIF", "gif"}, ExtensionCase{"scan.bMp", "bmp"},
                       ExtensionCase{"archive.bmp.gif", "gif"}, ExtensionCase{".jpg", "jpeg"},
-                      ExtensionCase{"photo.JPEG", ""}, ExtensionCase{"photo.jpe", ""},
-                      ExtensionCase{"photo.jpg.txt", ""}, ExtensionCase{"README", ""},
+                      ExtensionCase{"photo.JPEG", "jpeg"}, ExtensionCase{"photo.jpe", "jpeg"},
+                      ExtensionCase{"Shot.PNG", "png"}, ExtensionCase{"web.WebP", "webp"},
+                      ExtensionCase{"IMG_1.HEIC", "heif"}, ExtensionCase{"a.heif", "heif"},
+                      ExtensionCase{"b.avif", "heif"}, ExtensionCase{"photo.jpg.txt", ""},
+                      ExtensionCase{"scan.tiff", ""}, ExtensionCase{"README", ""},
                       ExtensionCase{"photo.", ""}));
 
 TEST_F(BatchTest, ErrorInTheFifthOfTenStopsTheRunThere) {
@@ -196,14 +205,14 @@ TEST_F(BatchTest, DefaultStepWritesTheOutputUnderTheSameNameIntoResized) {
     test::writeFile(m_folder / "Scan.Bmp", source);
     BatchHooks hooks = recordingHooks();
     hooks.resizeOne = nullptr;
-    runBatch(run("4"), {{"Scan.Bmp", true}, {"notes.jpeg", true}}, hooks);
+    runBatch(run("4"), {{"Scan.Bmp", true}, {"notes.txt", true}}, hooks);
     EXPECT_EQ(events,
               (std::vector<std::string>{"record resized", "progress 2", "step", "step", "finish"}));
     const Bitmap output = loadBmpFile(m_folder / "resized" / "Scan.Bmp");
     EXPECT_EQ(output.width(), 4);  // longer side 8 -> 4
     EXPECT_EQ(output.height(), 2);
     EXPECT_EQ(test::readFile(m_folder / "Scan.Bmp"), source);  // the source is never changed
-    EXPECT_FALSE(fs::exists(m_folder / "resized" / "notes.jpeg"));
+    EXPECT_FALSE(fs::exists(m_folder / "resized" / "notes.txt"));
 }
 
 TEST_F(BatchTest, DefaultStepErrorOnAnUnreadableFileStopsTheRun) {

@@ -62,15 +62,22 @@ TEST(PictureFormats, TheExtensionFromTheLastDotInAnyCaseNamesTheFormat) {
     EXPECT_EQ(resizedFormatOf("archive.tar.GiF"), PictureFormat::Gif);
     EXPECT_EQ(resizedFormatOf("a.bmp"), PictureFormat::Bmp);
     EXPECT_EQ(resizedFormatOf(".jpg"), PictureFormat::Jpeg);
-    // ".jpeg" is shown, never resized; the rest is neither.
-    EXPECT_EQ(resizedFormatOf("a.jpeg"), std::nullopt);
-    EXPECT_EQ(shownFormatOf("a.JPEG"), PictureFormat::Jpeg);
-    for (const char* name : {"a.JPE", "jpg", "a.jpg.txt", "photo.", "a.jpgx"}) {
-        EXPECT_EQ(shownFormatOf(name), std::nullopt) << name;
+    EXPECT_EQ(resizedFormatOf("a.JPEG"), PictureFormat::Jpeg);
+    EXPECT_EQ(resizedFormatOf("a.jpe"), PictureFormat::Jpeg);
+    EXPECT_EQ(resizedFormatOf("Screen.PNG"), PictureFormat::Png);
+    EXPECT_EQ(resizedFormatOf("a.webp"), PictureFormat::Webp);
+    for (const char* name : {"IMG_0001.HEIC", "a.heif", "a.AVIF"}) {
+        EXPECT_EQ(resizedFormatOf(name), PictureFormat::Heif) << name;
+    }
+    for (const char* name : {"a.JPX", "jpg", "a.jpg.txt", "photo.", "a.jpgx", "a.tif"}) {
         EXPECT_EQ(resizedFormatOf(name), std::nullopt) << name;
     }
-    EXPECT_EQ(resizedFileMask(), "*.jpg;*.gif;*.bmp");
-    EXPECT_EQ(resizedExtensionList(), ".jpg, .gif or .bmp");
+    EXPECT_EQ(resizedFileMask(), "*.jpg;*.gif;*.bmp;*.jpeg;*.jpe;*.png;*.webp;*.heic;*.heif;*.avif");
+    EXPECT_EQ(resizedExtensionList(),
+              ".jpg, .gif, .bmp, .jpeg, .jpe, .png, .webp, .heic, .heif or .avif");
+    EXPECT_EQ(writableFormatNamed("webp"), PictureFormat::Webp);
+    EXPECT_EQ(writableFormatNamed("heif"), std::nullopt);  // nothing here writes it
+    EXPECT_EQ(writableFormatNamed("PNG"), std::nullopt);   // names as the help lists them
 }
 
 TEST(SizeText, ParsesDecimalIntegersAndNamesBadText) {
@@ -90,6 +97,21 @@ TEST(OutputRule, TheOutputGoesIntoResizedBesideItsSource) {
     EXPECT_EQ(outputPathFor("/photos/2024/IMG 1.JPG"), fs::path("/photos/2024/resized/IMG 1.JPG"));
     EXPECT_EQ(outputPathFor("a.gif"), fs::path("resized/a.gif"));
     EXPECT_EQ(outputPathFor("/a.bmp"), fs::path("/resized/a.bmp"));
+    EXPECT_EQ(outputPathFor("shot.Png"), fs::path("resized/shot.Png"));
+}
+
+// Phone photos have no encoder here: they become JPEGs under the same base name. A requested
+// format names every output with its extension in lower case.
+TEST(OutputRule, ConvertedOutputsTakeTheirFormatsExtension) {
+    EXPECT_EQ(outputFormatFor(PictureFormat::Heif), PictureFormat::Jpeg);
+    EXPECT_EQ(outputFormatFor(PictureFormat::Webp), PictureFormat::Webp);
+    EXPECT_EQ(outputFormatFor(PictureFormat::Gif, PictureFormat::Png), PictureFormat::Png);
+    EXPECT_EQ(outputPathFor("/p/IMG_0001.HEIC"), fs::path("/p/resized/IMG_0001.jpg"));
+    EXPECT_EQ(outputNameFor("b.avif"), fs::path("b.jpg"));
+    EXPECT_EQ(outputNameFor("a.JPG", PictureFormat::Jpeg), fs::path("a.jpg"));
+    EXPECT_EQ(outputNameFor("a.jpeg", PictureFormat::Webp), fs::path("a.webp"));
+    EXPECT_EQ(outputNameFor("v1.2.bmp", PictureFormat::Gif), fs::path("v1.2.gif"));
+    EXPECT_EQ(outputNameFor("notes.txt", PictureFormat::Png), fs::path("notes.txt"));
 }
 
 // A 24-bit picture with a recognisable pattern.

@@ -175,4 +175,9 @@ std::vector<std::uint8_t> exifForOutput(std::span<const std::uint8_t> exif, int 
     return {bytes.begin(), bytes.end()};
 }
 
+std::string exifLibraryVersion() {
+    // The library has no call that tells its version; the build passes the one it found.
+    return "libexif " TZ_EXIF_VERSION;
+}
+
 }  // namespace tz

@@ -273,4 +273,8 @@ DecodedPicture loadHeifFile(const std::filesystem::path& file) {
     return decodeHeif(readWholeFile(file));
 }
 
+std::string heifLibraryVersion() {
+    return std::string("libheif ") + heif_get_version();
+}
+
 }  // namespace tz

@@ -1,4 +1,4 @@
-// The extension table's lookups.
+// The extension table's lookups and the formats' properties.
 #include "tz/picture_format.h"
 
 namespace tz {
@@ -22,54 +22,72 @@ bool sameExtension(std::string_view name, std::string_view extension) {
     return true;
 }
 
-const PictureExtension* entryOf(std::string_view name) {
+}  // namespace
+
+std::optional<PictureFormat> resizedFormatOf(std::string_view name) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) {
-        return nullptr;
+        return std::nullopt;
     }
     for (const PictureExtension& entry : kPictureExtensions) {
         if (sameExtension(name.substr(dot), entry.extension)) {
-            return &entry;
+            return entry.format;
         }
     }
-    return nullptr;
-}
-
-}  // namespace
-
-std::optional<PictureFormat> shownFormatOf(std::string_view name) {
-    const PictureExtension* entry = entryOf(name);
-    return entry != nullptr ? std::optional(entry->format) : std::nullopt;
-}
-
-std::optional<PictureFormat> resizedFormatOf(std::string_view name) {
-    const PictureExtension* entry = entryOf(name);
-    return entry != nullptr && entry->resized ? std::optional(entry->format) : std::nullopt;
+    return std::nullopt;
 }
 
 std::string resizedFileMask() {
     std::string mask;
     for (const PictureExtension& entry : kPictureExtensions) {
-        if (entry.resized) {
-            mask.append(mask.empty() ? "*" : ";*").append(entry.extension);
-        }
+        mask.append(mask.empty() ? "*" : ";*").append(entry.extension);
     }
     return mask;
 }
 
 std::string resizedExtensionList() {
     std::string list;
-    std::string_view pending;  // the last one so far, joined with "or" once it is known
-    for (const PictureExtension& entry : kPictureExtensions) {
-        if (!entry.resized) {
-            continue;
+    for (std::size_t i = 0; i < kPictureExtensions.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == kPictureExtensions.size() ? " or " : ", ";
         }
-        if (!pending.empty()) {
-            list.append(list.empty() ? "" : ", ").append(pending);
-        }
-        pending = entry.extension;
+        list += kPictureExtensions[i].extension;
     }
-    return list.empty() ? std::string(pending) : list + " or " + std::string(pending);
+    return list;
+}
+
+std::string_view extensionOf(PictureFormat format) {
+    for (const PictureExtension& entry : kPictureExtensions) {
+        if (entry.format == format) {
+            return entry.extension;
+        }
+    }
+    return {};
+}
+
+std::optional<PictureFormat> writableFormatNamed(std::string_view name) {
+    static constexpr std::array<std::pair<std::string_view, PictureFormat>, 5> kNames{{
+        {"jpeg", PictureFormat::Jpeg},
+        {"gif", PictureFormat::Gif},
+        {"bmp", PictureFormat::Bmp},
+        {"png", PictureFormat::Png},
+        {"webp", PictureFormat::Webp},
+    }};
+    for (const auto& [known, format] : kNames) {
+        if (name == known) {
+            return format;
+        }
+    }
+    return std::nullopt;
+}
+
+bool canWrite(PictureFormat format) {
+    // No free encoder for HEIF comes with the system's libraries.
+    return format != PictureFormat::Heif;
+}
+
+bool keepsAlpha(PictureFormat format) {
+    return format == PictureFormat::Png || format == PictureFormat::Webp;
 }
 
 }  // namespace tz

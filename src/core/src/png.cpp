@@ -368,4 +368,8 @@ std::vector<std::uint8_t> encodePng(const Bitmap& bitmap,
     return std::move(sink.bytes);
 }
 
+std::string pngLibraryVersion() {
+    return std::string("libpng ") + png_get_libpng_ver(nullptr);
+}
+
 }  // namespace tz

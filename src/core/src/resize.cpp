@@ -15,10 +15,13 @@
 #include "tz/errors.h"
 #include "tz/file_io.h"
 #include "tz/gif.h"
+#include "tz/heif.h"
 #include "tz/jpeg.h"
 #include "tz/numeric.h"
 #include "tz/orientation.h"
+#include "tz/png.h"
 #include "tz/resample.h"
+#include "tz/webp.h"
 
 namespace tz {
 
@@ -57,15 +60,20 @@ bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
     return std::max(width, height) <= request.size;
 }
 
-// Scales a raster of the source's own size into a new 24-bit bitmap of the output size; a
-// picture that shrinkOnly leaves is handed back as it is, made 24-bit.
+// Scales a raster of the source's own size into a new bitmap of the output size: 32-bit with
+// alpha when the raster is, else 24-bit. A picture that shrinkOnly leaves is handed back as it
+// is, in one of those formats.
 Bitmap resampled(Bitmap raster, const ResizeRequest& request) {
+    const PixelFormat format =
+        raster.format() == PixelFormat::Bits32 ? PixelFormat::Bits32 : PixelFormat::Bits24;
     if (request.shrinkOnly && needsNoShrinking(raster.width(), raster.height(), request)) {
-        raster.convertTo24();
+        if (format == PixelFormat::Bits24) {
+            raster.convertTo24();
+        }
         return raster;
     }
     const Size size = outputSize(raster.width(), raster.height(), request);
-    Bitmap target(size.width, size.height);
+    Bitmap target(size.width, size.height, format);
     const KernelEntry& kernel = kernelOf(request);
     ResampleOptions options;
     options.threads = request.resampleThreads;
@@ -75,8 +83,26 @@ Bitmap resampled(Bitmap raster, const ResizeRequest& request) {
 
 }  // namespace
 
-fs::path outputPathFor(const fs::path& source) {
-    return source.parent_path() / kOutputFolder / source.filename();
+PictureFormat outputFormatFor(PictureFormat source, std::optional<PictureFormat> requested) {
+    if (requested) {
+        return *requested;
+    }
+    return canWrite(source) ? source : PictureFormat::Jpeg;
+}
+
+fs::path outputNameFor(const fs::path& source, std::optional<PictureFormat> requested) {
+    const fs::path name = source.filename();
+    const std::optional<PictureFormat> format = resizedFormatOf(name.string());
+    if (!format || (!requested && outputFormatFor(*format) == *format)) {
+        return name;
+    }
+    fs::path converted = name;
+    converted.replace_extension(extensionOf(outputFormatFor(*format, requested)));
+    return converted;
+}
+
+fs::path outputPathFor(const fs::path& source, std::optional<PictureFormat> requested) {
+    return source.parent_path() / kOutputFolder / outputNameFor(source, requested);
 }
 
 int parseSizeText(const std::string& text) {
@@ -125,71 +151,142 @@ Size targetSize(int width, int height, int n) {
 
 namespace {
 
-std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest& request) {
-    Bitmap raster = loadBmpFile(source);
-    const Bitmap target = resampled(std::move(raster), request);
-    return encodeBmp(target);
+// A source decoded for resizing: its pixels and what of its file goes into the output.
+struct SourcePicture {
+    Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
+    std::vector<std::uint8_t> iccProfile;
+    std::optional<JpegMetadata> jpegMetadata;  // a JPEG source's, to keep in a JPEG output
+    bool turned = false;                       // turned upright by its EXIF orientation
+    bool lossless = false;
+};
+
+SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request) {
+    JpegImage picture;
+    picture.loadFromFile(source);
+    SourcePicture decoded;
+    // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
+    // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
+    decoded.raster = picture.releaseBitmap();
+    decoded.raster.convertTo24();
+    const Orientation orientation = picture.metadata().orientation;
+    decoded.turned = request.autoOrient && orientation != Orientation::Normal;
+    if (decoded.turned) {
+        decoded.raster = orientedUpright(std::move(decoded.raster), orientation);
+    }
+    decoded.iccProfile = picture.metadata().iccProfile;
+    decoded.jpegMetadata = picture.metadata();
+    return decoded;
 }
 
-// What a JPEG output carries of its source's metadata. `turned`: the pixels were turned upright.
-JpegMetadata metadataToKeep(const JpegMetadata& source, bool turned, const ResizeRequest& request) {
+SourcePicture decodedGif(const fs::path& source) {
+    GifImage picture;
+    picture.loadFromFile(source);
+    // Transparent pixels are not drawn and keep the white of the new raster; an animated
+    // picture draws its first frame.
+    SourcePicture decoded;
+    decoded.raster = Bitmap(picture.width(), picture.height());
+    picture.draw(decoded.raster, Rect{0, 0, decoded.raster.width(), decoded.raster.height()});
+    return decoded;
+}
+
+SourcePicture fromDecoded(DecodedPicture&& picture) {
+    SourcePicture decoded;
+    decoded.raster = std::move(picture.bitmap);
+    decoded.iccProfile = std::move(picture.iccProfile);
+    decoded.lossless = picture.lossless;
+    return decoded;
+}
+
+SourcePicture decodedSource(const fs::path& source, PictureFormat format,
+                            const ResizeRequest& request) {
+    switch (format) {
+        case PictureFormat::Jpeg:
+            return decodedJpeg(source, request);
+        case PictureFormat::Gif:
+            return decodedGif(source);
+        case PictureFormat::Bmp: {
+            SourcePicture decoded;
+            decoded.raster = loadBmpFile(source);
+            return decoded;
+        }
+        case PictureFormat::Png:
+            return fromDecoded(loadPngFile(source));
+        case PictureFormat::Webp:
+            return fromDecoded(loadWebpFile(source));
+        case PictureFormat::Heif:
+            return fromDecoded(loadHeifFile(source));
+    }
+    throw Error("No picture format for " + source.filename().string());
+}
+
+// The source's profile where it describes RGB pixels, as every colour output here holds.
+std::vector<std::uint8_t> rgbProfileOf(const SourcePicture& source, const ResizeRequest& request) {
+    if (!request.keepColorProfile || iccColorSpace(source.iccProfile) != IccColorSpace::Rgb) {
+        return {};
+    }
+    return source.iccProfile;
+}
+
+// What a JPEG output carries of its source's metadata.
+JpegMetadata metadataToKeep(const SourcePicture& source, const ResizeRequest& request) {
     JpegMetadata kept;
-    if (request.keepMetadata) {
-        kept = source;
-        if (turned) {
+    if (request.keepMetadata && source.jpegMetadata) {
+        kept = *source.jpegMetadata;
+        if (source.turned) {
             kept.orientation = Orientation::Normal;
         }
     } else if (request.keepColorProfile) {
+        // The JPEG writer leaves out a profile that does not fit its output.
         kept.iccProfile = source.iccProfile;
     }
     return kept;
 }
 
-std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request) {
-    JpegImage picture;
-    picture.loadFromFile(source);
-    // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
-    // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
-    Bitmap raster = picture.releaseBitmap();
-    raster.convertTo24();
-    const Orientation orientation = picture.metadata().orientation;
-    const bool turned = request.autoOrient && orientation != Orientation::Normal;
-    if (turned) {
-        raster = orientedUpright(std::move(raster), orientation);
+std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format,
+                                  const SourcePicture& source, const ResizeRequest& request) {
+    switch (format) {
+        case PictureFormat::Jpeg: {
+            JpegImage picture;
+            picture.assign(std::move(target));
+            picture.setMetadataToWrite(metadataToKeep(source, request));
+            picture.setCompressionQuality(kJpegQuality);
+            return picture.saveToBytes();
+        }
+        case PictureFormat::Gif: {
+            GifImage picture;
+            picture.assign(target);
+            return picture.saveToBytes();
+        }
+        case PictureFormat::Bmp:
+            return encodeBmp(target);
+        case PictureFormat::Png:
+            return encodePng(target, rgbProfileOf(source, request));
+        case PictureFormat::Webp: {
+            WebpEncoding encoding;
+            encoding.lossless = request.webpLossless || source.lossless;
+            return encodeWebp(target, encoding, rgbProfileOf(source, request));
+        }
+        case PictureFormat::Heif:
+            break;
     }
-    JpegMetadata kept = metadataToKeep(picture.metadata(), turned, request);
-    Bitmap target = resampled(std::move(raster), request);
-    picture.assign(std::move(target));
-    picture.setMetadataToWrite(std::move(kept));
-    picture.setCompressionQuality(kJpegQuality);
-    return picture.saveToBytes();
-}
-
-std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest& request) {
-    GifImage picture;
-    picture.loadFromFile(source);
-    // Transparent pixels are not drawn and keep the white of the new raster; an animated
-    // picture draws its first frame.
-    Bitmap raster(picture.width(), picture.height());
-    picture.draw(raster, Rect{0, 0, raster.width(), raster.height()});
-    const Bitmap target = resampled(std::move(raster), request);
-    picture.assign(target);
-    return picture.saveToBytes();
+    throw Error("HEIF pictures cannot be written");
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
                                         const ResizeRequest& request) {
-    switch (format) {
-        case PictureFormat::Gif:
-            return resizedGif(source, request);
-        case PictureFormat::Jpeg:
-            return resizedJpeg(source, request);
-        case PictureFormat::Bmp:
-            return resizedBmp(source, request);
+    const PictureFormat outputFormat = outputFormatFor(format, request.outputFormat);
+    if (!canWrite(outputFormat)) {
+        throw Error("HEIF pictures cannot be written");
     }
-    throw Error("No picture format for " + source.filename().string());
+    SourcePicture decoded = decodedSource(source, format, request);
+    if (!keepsAlpha(outputFormat)) {
+        // Transparency is shown over white, as a transparent GIF's always was.
+        decoded.raster.convertTo24();
+    }
+    Bitmap target = resampled(std::move(decoded.raster), request);
+    return encoded(std::move(target), outputFormat, decoded, request);
 }
 
 void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request,

@@ -330,4 +330,11 @@ std::vector<std::uint8_t> encodeWebp(const Bitmap& bitmap, const WebpEncoding& e
     return withProfile(encoder.output(), iccProfile);
 }
 
+std::string webpLibraryVersion() {
+    // Packed as 0xMMmmrr.
+    const int packed = WebPGetDecoderVersion();
+    return "libwebp " + std::to_string((packed >> 16) & 0xFF) + "." +
+           std::to_string((packed >> 8) & 0xFF) + "." + std::to_string(packed & 0xFF);
+}
+
 }  // namespace tz

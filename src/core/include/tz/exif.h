@@ -2,6 +2,8 @@
 // the block an output picture carries.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -23,5 +25,8 @@ Orientation exifOrientation(std::span<const std::uint8_t> exif);
 // the result does not fit in one segment. Throws only std::bad_alloc.
 std::vector<std::uint8_t> exifForOutput(std::span<const std::uint8_t> exif, int width, int height,
                                         Orientation orientation);
+
+// The EXIF library this program was built with, as "libexif 0.6.24".
+std::string exifLibraryVersion();
 
 }  // namespace tz

@@ -1,6 +1,8 @@
 // HEIF files (HEIC photos, AVIF): reading the primary picture into a 24- or 32-bit bitmap.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -25,5 +27,8 @@ DecodedPicture decodeHeif(std::span<const std::uint8_t> bytes);
 // Reads and decodes a HEIF file. Throws as decodeHeif, and tz::Error naming the file when it
 // cannot be read.
 DecodedPicture loadHeifFile(const std::filesystem::path& file);
+
+// The HEIF library in use, as "libheif 1.15.1".
+std::string heifLibraryVersion();
 
 }  // namespace tz

@@ -2,6 +2,8 @@
 // from a bitmap when saved, all through libjpeg.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -182,5 +184,8 @@ class JpegImage {
     int m_scaledWidth = 0;
     int m_scaledHeight = 0;
 };
+
+// The JPEG library this program was built with, as "libjpeg-turbo 2.1.5".
+std::string jpegLibraryVersion();
 
 }  // namespace tz

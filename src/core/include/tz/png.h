@@ -1,6 +1,8 @@
 // PNG files: reading any PNG into a 24- or 32-bit bitmap, writing 24- and 32-bit files.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -36,5 +38,8 @@ DecodedPicture loadPngFile(const std::filesystem::path& file);
 // the pixels. Throws tz::PngError for an empty bitmap.
 std::vector<std::uint8_t> encodePng(const Bitmap& bitmap,
                                     std::span<const std::uint8_t> iccProfile = {});
+
+// The PNG library in use, as "libpng 1.6.39".
+std::string pngLibraryVersion();
 
 }  // namespace tz

@@ -19,8 +19,19 @@ struct KernelEntry;
 // The subfolder beside its source where an output goes.
 inline constexpr std::string_view kOutputFolder = "resized";
 
-// Where the output of `source` goes: the folder "resized" beside it, under the source's name.
-std::filesystem::path outputPathFor(const std::filesystem::path& source);
+// The format the output of a source in `source` format is written in: `requested` when given,
+// else the source's own, except HEIF, which no encoder here writes: its outputs are JPEGs.
+PictureFormat outputFormatFor(PictureFormat source, std::optional<PictureFormat> requested = {});
+
+// The output's file name: the source's, except that an output whose format was requested, or
+// differs from the source's, takes that format's extension (lower case) in place of the
+// source's: "IMG_1.HEIC" gives "IMG_1.jpg". A name without a picture extension is kept.
+std::filesystem::path outputNameFor(const std::filesystem::path& source,
+                                    std::optional<PictureFormat> requested = {});
+
+// Where the output of `source` goes: the folder "resized" beside it, under outputNameFor.
+std::filesystem::path outputPathFor(const std::filesystem::path& source,
+                                    std::optional<PictureFormat> requested = {});
 
 struct Size {
     int width = 0;
@@ -55,6 +66,10 @@ struct ResizeRequest {
     bool shrinkOnly = false;
     // The output gets the source's modification time.
     bool keepDate = false;
+    // Every output in this format (see outputFormatFor).
+    std::optional<PictureFormat> outputFormat;
+    // WebP outputs are lossless; without it only those of lossless WebP sources are.
+    bool webpLossless = false;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -62,16 +77,18 @@ struct ResizeRequest {
 using BeforeWrite = std::function<void()>;
 
 // Resizes one file: decodes `source` as the format its name gives it (resizedFormatOf),
-// scales it by `request` and encodes it in the same format (JPEG at quality 89, GIF in the web
-// palette, BMP at 24 bits), then replaces `output` atomically. The output's folder must exist.
-// Outputs of files without an orientation tag or a colour profile, under the default request,
-// are exactly those of the plain decode, resample and encode.
+// scales it by `request` and encodes it in the output format (outputFormatFor: JPEG at quality
+// 89, GIF in the web palette, BMP at 24 bits, PNG lossless, WebP at quality 89 or lossless),
+// then replaces `output` atomically. The output's folder must exist. A picture with
+// transparency is composed over white before resizing when its output format has none; PNG
+// and WebP outputs keep it. Outputs of files without an orientation tag or a colour profile,
+// under the default request, are exactly those of the plain decode, resample and encode.
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
 void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
                 const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
 
-// The encoded output resizeFile would write, without writing it.
+// The encoded output resizeFile would write for a source in `format`, without writing it.
 std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, PictureFormat format,
                                         const ResizeRequest& request);
 

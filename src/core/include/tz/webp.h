@@ -2,6 +2,8 @@
 // lossless files.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -45,5 +47,8 @@ struct WebpEncoding {
 // pixels, or a quality outside 0 … 100.
 std::vector<std::uint8_t> encodeWebp(const Bitmap& bitmap, const WebpEncoding& encoding = {},
                                      std::span<const std::uint8_t> iccProfile = {});
+
+// The WebP library in use, as "libwebp 1.2.4".
+std::string webpLibraryVersion();
 
 }  // namespace tz

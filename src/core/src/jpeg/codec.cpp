@@ -770,3 +770,11 @@ ByteBuffer encode(const Bitmap& bitmap24, const JpegSettings& settings,
 }
 
 }  // namespace tz::jpegcodec
+
+// jconfig.h gives the version as bare tokens.
+#define TZ_STRINGIZE_VALUE(value) #value
+#define TZ_STRINGIZE(value) TZ_STRINGIZE_VALUE(value)
+
+std::string tz::jpegLibraryVersion() {
+    return "libjpeg-turbo " TZ_STRINGIZE(LIBJPEG_TURBO_VERSION);
+}
