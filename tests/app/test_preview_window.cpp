@@ -1,17 +1,17 @@
 // The preview window: its size rule, loading by extension, failures keeping the picture, and
 // animated GIFs playing on the window's timer.
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <filesystem>
 
 #include "animated_image.h"
 #include "picture_bridge.h"
 #include "picture_files.h"
 #include "preview_window.h"
+#include "support/corpus.h"
 
 using namespace tz::app;  // the classes under test
 
@@ -22,13 +22,6 @@ constexpr int divisor = 4;  // the program's preview divisor
 const tz::Rgb red{255, 0, 0};
 const tz::Rgb green{0, 255, 0};
 const tz::Rgb blue{0, 0, 255};
-
-// The shared real-world corpus beside the repository, or an empty string when it is absent.
-QString corpusDir() {
-    const QDir dir(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-                   QStringLiteral("/../../../shared/corpus"));
-    return dir.exists(QStringLiteral("MANIFEST.md")) ? dir.absolutePath() : QString();
-}
 
 AnimatedImage* imageOf(const PreviewWindow& window) {
     return qobject_cast<AnimatedImage*>(window.pictureView());
@@ -353,42 +346,33 @@ class TestPreviewWindow : public QObject {
     // none crashes or hangs the window.
     void corpusFiles_data() {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        const QString corpus = corpusDir();
-        if (corpus.isEmpty()) {
-            QSKIP("the shared corpus folder is absent");
+        QTest::addColumn<bool>("mustFail");
+        QTest::addColumn<QSize>("natural");  // invalid where the corpus states no size
+        if (tz::test::corpusDir().empty()) {
+            QSKIP(qPrintable(QString::fromStdString(tz::test::corpusAbsentMessage())));
         }
-        QFile manifest(corpus + QStringLiteral("/MANIFEST.md"));
-        QVERIFY(manifest.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList folders{QStringLiteral("bmp"), QStringLiteral("gif"),
-                                  QStringLiteral("jpeg")};
-        while (!manifest.atEnd()) {
-            const QStringList cells = QString::fromUtf8(manifest.readLine()).split(u'|');
-            if (cells.size() < 8) {
-                continue;
-            }
-            const QString name = cells[1].trimmed();
-            for (const QString& folder : folders) {
-                const QString path = corpus + u'/' + folder + u'/' + name;
-                if (QFileInfo::exists(path)) {
-                    QTest::newRow(qPrintable(name)) << path << cells[6].trimmed();
-                }
+        for (const char* format : {"bmp", "gif", "jpeg"}) {
+            const std::filesystem::path folder = tz::test::corpusFolder(format);
+            for (const tz::test::CorpusEntry& entry : tz::test::readCorpusManifest(format)) {
+                const bool loads = entry.outcome == tz::test::CorpusOutcome::Loads;
+                QTest::newRow(qPrintable(QString::fromStdString(entry.file)))
+                    << QString::fromStdString((folder / entry.file).string())
+                    << (entry.outcome == tz::test::CorpusOutcome::MustFail)
+                    << (loads ? QSize(entry.size->width, entry.size->height) : QSize());
             }
         }
     }
 
     void corpusFiles() {
         QFETCH(QString, path);
-        QFETCH(QString, expected);
+        QFETCH(bool, mustFail);
+        QFETCH(QSize, natural);
         PreviewWindow window;
         const bool loaded = window.loadPicture(path);
         window.fitImage(divisor);
-        const QRegularExpressionMatch size =
-            QRegularExpression(QStringLiteral("^loads (\\d+)x(\\d+)")).match(expected);
-        if (expected.startsWith(QLatin1String("must fail"))) {
+        if (mustFail) {
             QVERIFY(!loaded);
-        } else if (size.hasMatch() && loaded) {
-            const QSize natural(size.captured(1).toInt(), size.captured(2).toInt());
+        } else if (natural.isValid() && loaded) {
             QCOMPARE(imageOf(window)->pictureSize(), natural);
             QCOMPARE(window.pictureView()->size(), previewImageSize(natural, divisor));
         }

@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/corpus.h"
 #include "support/support.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
@@ -785,75 +783,18 @@ TEST(BmpFile, UnreadableFileErrorNamesTheFile) {
 
 // ---- The real-world corpus ---------------------------------------------------------------------
 
-enum class Outcome { Loads, Fails, Open };
+using test::CorpusEntry;
+using test::CorpusOutcome;
 
-struct CorpusRow {
-    std::string file;  // empty: the corpus is absent
-    Outcome outcome = Outcome::Open;
-    int width = 0;
-    int height = 0;
-};
+class BmpCorpus : public ::testing::TestWithParam<CorpusEntry> {};
 
-void PrintTo(const CorpusRow& row, std::ostream* out) {
-    *out << row.file;
-}
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    const auto last = text.find_last_not_of(' ');
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-// The rows of the manifest's bmp/ table: file name and expected outcome.
-std::vector<CorpusRow> manifestRows() {
-    std::vector<CorpusRow> rows;
-    const auto dir = test::corpusDir("bmp");
-    std::ifstream manifest(dir.empty() ? std::filesystem::path()
-                                       : dir.parent_path() / "MANIFEST.md");
-    bool inTable = false;
-    for (std::string line; std::getline(manifest, line);) {
-        if (line.starts_with("## ")) {
-            inTable = line == "## bmp/";
-            continue;
-        }
-        if (!inTable || !line.starts_with("| ") || line.starts_with("| File") ||
-            line.starts_with("|--")) {
-            continue;
-        }
-        std::vector<std::string> cells;
-        std::stringstream stream(line);
-        for (std::string cell; std::getline(stream, cell, '|');) {
-            cells.push_back(trimmed(cell));
-        }
-        if (cells.size() < 7) {
-            continue;
-        }
-        CorpusRow row{cells[1]};
-        const std::string& expected = cells[6];
-        if (expected.starts_with("loads ")) {
-            row.outcome = Outcome::Loads;
-            const auto x = expected.find('x', 6);
-            row.width = std::atoi(expected.c_str() + 6);
-            row.height = std::atoi(expected.c_str() + x + 1);
-        } else if (expected.starts_with("must fail")) {
-            row.outcome = Outcome::Fails;
-        }
-        rows.push_back(row);
-    }
-    if (rows.empty()) {
-        rows.push_back({});
-    }
-    return rows;
-}
-
-class BmpCorpus : public ::testing::TestWithParam<CorpusRow> {};
-
+// The file loads at its size, or fails with an error that names the format, as its row says.
 TEST_P(BmpCorpus, GivesTheExpectedOutcome) {
-    const CorpusRow& row = GetParam();
-    if (row.file.empty()) {
-        GTEST_SKIP() << "BMP corpus or its MANIFEST.md not found (set TZ_SHARED_DIR)";
+    const CorpusEntry& entry = GetParam();
+    if (entry.file.empty()) {
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
-    const Bytes bytes = test::readFile(test::corpusDir("bmp") / row.file);
+    const Bytes bytes = test::readFile(test::corpusFolder("bmp") / entry.file);
     std::optional<Bitmap> bitmap;
     std::string message;
     try {
@@ -861,50 +802,39 @@ TEST_P(BmpCorpus, GivesTheExpectedOutcome) {
     } catch (const Error& error) {
         message = error.what();
     }
-    switch (row.outcome) {
-        case Outcome::Loads:
+    switch (entry.outcome) {
+        case CorpusOutcome::Loads:
             ASSERT_TRUE(bitmap.has_value()) << message;
-            EXPECT_EQ(bitmap->width(), row.width);
-            EXPECT_EQ(bitmap->height(), row.height);
+            EXPECT_EQ(bitmap->width(), entry.size->width);
+            EXPECT_EQ(bitmap->height(), entry.size->height);
             break;
-        case Outcome::Fails:
+        case CorpusOutcome::MustFail:
             EXPECT_FALSE(bitmap.has_value());
             EXPECT_THAT(message, HasSubstr("BMP"));
             break;
-        case Outcome::Open:
+        case CorpusOutcome::LeavesOpen:
             if (!bitmap) {
                 EXPECT_THAT(message, HasSubstr("BMP"));
             }
             break;
+        case CorpusOutcome::Unrecognised:
+            ADD_FAILURE() << "the manifest gives no outcome";
+            break;
     }
 }
 
-std::string testName(const ::testing::TestParamInfo<CorpusRow>& info) {
-    std::string name = info.param.file.empty() ? "absent" : info.param.file;
-    std::replace_if(
-        name.begin(), name.end(),
-        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Manifest, BmpCorpus, ::testing::ValuesIn(manifestRows()), testName);
+INSTANTIATE_TEST_SUITE_P(Manifest, BmpCorpus, ::testing::ValuesIn(test::corpusTestEntries("bmp")),
+                         [](const auto& row) { return test::corpusTestName(row.param); });
 
 TEST(BmpCorpusFolder, EveryFileHasAManifestRow) {
-    const auto dir = test::corpusDir("bmp");
-    if (dir.empty()) {
-        GTEST_SKIP() << "BMP corpus not found (set TZ_SHARED_DIR)";
+    if (test::corpusDir().empty()) {
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
-    const auto rows = manifestRows();
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const auto name = entry.path().filename().string();
-        EXPECT_TRUE(std::ranges::any_of(rows, [&](const CorpusRow& row) {
-            return row.file == name;
-        })) << name;
-    }
+    EXPECT_THAT(test::filesWithoutManifestRow("bmp"), ::testing::IsEmpty());
 }
 
 Bitmap loadCorpus(const std::string& name) {
-    return decodeBmp(test::readFile(test::corpusDir("bmp") / name));
+    return decodeBmp(test::readFile(test::corpusFolder("bmp") / name));
 }
 
 // Files of the BMP Suite that store the same picture in different ways, with the reference they
@@ -922,8 +852,8 @@ void PrintTo(const SamePicture& row, std::ostream* out) {
 class BmpCorpusPixels : public ::testing::TestWithParam<SamePicture> {};
 
 TEST_P(BmpCorpusPixels, MatchesTheReferencePicture) {
-    if (test::corpusDir("bmp").empty()) {
-        GTEST_SKIP() << "BMP corpus not found (set TZ_SHARED_DIR)";
+    if (test::corpusDir().empty()) {
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
     const Bitmap file = loadCorpus(GetParam().file).to24();
     const Bitmap reference = loadCorpus(GetParam().reference).to24();
@@ -975,8 +905,8 @@ INSTANTIATE_TEST_SUITE_P(
 // 16-bit pictures hold the reference's colours rounded to 5 (or 6) bits; scaled back to 8 bits
 // each channel stays within half a 5-bit step (255 / 31 / 2 = 4.1) of the reference.
 TEST(BmpCorpusPixels, SixteenBitPicturesScaleToTheFullRange) {
-    if (test::corpusDir("bmp").empty()) {
-        GTEST_SKIP() << "BMP corpus not found (set TZ_SHARED_DIR)";
+    if (test::corpusDir().empty()) {
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
     const auto reference = colors(loadCorpus("bs-g-rgb24.bmp"));
     for (const char* name : {"bs-g-rgb16.bmp", "bs-g-rgb16-565.bmp"}) {

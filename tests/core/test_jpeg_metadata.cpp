@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/corpus.h"
 #include "support/photo_metadata.h"
 #include "support/support.h"
 #include "tz/errors.h"
@@ -466,9 +467,9 @@ TEST(JpegMetadataWriting, LoadedFileIsNotRewritten) {
 
 // A CMYK photograph's profile describes its inks; the RGB output never carries it.
 TEST(JpegMetadataWriting, CmykProfileOfACmykSourceIsNotAttached) {
-    const std::filesystem::path corpus = test::corpusDir("jpeg");
+    const std::filesystem::path corpus = test::corpusFolder("jpeg");
     if (corpus.empty()) {
-        GTEST_SKIP() << "shared corpus not present";
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
     const std::filesystem::path cmykFile = corpus / "go-video-001.cmyk.jpg";
     if (!std::filesystem::exists(cmykFile)) {
@@ -522,9 +523,9 @@ std::map<std::string, std::pair<std::string, std::string>> exiftoolCorpusReading
 
 // Every file the picture loads gives the orientation and profile exiftool finds in it.
 TEST(JpegCorpusMetadata, AgreesWithAnIndependentReader) {
-    const std::filesystem::path corpus = test::corpusDir("jpeg");
+    const std::filesystem::path corpus = test::corpusFolder("jpeg");
     if (corpus.empty()) {
-        GTEST_SKIP() << "shared corpus not present";
+        GTEST_SKIP() << test::corpusAbsentMessage();
     }
     if (!test::hasExiftool()) {
         GTEST_SKIP() << "exiftool is not installed (scripts/setup.sh installs it)";

@@ -77,17 +77,4 @@ void writeFile(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
     }
 }
 
-fs::path sharedDir() {
-    if (const char* overridden = std::getenv("TZ_SHARED_DIR")) {
-        return fs::exists(overridden) ? fs::path(overridden) : fs::path();
-    }
-    const fs::path configured = TZ_SHARED_DIR;
-    return fs::exists(configured / "corpus") ? configured : fs::path();
-}
-
-fs::path corpusDir(const std::string& format) {
-    const fs::path shared = sharedDir();
-    return shared.empty() ? fs::path() : shared / "corpus" / format;
-}
-
 }  // namespace tz::test

@@ -1,4 +1,5 @@
-// Helpers shared by the tests: temporary folders, current-folder guards, file bytes.
+// Helpers shared by the tests: temporary folders, current-folder and environment guards, file
+// bytes. The shared corpus is found and read by corpus.h.
 #pragma once
 
 #include <cstdint>
@@ -51,10 +52,5 @@ class ScopedEnvironment {
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
-
-// The shared folder with the real-world corpus, or an empty path when it is absent.
-// Tests that need it call GTEST_SKIP() with a message when this is empty.
-std::filesystem::path sharedDir();
-std::filesystem::path corpusDir(const std::string& format);
 
 }  // namespace tz::test
