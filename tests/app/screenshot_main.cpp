@@ -11,6 +11,10 @@
 #include "main_window.h"
 #include "picture_files.h"
 #include "screenshot_session.h"
+#include "tz/bitmap.h"
+#include "tz/bmp.h"
+#include "tz/gif.h"
+#include "tz/jpeg.h"
 
 using namespace tz::app;  // the classes under test
 
@@ -42,8 +46,8 @@ void writePictures(const QString& folder) {
     tz::GifImage gif;
     gif.assign(landscape(320, 240, 2));
     gif.saveToFile((folder + QStringLiteral("/banner.gif")).toStdString());
-    pictures::writeBytes(folder + QStringLiteral("/scan.bmp"),
-                         tz::encodeBmp(landscape(640, 480, 4)));
+    tz::test::writeFile(folder + QStringLiteral("/scan.bmp"),
+                        tz::encodeBmp(landscape(640, 480, 4)));
 }
 
 }  // namespace

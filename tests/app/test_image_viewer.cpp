@@ -91,7 +91,7 @@ class TestSlika : public QObject {
         QFETCH(QSize, picture);
         QFETCH(QRect, outer);
         const QString path = m_dir.filePath(name);
-        pictures::writePicture(path, picture.width(), picture.height());
+        tz::test::writePicture(path, picture.width(), picture.height());
 
         ImageViewer viewer;
         QVERIFY(viewer.open(path, screen1024, screen1024));
@@ -104,8 +104,8 @@ class TestSlika : public QObject {
     void reopeningRecentres() {
         const QString big = m_dir.filePath("big.bmp");
         const QString small = m_dir.filePath("small.bmp");
-        pictures::writePicture(big, 800, 600);
-        pictures::writePicture(small, 100, 50);
+        tz::test::writePicture(big, 800, 600);
+        tz::test::writePicture(small, 100, 50);
 
         ImageViewer viewer;
         QVERIFY(viewer.open(big, screen1024, screen1024));
@@ -117,7 +117,7 @@ class TestSlika : public QObject {
 
     void clickOnPictureHides() {
         const QString path = m_dir.filePath("a.bmp");
-        pictures::writePicture(path, 40, 30);
+        tz::test::writePicture(path, 40, 30);
         ImageViewer viewer;
         QVERIFY(viewer.open(path, screen1024, screen1024));
         QTest::mouseClick(viewer.pictureView(), Qt::LeftButton, {}, QPoint(20, 15));
@@ -134,7 +134,7 @@ class TestSlika : public QObject {
 
     void rightClickDoesNotHide() {
         const QString path = m_dir.filePath("a.bmp");
-        pictures::writePicture(path, 40, 30);
+        tz::test::writePicture(path, 40, 30);
         ImageViewer viewer;
         QVERIFY(viewer.open(path, screen1024, screen1024));
         QTest::mouseClick(viewer.pictureView(), Qt::RightButton, {}, QPoint(20, 15));
@@ -155,10 +155,10 @@ class TestSlika : public QObject {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         const QString good = m_dir.filePath("good.bmp");
-        pictures::writePicture(good, 300, 200);
+        tz::test::writePicture(good, 300, 200);
         const QString bad = name.isEmpty() ? QString() : m_dir.filePath(name);
         if (!content.isNull()) {
-            pictures::writeBytes(bad, pictures::Bytes(content.begin(), content.end()));
+            tz::test::writeFile(bad, tz::test::Bytes(content.begin(), content.end()));
         }
 
         ImageViewer viewer;
@@ -181,7 +181,7 @@ class TestSlika : public QObject {
 
     void doesNotKeepTheProgramRunning() {
         const QString path = m_dir.filePath("a.bmp");
-        pictures::writePicture(path, 40, 30);
+        tz::test::writePicture(path, 40, 30);
         QWidget mainWindow;
         ImageViewer viewer;
         mainWindow.show();
@@ -197,7 +197,7 @@ class TestSlika : public QObject {
 
     void pictureLargerThanWindowScrolls() {
         const QString path = m_dir.filePath("wide.bmp");
-        pictures::writePicture(path, 1200, 900);
+        tz::test::writePicture(path, 1200, 900);
         ImageViewer viewer;
         QVERIFY(viewer.open(path, screen1024, screen1024));
         auto* scrollBox = viewer.findChild<QScrollArea*>();
@@ -215,9 +215,9 @@ class TestSlika : public QObject {
         const tz::Rgb green{0, 255, 0};
         const tz::Rgb blue{0, 0, 255};
         const QString gif = m_dir.filePath("anim.gif");
-        pictures::writeBytes(gif, pictures::animatedGifBytes(8, 6, {red, green, blue}, 10, 0));
+        tz::test::writeFile(gif, tz::test::animatedGifBytes(8, 6, {red, green, blue}, 10, 0));
         const QString jpg = m_dir.filePath("still.jpg");
-        pictures::writePicture(jpg, 8, 6);
+        tz::test::writePicture(jpg, 8, 6);
 
         ImageViewer viewer;
         QVERIFY(viewer.open(gif, screen1024, screen1024));

@@ -30,6 +30,7 @@
 #include "file_browser.h"
 #include "image_viewer.h"
 #include "main_window.h"
+#include "picture_files.h"
 #include "preview_window.h"
 #include "radio_group.h"
 #include "tz/bitmap.h"
@@ -64,41 +65,6 @@ WorkerCall workerCall(const std::filesystem::path& source, const std::filesystem
                       const tz::RunDescription& run) {
     return {tz::resizedFormatOf(source.filename().string()).value(), source.filename().string(),
             run.sizeText, output};
-}
-
-tz::Bitmap gradient(int width, int height) {
-    tz::Bitmap bitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = bitmap.row(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = static_cast<std::uint8_t>(x * 255 / std::max(1, width - 1));
-            row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / std::max(1, height - 1));
-            row[3 * x + 2] = static_cast<std::uint8_t>((x + y) % 256);
-        }
-    }
-    return bitmap;
-}
-
-void writeBytes(const QString& file, const std::vector<std::uint8_t>& bytes) {
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-}
-
-void writeBmp(const QString& file, int width, int height) {
-    writeBytes(file, tz::encodeBmp(gradient(width, height)));
-}
-
-void writeJpeg(const QString& file, int width, int height) {
-    tz::JpegImage jpeg;
-    jpeg.assign(gradient(width, height));
-    jpeg.saveToFile(file.toStdString());
-}
-
-void writeGif(const QString& file, int width, int height) {
-    tz::GifImage gif;
-    gif.assign(gradient(width, height));
-    gif.saveToFile(file.toStdString());
 }
 
 QByteArray fileBytes(const QString& file) {
@@ -330,7 +296,7 @@ void TestMainWindow::damagedRecentValueReportedOnceAtStartUp() {
 
 void TestMainWindow::damagedRecentValueStopsRunBeforeFirstFile() {
     const QString folder = makeFolder(QStringLiteral("damaged"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     fakeWorkers(*window);
@@ -490,7 +456,7 @@ void TestMainWindow::presetClickWritesSizeField() {
 
 void TestMainWindow::firstRunUsesSizeFieldNotShownPreset() {
     const QString folder = makeFolder(QStringLiteral("first"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 4, 4);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 4, 4);
     auto window = startMainWindow();
     browseTo(*window, folder);
     fakeWorkers(*window);
@@ -510,7 +476,7 @@ void TestMainWindow::firstRunUsesSizeFieldNotShownPreset() {
 void TestMainWindow::runDispatchesByUpperCasedExtension() {
     const QString folder = makeFolder(QStringLiteral("mixed"));
     for (const char* name : {"a.gif", "B.JPG", "c.bmp", "PHOTO.Jpg", "skipped.jpg"}) {
-        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+        tz::test::writePicture(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
     auto window = startMainWindow();
     browseTo(*window, folder);
@@ -551,7 +517,7 @@ void TestMainWindow::runDispatchesByUpperCasedExtension() {
 
 void TestMainWindow::runWithNoSelectionStillCreatesFolderAndRecords() {
     const QString folder = makeFolder(QStringLiteral("empty-run"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     fakeWorkers(*window);
@@ -566,7 +532,8 @@ void TestMainWindow::runWithNoSelectionStillCreatesFolderAndRecords() {
 void TestMainWindow::failingFileStopsRunAtItsPosition() {
     const QString folder = makeFolder(QStringLiteral("failing"));
     for (int index = 1; index <= 10; ++index) {
-        writeBmp(folder + QStringLiteral("/%1.bmp").arg(index, 2, 10, QLatin1Char('0')), 2, 2);
+        tz::test::writePicture(
+            folder + QStringLiteral("/%1.bmp").arg(index, 2, 10, QLatin1Char('0')), 2, 2);
     }
     auto window = startMainWindow();
     browseTo(*window, folder);
@@ -593,7 +560,7 @@ void TestMainWindow::failingFileStopsRunAtItsPosition() {
 
 void TestMainWindow::runDisablesBrowserUntilItEnds() {
     const QString folder = makeFolder(QStringLiteral("busy"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     window->selectAllFiles();
@@ -689,9 +656,9 @@ void TestMainWindow::recentValuesStoredInStoreForm() {
 
 void TestMainWindow::runWritesResizedCopiesLeavingSources() {
     const QString folder = makeFolder(QStringLiteral("real"));
-    writeJpeg(folder + QStringLiteral("/wide.jpg"), 300, 200);
-    writeGif(folder + QStringLiteral("/tall.gif"), 90, 300);
-    writeBmp(folder + QStringLiteral("/square.BMP"), 250, 250);
+    tz::test::writePicture(folder + QStringLiteral("/wide.jpg"), 300, 200);
+    tz::test::writePicture(folder + QStringLiteral("/tall.gif"), 90, 300);
+    tz::test::writePicture(folder + QStringLiteral("/square.BMP"), 250, 250);
     const QStringList names{"wide.jpg", "tall.gif", "square.BMP"};
     std::vector<QByteArray> before;
     for (const QString& name : names) {
@@ -722,9 +689,9 @@ void TestMainWindow::corruptFifthOfTenStopsWithFourWritten() {
     for (int index = 1; index <= 10; ++index) {
         const QString file = folder + QStringLiteral("/%1.jpg").arg(index, 2, 10, QLatin1Char('0'));
         if (index == 5) {
-            writeBytes(file, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07});
+            tz::test::writeFile(file, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07});
         } else {
-            writeJpeg(file, 40, 30);
+            tz::test::writePicture(file, 40, 30);
         }
     }
     auto window = startMainWindow();
@@ -746,10 +713,9 @@ void TestMainWindow::corruptFifthOfTenStopsWithFourWritten() {
 
 void TestMainWindow::fileListShowsMaskedPicturesSorted() {
     const QString folder = makeFolder(QStringLiteral("mask"));
-    for (const char* name :
-         {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif", "notes.txt",
-          "g.HEIC", "h.tif"}) {
-        writeBytes(folder + QLatin1Char('/') + QString::fromLatin1(name), {1});
+    for (const char* name : {"b.JPG", "A.gif", "c.bmp", "d.jpeg", "e.png", ".hidden.jpg", "F.Gif",
+                             "notes.txt", "g.HEIC", "h.tif"}) {
+        tz::test::writeFile(folder + QLatin1Char('/') + QString::fromLatin1(name), {1});
     }
     QVERIFY(QDir(folder).mkdir(QStringLiteral("folder.jpg")));
     auto window = startMainWindow();
@@ -768,7 +734,7 @@ void TestMainWindow::fileListShowsMaskedPicturesSorted() {
 void TestMainWindow::ctrlASelectsAllButCtrlShiftADoesNot() {
     const QString folder = makeFolder(QStringLiteral("keys"));
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) {
-        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+        tz::test::writePicture(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
     auto window = startMainWindow();
     browseTo(*window, folder);
@@ -790,7 +756,7 @@ void TestMainWindow::deleteMovesOnlyFocusedFileToTrash() {
     const QString folder = makeFolder(QStringLiteral("trash"));
     const QStringList names{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "5.bmp"};
     for (const QString& name : names) {
-        writeBmp(folder + QLatin1Char('/') + name, 2, 2);
+        tz::test::writePicture(folder + QLatin1Char('/') + name, 2, 2);
     }
     auto window = startMainWindow();
     browseTo(*window, folder);
@@ -820,8 +786,8 @@ void TestMainWindow::deleteMovesOnlyFocusedFileToTrash() {
 
 void TestMainWindow::deleteOfLastFileLeavesNoSelection() {
     const QString folder = makeFolder(QStringLiteral("last"));
-    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
-    writeBmp(folder + QStringLiteral("/2.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/1.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/2.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     clickRow(*window, 1);
@@ -834,7 +800,7 @@ void TestMainWindow::deleteOfLastFileLeavesNoSelection() {
 
 void TestMainWindow::declinedDeleteKeepsFile() {
     const QString folder = makeFolder(QStringLiteral("keep"));
-    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/1.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     clickRow(*window, 0);
@@ -851,13 +817,13 @@ void TestMainWindow::declinedDeleteKeepsFile() {
 void TestMainWindow::refreshKeepsOnlyFocusedItemSelected() {
     const QString folder = makeFolder(QStringLiteral("refresh"));
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp"}) {
-        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
+        tz::test::writePicture(folder + QLatin1Char('/') + QString::fromLatin1(name), 2, 2);
     }
     auto window = startMainWindow();
     browseTo(*window, folder);
     clickRow(*window, 0);
     clickRow(*window, 2, Qt::ShiftModifier);
-    writeBmp(folder + QStringLiteral("/0.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/0.bmp"), 2, 2);
     QDir::setCurrent(m_homePath);
     window->findChild<QAction*>(QStringLiteral("P1"))->trigger();
     QCOMPARE(fileList(*window)->count(), 4);
@@ -869,9 +835,9 @@ void TestMainWindow::refreshKeepsOnlyFocusedItemSelected() {
 
 void TestMainWindow::userSelectionFeedsPreviewProgramChangesDoNot() {
     const QString folder = makeFolder(QStringLiteral("feed"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 40, 20);
-    writeBmp(folder + QStringLiteral("/b.bmp"), 80, 40);
-    writeBytes(folder + QStringLiteral("/c.bmp"), {'n', 'o', 'p', 'e'});
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 40, 20);
+    tz::test::writePicture(folder + QStringLiteral("/b.bmp"), 80, 40);
+    tz::test::writeFile(folder + QStringLiteral("/c.bmp"), {'n', 'o', 'p', 'e'});
     auto window = startMainWindow();
     browseTo(*window, folder);
     QWidget* image = window->previewWindow()->pictureView();
@@ -888,7 +854,7 @@ void TestMainWindow::userSelectionFeedsPreviewProgramChangesDoNot() {
 
 void TestMainWindow::ctrlClickingFocusedItemLeavesNoCurrentFile() {
     const QString folder = makeFolder(QStringLiteral("ctrl"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 8, 8);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 8, 8);
     auto window = startMainWindow();
     browseTo(*window, folder);
     clickRow(*window, 0);
@@ -900,8 +866,8 @@ void TestMainWindow::ctrlClickingFocusedItemLeavesNoCurrentFile() {
 
 void TestMainWindow::doubleClickOpensViewer() {
     const QString folder = makeFolder(QStringLiteral("viewer"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 80, 60);
-    writeBytes(folder + QStringLiteral("/b.bmp"), {'B', 'M'});
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 80, 60);
+    tz::test::writeFile(folder + QStringLiteral("/b.bmp"), {'B', 'M'});
     auto window = startMainWindow();
     window->setScreenSizes([] { return QSize(1024, 768); }, [] { return QSize(1024, 768); });
     browseTo(*window, folder);
@@ -957,7 +923,7 @@ void TestMainWindow::specialFoldersFromUserDirs() {
 
 void TestMainWindow::emptyPathAndCurrentFolderDoNothing() {
     const QString folder = makeFolder(QStringLiteral("stay"));
-    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    tz::test::writePicture(folder + QStringLiteral("/a.bmp"), 2, 2);
     auto window = startMainWindow();
     browseTo(*window, folder);
     clickRow(*window, 0);

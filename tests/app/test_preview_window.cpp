@@ -12,6 +12,7 @@
 #include "picture_files.h"
 #include "preview_window.h"
 #include "support/corpus.h"
+#include "tz/bmp.h"
 
 using namespace tz::app;  // the classes under test
 
@@ -88,7 +89,7 @@ class TestPreviewWindow : public QObject {
         QFETCH(QSize, natural);
         QFETCH(QSize, expected);
         const QString path = m_dir.filePath(name);
-        pictures::writePicture(path, natural.width(), natural.height());
+        tz::test::writePicture(path, natural.width(), natural.height());
 
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
@@ -113,7 +114,7 @@ class TestPreviewWindow : public QObject {
     void failedLoadKeepsPicture_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
-        const auto bmp = pictures::bmpBytes(8, 8, blue);
+        const auto bmp = tz::encodeBmp(tz::test::solidBitmap(8, 8, blue));
         const QByteArray bmpBytes(reinterpret_cast<const char*>(bmp.data()),
                                   static_cast<qsizetype>(bmp.size()));
         QTest::newRow("missing file") << "missing.bmp" << QByteArray();
@@ -130,12 +131,12 @@ class TestPreviewWindow : public QObject {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         const QString good = m_dir.filePath("good.bmp");
-        pictures::writeBytes(good, pictures::bmpBytes(1000, 750, red));
+        tz::test::writeFile(good, tz::encodeBmp(tz::test::solidBitmap(1000, 750, red)));
         QString bad;
         if (!name.isEmpty()) {
             bad = m_dir.filePath(name);
             if (!content.isNull()) {
-                pictures::writeBytes(bad, pictures::Bytes(content.begin(), content.end()));
+                tz::test::writeFile(bad, tz::test::Bytes(content.begin(), content.end()));
             }
         }
 
@@ -156,7 +157,7 @@ class TestPreviewWindow : public QObject {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");
 
-        auto gif = pictures::animatedGifBytes(1, 1, {red}, 3);
+        auto gif = tz::test::animatedGifBytes(1, 1, {red}, 3);
         gif[6] = 0x20;  // logical screen 20000 × 20000 (0x4E20)
         gif[7] = 0x4E;
         gif[8] = 0x20;
@@ -165,7 +166,7 @@ class TestPreviewWindow : public QObject {
             << "huge.gif"
             << QByteArray(reinterpret_cast<const char*>(gif.data()), qsizetype(gif.size()));
 
-        auto jpeg = pictures::jpegBytes(8, 8);
+        auto jpeg = tz::test::jpegBytes(tz::test::solidBitmap(8, 8, blue));
         const QByteArray jpegBytes(reinterpret_cast<const char*>(jpeg.data()),
                                    qsizetype(jpeg.size()));
         const qsizetype frame = jpegBytes.indexOf(QByteArray("\xFF\xC0", 2));
@@ -180,9 +181,9 @@ class TestPreviewWindow : public QObject {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
         const QString good = m_dir.filePath("good.bmp");
-        pictures::writeBytes(good, pictures::bmpBytes(40, 30, red));
+        tz::test::writeFile(good, tz::encodeBmp(tz::test::solidBitmap(40, 30, red)));
         const QString huge = m_dir.filePath(name);
-        pictures::writeBytes(huge, pictures::Bytes(content.begin(), content.end()));
+        tz::test::writeFile(huge, tz::test::Bytes(content.begin(), content.end()));
 
         PreviewWindow window;
         QVERIFY(window.loadPicture(good));
@@ -197,7 +198,7 @@ class TestPreviewWindow : public QObject {
         bitmap.setColor(0, 0, {10, 20, 30});
         bitmap.setColor(1, 0, {200, 100, 50});
         const QString path = m_dir.filePath("two.bmp");
-        pictures::writeBytes(path, tz::encodeBmp(bitmap));
+        tz::test::writeFile(path, tz::encodeBmp(bitmap));
 
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
@@ -215,7 +216,7 @@ class TestPreviewWindow : public QObject {
             }
         }
         const QString path = m_dir.filePath("halves.bmp");
-        pictures::writeBytes(path, tz::encodeBmp(bitmap));
+        tz::test::writeFile(path, tz::encodeBmp(bitmap));
 
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
@@ -268,7 +269,7 @@ class TestPreviewWindow : public QObject {
     // Frames of 10 hundredths stay 120 ms on screen, long enough for each to be seen.
     void animatedGifLoops() {
         const QString path = m_dir.filePath("loop.gif");
-        pictures::writeBytes(path, pictures::animatedGifBytes(6, 4, {red, green, blue}, 10, 0));
+        tz::test::writeFile(path, tz::test::animatedGifBytes(6, 4, {red, green, blue}, 10, 0));
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
         window.fitImage(divisor);
@@ -288,7 +289,7 @@ class TestPreviewWindow : public QObject {
 
     void animationWithoutLoopingPlaysOnePass() {
         const QString path = m_dir.filePath("once.gif");
-        pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {red, green, blue}, 3));
+        tz::test::writeFile(path, tz::test::animatedGifBytes(4, 4, {red, green, blue}, 3));
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
         AnimatedImage* image = imageOf(window);
@@ -300,9 +301,9 @@ class TestPreviewWindow : public QObject {
 
     void replacingThePictureStopsTheAnimation() {
         const QString gif = m_dir.filePath("loop.gif");
-        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 10, 0));
+        tz::test::writeFile(gif, tz::test::animatedGifBytes(4, 4, {red, green}, 10, 0));
         const QString bmp = m_dir.filePath("still.bmp");
-        pictures::writeBytes(bmp, pictures::bmpBytes(4, 4, blue));
+        tz::test::writeFile(bmp, tz::encodeBmp(tz::test::solidBitmap(4, 4, blue)));
 
         PreviewWindow window;
         QVERIFY(window.loadPicture(gif));
@@ -322,7 +323,7 @@ class TestPreviewWindow : public QObject {
 
     void clearingThePictureStopsTheAnimation() {
         const QString gif = m_dir.filePath("loop.gif");
-        pictures::writeBytes(gif, pictures::animatedGifBytes(4, 4, {red, green}, 3, 0));
+        tz::test::writeFile(gif, tz::test::animatedGifBytes(4, 4, {red, green}, 3, 0));
         PreviewWindow window;
         QVERIFY(window.loadPicture(gif));
         AnimatedImage* image = imageOf(window);
@@ -335,7 +336,7 @@ class TestPreviewWindow : public QObject {
 
     void stillGifDoesNotPlay() {
         const QString path = m_dir.filePath("one.gif");
-        pictures::writeBytes(path, pictures::animatedGifBytes(4, 4, {green}, 3, 0));
+        tz::test::writeFile(path, tz::test::animatedGifBytes(4, 4, {green}, 3, 0));
         PreviewWindow window;
         QVERIFY(window.loadPicture(path));
         QVERIFY(!imageOf(window)->playing());

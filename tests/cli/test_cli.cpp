@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/photo_metadata.h"
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
@@ -52,8 +53,8 @@ class CliTest : public ::testing::Test {
         return outcome;
     }
 
-    void writeBmp(const std::string& name, int width, int height) {
-        writeFile(m_folder / name, encodeBmp(Bitmap(width, height)));
+    void writePicture(const std::string& name, int width, int height) {
+        test::writePicture(m_folder / name, width, height);
     }
 
     bool written(const std::string& name) const { return fs::exists(m_folder / "resized" / name); }
@@ -82,7 +83,7 @@ TEST_F(CliTest, HelpAndVersionExitWithZero) {
 
 TEST_F(CliTest, WritesIntoResizedBesideTheSource) {
     fs::create_directory(m_folder / "album");
-    writeFile(m_folder / "album" / "wide.bmp", encodeBmp(Bitmap(400, 250)));
+    writePicture("album/wide.bmp", 400, 250);
     const Outcome outcome = run("--size 100 --quiet album/wide.bmp");
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     const Bitmap output = loadBmpFile(m_folder / "album" / "resized" / "wide.bmp");
@@ -92,7 +93,7 @@ TEST_F(CliTest, WritesIntoResizedBesideTheSource) {
 }
 
 TEST_F(CliTest, GeometryAndKernelOptions) {
-    writeBmp("a.bmp", 40, 30);
+    writePicture("a.bmp", 40, 30);
     ASSERT_EQ(run("--geometry 7x9 --kernel Box a.bmp").status, 0);
     const Bitmap output = loadBmpFile(m_folder / "resized" / "a.bmp");
     EXPECT_EQ(output.width(), 7);
@@ -100,7 +101,7 @@ TEST_F(CliTest, GeometryAndKernelOptions) {
 }
 
 TEST_F(CliTest, OtherExtensionsAreSkippedWithANotice) {
-    writeBmp("a.bmp", 4, 4);
+    writePicture("a.bmp", 4, 4);
     writeFile(m_folder / "b.tiff", {1, 2, 3});
     const Outcome outcome = run("--size 8 b.tiff a.bmp");
     EXPECT_EQ(outcome.status, 0);
@@ -111,7 +112,7 @@ TEST_F(CliTest, OtherExtensionsAreSkippedWithANotice) {
 
 TEST_F(CliTest, StopsAtTheFirstFailureInListOrderWhateverTheJobs) {
     for (const char* name : {"1.bmp", "3.bmp", "4.bmp", "5.bmp"}) {
-        writeBmp(name, 64, 48);
+        writePicture(name, 64, 48);
     }
     writeFile(m_folder / "2.bmp", {'B', 'M', 1, 2, 3});
     const Outcome outcome = run("--size 16 --jobs 2 1.bmp 2.bmp 3.bmp 4.bmp 5.bmp");
@@ -124,8 +125,8 @@ TEST_F(CliTest, StopsAtTheFirstFailureInListOrderWhateverTheJobs) {
 }
 
 TEST_F(CliTest, KeepGoingWritesEverythingElseAndStillFails) {
-    writeBmp("1.bmp", 20, 20);
-    writeBmp("3.bmp", 20, 20);
+    writePicture("1.bmp", 20, 20);
+    writePicture("3.bmp", 20, 20);
     const Outcome outcome = run("--keep-going --jobs 3 --size 10 1.bmp missing.bmp 3.bmp");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("missing.bmp: "), std::string::npos) << outcome.err;
@@ -141,12 +142,12 @@ class CliTreeTest : public CliTest {
         for (const char* folder : {"tree/2024/trip", "tree/2024/resized", "tree/.thumbs"}) {
             fs::create_directories(m_folder / folder);
         }
-        writeBmp("tree/b.bmp", 40, 20);
-        writeBmp("tree/2024/a.bmp", 20, 40);
-        writeBmp("tree/2024/trip/c.bmp", 40, 40);
-        writeBmp("tree/2024/resized/old.bmp", 40, 40);
-        writeBmp("tree/.thumbs/t.bmp", 40, 40);
-        writeBmp("tree/.hidden.bmp", 40, 40);
+        writePicture("tree/b.bmp", 40, 20);
+        writePicture("tree/2024/a.bmp", 20, 40);
+        writePicture("tree/2024/trip/c.bmp", 40, 40);
+        writePicture("tree/2024/resized/old.bmp", 40, 40);
+        writePicture("tree/.thumbs/t.bmp", 40, 40);
+        writePicture("tree/.hidden.bmp", 40, 40);
         writeFile(m_folder / "tree/notes.txt", {'n'});
         fs::create_directory_symlink("..", m_folder / "tree/2024/up");
     }
@@ -196,15 +197,15 @@ TEST_F(CliTreeTest, OutputFolderMirrorsTheFoldersOfTheTree) {
 TEST_F(CliTest, AnOutputIsNeverWrittenTwiceInOneRun) {
     fs::create_directories(m_folder / "one");
     fs::create_directories(m_folder / "two");
-    writeBmp("one/x.bmp", 40, 40);
-    writeBmp("two/x.bmp", 40, 20);
+    writePicture("one/x.bmp", 40, 40);
+    writePicture("two/x.bmp", 40, 20);
     const Outcome outcome = run("--size 10 -o out one/x.bmp two/x.bmp");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err,
               "two/x.bmp: not written: out/x.bmp is already the output of one/x.bmp\n");
     EXPECT_EQ(loadBmpFile(m_folder / "out/x.bmp").height(), 10);  // the first one's
     // The same file twice, spelt two ways; with --keep-going the rest still runs.
-    writeBmp("y.bmp", 40, 40);
+    writePicture("y.bmp", 40, 40);
     const Outcome twice = run("--keep-going --size 10 y.bmp ./y.bmp one/x.bmp");
     EXPECT_EQ(twice.status, 1);
     EXPECT_NE(twice.err.find("./y.bmp: not written: "), std::string::npos) << twice.err;
@@ -252,8 +253,8 @@ TEST_F(CliTest, KeptMetadataReadsBackWithAnIndependentReader) {
 }
 
 TEST_F(CliTest, FormatConvertsEveryOutputAndNamesItByItsExtension) {
-    writeBmp("Scan.BMP", 40, 20);
-    writeBmp("b.bmp", 20, 20);
+    writePicture("Scan.BMP", 40, 20);
+    writePicture("b.bmp", 20, 20);
     const Outcome outcome = run("--size 10 --format png Scan.BMP b.bmp");
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(outcome.out, "Scan.BMP -> resized/Scan.png\nb.bmp -> resized/b.png\n");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/corpus.h"
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
@@ -27,80 +28,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using ::testing::HasSubstr;
 
-// ---- Building BMP files ----------------------------------------------------------------------
-
-void putU16(Bytes& out, std::size_t at, std::uint32_t value) {
-    out[at] = static_cast<std::uint8_t>(value);
-    out[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putU32(Bytes& out, std::size_t at, std::uint32_t value) {
-    putU16(out, at, value & 0xFFFF);
-    putU16(out, at + 2, value >> 16);
-}
-
-void appendU32(Bytes& out, std::uint32_t value) {
-    out.resize(out.size() + 4);
-    putU32(out, out.size() - 4, value);
-}
-
-// The fields of a file to build; everything not set describes a 1 x 1 24-bit picture.
-struct BmpFields {
-    std::uint32_t headerSize = 40;
-    std::int32_t width = 1;
-    std::int32_t height = 1;
-    std::uint16_t planes = 1;
-    std::uint16_t bitCount = 24;
-    std::uint32_t compression = 0;
-    std::uint32_t colorsUsed = 0;
-    std::vector<std::uint32_t> masks;         // inside a header longer than 40 bytes, else after it
-    std::vector<Rgb> palette;                 // 3-byte entries for a 12-byte header, else 4-byte
-    std::size_t gap = 0;                      // unused bytes between the palette and the pixels
-    Bytes pixels{0, 0, 0, 0};                 // as stored, padding included
-    std::optional<std::uint32_t> dataOffset;  // default: right after the gap
-};
-
-Bytes buildBmp(const BmpFields& f) {
-    Bytes out{'B', 'M'};
-    out.resize(14 + f.headerSize, 0);
-    putU32(out, 14, f.headerSize);
-    if (f.headerSize == 12) {
-        putU16(out, 18, static_cast<std::uint32_t>(f.width));
-        putU16(out, 20, static_cast<std::uint32_t>(f.height));
-        putU16(out, 22, f.planes);
-        putU16(out, 24, f.bitCount);
-    } else {
-        putU32(out, 18, static_cast<std::uint32_t>(f.width));
-        putU32(out, 22, static_cast<std::uint32_t>(f.height));
-        putU16(out, 26, f.planes);
-        putU16(out, 28, f.bitCount);
-    }
-    if (f.headerSize >= 40) {
-        putU32(out, 30, f.compression);
-        putU32(out, 34, static_cast<std::uint32_t>(f.pixels.size()));
-        putU32(out, 46, f.colorsUsed);
-    }
-    for (std::size_t i = 0; i < f.masks.size(); ++i) {
-        if (f.headerSize > 40) {
-            putU32(out, 54 + 4 * i, f.masks[i]);
-        } else {
-            appendU32(out, f.masks[i]);
-        }
-    }
-    for (const Rgb& entry : f.palette) {
-        out.push_back(entry.blue);
-        out.push_back(entry.green);
-        out.push_back(entry.red);
-        if (f.headerSize != 12) {
-            out.push_back(0);
-        }
-    }
-    out.resize(out.size() + f.gap, 0xEE);
-    putU32(out, 10, f.dataOffset.value_or(static_cast<std::uint32_t>(out.size())));
-    out.insert(out.end(), f.pixels.begin(), f.pixels.end());
-    putU32(out, 2, static_cast<std::uint32_t>(out.size()));
-    return out;
-}
+using test::BmpFields;  // BMP files built field by field
+using test::buildBmp;
+using test::putU32;
 
 // The message of the error decoding throws, or "" when the file loads.
 std::string decodeError(const Bytes& bytes) {

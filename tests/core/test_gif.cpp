@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/corpus.h"
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
@@ -21,118 +22,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Packs codes least significant bit first into GIF sub-blocks.
-class CodePacker {
-  public:
-    void put(int code, int width) {
-        m_bits |= static_cast<std::uint64_t>(code) << m_count;
-        m_count += width;
-        while (m_count >= 8) {
-            m_bytes.push_back(static_cast<std::uint8_t>(m_bits));
-            m_bits >>= 8;
-            m_count -= 8;
-        }
-    }
-    Bytes finish() {
-        if (m_count > 0) {
-            m_bytes.push_back(static_cast<std::uint8_t>(m_bits));
-        }
-        return m_bytes;
-    }
-
-  private:
-    Bytes m_bytes;
-    std::uint64_t m_bits = 0;
-    int m_count = 0;
-};
-
-// LZW data made of literal codes only, with a clear code before the decoder's table would
-// widen the codes: a stream any decoder reads, written without the encoder under test.
-Bytes literalLzw(const Bytes& indices, int minCodeSize) {
-    const int clear = 1 << minCodeSize;
-    const int width = minCodeSize + 1;
-    CodePacker packer;
-    packer.put(clear, width);
-    int sinceClear = 0;
-    for (const std::uint8_t index : indices) {
-        if (sinceClear == clear - 2) {
-            packer.put(clear, width);
-            sinceClear = 0;
-        }
-        packer.put(index, width);
-        ++sinceClear;
-    }
-    packer.put(clear + 1, width);
-    return packer.finish();
-}
-
-// GIF files put together byte by byte.
-class GifBytes {
-  public:
-    GifBytes& raw(std::initializer_list<int> values) {
-        for (const int v : values) {
-            m_bytes.push_back(static_cast<std::uint8_t>(v));
-        }
-        return *this;
-    }
-    GifBytes& text(const std::string& s) {
-        m_bytes.insert(m_bytes.end(), s.begin(), s.end());
-        return *this;
-    }
-    GifBytes& word(int v) { return raw({v & 0xFF, (v >> 8) & 0xFF}); }
-    GifBytes& table(const std::vector<Rgb>& colors) {
-        for (const Rgb& c : colors) {
-            raw({c.red, c.green, c.blue});
-        }
-        return *this;
-    }
-    // Signature, logical screen and global table (whose size must be a power of two >= 2).
-    GifBytes& header(int width, int height, const std::vector<Rgb>& global = {},
-                     const std::string& signature = "GIF89a", int background = 0) {
-        text(signature).word(width).word(height);
-        const int bits = global.empty() ? 0 : colorBitsPerPixel(static_cast<int>(global.size()));
-        raw({global.empty() ? 0 : 0x80 | 0x70 | (bits - 1), background, 0});
-        return table(global);
-    }
-    GifBytes& graphicControl(int disposal, int delay, std::optional<int> transparent = {}) {
-        raw({0x21, 0xF9, 4, (disposal << 2) | (transparent ? 1 : 0)}).word(delay);
-        return raw({transparent.value_or(0), 0});
-    }
-    GifBytes& loop(int count, const std::string& identifier = "NETSCAPE2.0") {
-        raw({0x21, 0xFF, 11}).text(identifier);
-        return raw({3, 1}).word(count).raw({0});
-    }
-    GifBytes& descriptor(int left, int top, int width, int height, int packed) {
-        raw({0x2C}).word(left).word(top).word(width).word(height);
-        return raw({packed});
-    }
-    // Data bytes as sub-blocks of `blockSize` and the terminator.
-    GifBytes& data(int minCodeSize, const Bytes& lzw, bool terminate = true,
-                   std::size_t blockSize = 255) {
-        raw({minCodeSize});
-        for (std::size_t at = 0; at < lzw.size(); at += blockSize) {
-            const std::size_t n = std::min(blockSize, lzw.size() - at);
-            m_bytes.push_back(static_cast<std::uint8_t>(n));
-            m_bytes.insert(m_bytes.end(), lzw.begin() + static_cast<std::ptrdiff_t>(at),
-                           lzw.begin() + static_cast<std::ptrdiff_t>(at + n));
-        }
-        if (terminate) {
-            m_bytes.push_back(0);
-        }
-        return *this;
-    }
-    // A frame whose indices (in stream order) use the global table, literal LZW codes.
-    GifBytes& image(int left, int top, int width, int height, const Bytes& indices,
-                    int minCodeSize = 2, int packed = 0) {
-        return descriptor(left, top, width, height, packed)
-            .data(minCodeSize, literalLzw(indices, minCodeSize));
-    }
-    GifBytes& trailer() { return raw({0x3B}); }
-    const Bytes& bytes() const { return m_bytes; }
-
-  private:
-    Bytes m_bytes;
-};
+using test::bitmapOfColors;
+using test::CodePacker;  // GIF files built block by block
+using test::GifBytes;
+using test::literalLzw;
 
 const std::vector<Rgb> kFour{{255, 0, 0}, {0, 128, 0}, {0, 0, 255}, {255, 255, 0}};
 
@@ -162,21 +55,11 @@ Bytes framePixels(const GifFrame& frame) {
     return pixels;
 }
 
-Bitmap bitmap24(int width, int height, const std::vector<Rgb>& pixels) {
-    Bitmap bitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap.setColor(x, y, pixels[static_cast<std::size_t>(y * width + x)]);
-        }
-    }
-    return bitmap;
-}
-
 // ---------------------------------------------------------------- web palette
 
 TEST(GifWebPalette, FourPixelsMapToTheBiasedLevels) {
     GifImage gif;
-    gif.assign(bitmap24(4, 1, {{0, 0, 0}, {47, 47, 47}, {48, 48, 48}, {255, 128, 252}}));
+    gif.assign(bitmapOfColors(4, 1, {{0, 0, 0}, {47, 47, 47}, {48, 48, 48}, {255, 128, 252}}));
     const GifImage reloaded = load(gif.saveToBytes());
     ASSERT_EQ(reloaded.images().size(), 1u);
     EXPECT_EQ(framePixels(reloaded.images()[0]), (Bytes{0, 0, 43, 197}));
@@ -226,7 +109,7 @@ TEST(GifWebPalette, EveryPixelOfBothRowDirectionsIsReduced) {
                                                      6 * ((255 - v + 3) / 51) + (v / 2 + 3) / 51));
     }
     GifImage gif;
-    gif.assign(bitmap24(5, 3, pixels));
+    gif.assign(bitmapOfColors(5, 3, pixels));
     EXPECT_EQ(framePixels(gif.images()[0]), expected);
 }
 
@@ -253,7 +136,7 @@ std::size_t skipSubBlocks(const Bytes& file, std::size_t at) {
 
 TEST(GifWriter, TwoByTwoTrueColourBitmapGivesTheFixedHeader) {
     GifImage gif;
-    gif.assign(bitmap24(2, 2, {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {0, 0, 255}}));
+    gif.assign(bitmapOfColors(2, 2, {{255, 255, 255}, {0, 0, 0}, {255, 0, 0}, {0, 0, 255}}));
     const Bytes file = gif.saveToBytes();
     const Bytes head{'G', 'I',  'F', '8', '7', 'a', 2, 0, 2, 0, 0x77, 0,
                      0,   0x2C, 0,   0,   0,   0,   2, 0, 2, 0, 0x87};
@@ -718,7 +601,7 @@ TEST(GifReader, UnreadableFilesArePlainErrors) {
 TEST(GifReader, FileRoundTrip) {
     test::TempDir dir;
     GifImage gif;
-    gif.assign(bitmap24(3, 1, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}));
+    gif.assign(bitmapOfColors(3, 1, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}));
     gif.saveToFile(dir / "a.gif");
     GifImage loaded;
     loaded.loadFromFile(dir / "a.gif");
@@ -1233,7 +1116,7 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
             expected.push_back(webPaletteIndex(c));
         }
         GifImage reduced;
-        reduced.assign(bitmap24(64, 48, colors));
+        reduced.assign(bitmapOfColors(64, 48, colors));
         cases.push_back({"webPalette", reduced, expected, 64, 48});
     }
     for (const Case& c : cases) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/corpus.h"
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/errors.h"
 #include "tz/jpeg.h"
@@ -34,25 +35,8 @@ using tz::PixelFormat;
 using tz::Rgb;
 using Bytes = std::vector<std::uint8_t>;
 
-// A smooth colour picture: red rises to the right, green downwards, blue is constant.
-Bitmap gradient(int width, int height) {
-    Bitmap bitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap.setColor(x, y,
-                            Rgb{static_cast<std::uint8_t>(x * 255 / std::max(width - 1, 1)),
-                                static_cast<std::uint8_t>(y * 255 / std::max(height - 1, 1)), 96});
-        }
-    }
-    return bitmap;
-}
-
-Bytes encoded(const Bitmap& bitmap, int quality = 89) {
-    JpegImage picture;
-    picture.assign(bitmap);
-    picture.setCompressionQuality(static_cast<std::uint8_t>(quality));
-    return picture.saveToBytes();
-}
+using tz::test::gradientBitmap;
+using tz::test::jpegBytes;
 
 // Expects `action` to throw JpegError with the library's message code.
 template <typename Action>
@@ -197,7 +181,7 @@ TEST(JpegSettings, NewPictureTakesTheDefaults) {
 
 TEST(JpegSize, SettingWidthOrHeightFails) {
     JpegImage picture;
-    picture.loadFromBytes(encoded(gradient(8, 8)));
+    picture.loadFromBytes(jpegBytes(gradientBitmap(8, 8)));
     for (const auto& set :
          {+[](JpegImage& p) { p.setWidth(4); }, +[](JpegImage& p) { p.setHeight(4); }}) {
         try {
@@ -214,7 +198,7 @@ TEST(JpegSize, OnePixelFileLoadsAndDecodes) {
     Bitmap pixel(1, 1);
     pixel.setColor(0, 0, Rgb{200, 40, 10});
     JpegImage picture;
-    picture.loadFromBytes(encoded(pixel, 100));
+    picture.loadFromBytes(jpegBytes(pixel, 100));
     EXPECT_EQ(picture.width(), 1);
     EXPECT_EQ(picture.height(), 1);
     EXPECT_EQ(picture.bitmap(), nullptr) << "loading decodes nothing";
@@ -251,7 +235,7 @@ TEST_P(JpegOutputScale, SizeBeforeAndAfterDecoding) {
     const ScaleRow& row = GetParam();
     JpegImage picture;
     picture.setScale(row.scale);
-    picture.loadFromBytes(encoded(gradient(100, 75)));
+    picture.loadFromBytes(jpegBytes(gradientBitmap(100, 75)));
     EXPECT_EQ(picture.width(), row.width);
     EXPECT_EQ(picture.height(), row.height);
     picture.decode();
@@ -260,7 +244,7 @@ TEST_P(JpegOutputScale, SizeBeforeAndAfterDecoding) {
     EXPECT_EQ(picture.bitmap()->height(), row.height);
 
     JpegImage changedLater;
-    changedLater.loadFromBytes(encoded(gradient(100, 75)));
+    changedLater.loadFromBytes(jpegBytes(gradientBitmap(100, 75)));
     changedLater.decode();
     changedLater.setScale(row.scale);
     EXPECT_EQ(changedLater.width(), row.width);
@@ -281,7 +265,7 @@ TEST(JpegHolder, LoadedPictureIsSavedUnchanged) {
     JpegImage source;
     source.setProgressiveEncoding(true);
     source.setCompressionQuality(37);
-    source.assign(gradient(40, 30));
+    source.assign(gradientBitmap(40, 30));
     Bytes bytes = source.saveToBytes();
     bytes.push_back(0x00);
 
@@ -297,7 +281,7 @@ TEST(JpegHolder, LoadedPictureIsSavedUnchanged) {
 }
 
 TEST(JpegHolder, AssignmentSharesTheData) {
-    const Bytes first = encoded(gradient(20, 10));
+    const Bytes first = jpegBytes(gradientBitmap(20, 10));
     JpegImage a;
     a.loadFromBytes(first);
     JpegImage b;
@@ -305,7 +289,7 @@ TEST(JpegHolder, AssignmentSharesTheData) {
     EXPECT_EQ(b.width(), 20);
     EXPECT_EQ(b.height(), 10);
     EXPECT_EQ(b.bitmap(), nullptr) << "a has no bitmap to copy";
-    a.loadFromBytes(encoded(gradient(5, 6)));
+    a.loadFromBytes(jpegBytes(gradientBitmap(5, 6)));
     EXPECT_EQ(b.saveToBytes(), first) << "reloading a leaves the shared data alone";
     EXPECT_EQ(a.width(), 5);
 
@@ -318,9 +302,9 @@ TEST(JpegHolder, AssignmentSharesTheData) {
 }
 
 TEST(JpegHolder, AssignedBitmapIsCompressedOnSave) {
-    const Bitmap picture = gradient(30, 20);
+    const Bitmap picture = gradientBitmap(30, 20);
     JpegImage jpeg;
-    jpeg.loadFromBytes(encoded(gradient(8, 8)));
+    jpeg.loadFromBytes(jpegBytes(gradientBitmap(8, 8)));
     jpeg.assign(picture);
     EXPECT_EQ(jpeg.width(), 30);
     ASSERT_NE(jpeg.bitmap(), nullptr);
@@ -339,13 +323,13 @@ TEST(JpegHolder, AssignedBitmapIsCompressedOnSave) {
 // ---- Encoding ----
 
 TEST(JpegEncoding, QualityZeroEncodesAsQualityOne) {
-    const Bitmap picture = gradient(33, 17);
-    EXPECT_EQ(encoded(picture, 0), encoded(picture, 1));
-    EXPECT_NE(encoded(picture, 1), encoded(picture, 2));
+    const Bitmap picture = gradientBitmap(33, 17);
+    EXPECT_EQ(jpegBytes(picture, 0), jpegBytes(picture, 1));
+    EXPECT_NE(jpegBytes(picture, 1), jpegBytes(picture, 2));
 }
 
 TEST(JpegEncoding, WrittenFileIsBaselineJfifAtQuality89) {
-    const std::vector<Segment> segments = headerSegments(encoded(gradient(64, 48), 89));
+    const std::vector<Segment> segments = headerSegments(jpegBytes(gradientBitmap(64, 48), 89));
 
     const auto app0 = segmentsOf(segments, 0xE0);
     ASSERT_EQ(app0.size(), 1u);
@@ -390,7 +374,7 @@ TEST(JpegEncoding, WrittenFileIsBaselineJfifAtQuality89) {
 TEST(JpegEncoding, GrayscaleSwitchWritesOneComponent) {
     JpegImage picture;
     picture.setGrayscale(true);
-    picture.assign(gradient(16, 16));
+    picture.assign(gradientBitmap(16, 16));
     const std::vector<Segment> segments = headerSegments(picture.saveToBytes());
     const auto sof0 = segmentsOf(segments, 0xC0);
     ASSERT_EQ(sof0.size(), 1u);
@@ -400,7 +384,7 @@ TEST(JpegEncoding, GrayscaleSwitchWritesOneComponent) {
 TEST(JpegEncoding, ProgressiveSwitchWritesProgressiveFrame) {
     JpegImage picture;
     picture.setProgressiveEncoding(true);
-    picture.assign(gradient(16, 16));
+    picture.assign(gradientBitmap(16, 16));
     const std::vector<Segment> segments = headerSegments(picture.saveToBytes());
     EXPECT_EQ(segmentsOf(segments, 0xC2).size(), 1u);
 }
@@ -456,9 +440,9 @@ TEST(JpegEncoding, IndependentDecoderReadsTheWrittenFile) {
 // ---- Decoding ----
 
 TEST(JpegDecoding, ColoursComeBackInPlace) {
-    const Bitmap picture = gradient(64, 64);
+    const Bitmap picture = gradientBitmap(64, 64);
     JpegImage jpeg;
-    jpeg.loadFromBytes(encoded(picture, 95));
+    jpeg.loadFromBytes(jpegBytes(picture, 95));
     Bitmap decoded;
     jpeg.assignTo(decoded);
     ASSERT_EQ(decoded.format(), PixelFormat::Bits24);
@@ -471,7 +455,7 @@ TEST(JpegDecoding, ColoursComeBackInPlace) {
 
 TEST(JpegDecoding, DrawStretchesIntoTheRectangle) {
     JpegImage jpeg;
-    jpeg.loadFromBytes(encoded(gradient(64, 64), 95));
+    jpeg.loadFromBytes(jpegBytes(gradientBitmap(64, 64), 95));
     Bitmap canvas(40, 20);
     jpeg.draw(canvas, tz::Rect{10, 0, 42, 16});
     EXPECT_EQ(canvas.color(5, 5), (Rgb{255, 255, 255})) << "outside the rectangle";
@@ -481,7 +465,7 @@ TEST(JpegDecoding, DrawStretchesIntoTheRectangle) {
 }
 
 TEST(JpegDecoding, TruncatedScanDataDecodes) {
-    const Bytes whole = encoded(gradient(128, 96), 95);
+    const Bytes whole = jpegBytes(gradientBitmap(128, 96), 95);
     const Bytes truncated(whole.begin(),
                           whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
     JpegImage picture;
@@ -501,7 +485,7 @@ TEST(JpegDecoding, NotAJpegFailsOnLoad) {
 
 TEST(JpegDecoding, CorruptScanFailsOnDecodeAndKeepsData) {
     // A table-selector byte of the scan header pointing at a Huffman table that does not exist.
-    Bytes bytes = encoded(gradient(16, 16));
+    Bytes bytes = jpegBytes(gradientBitmap(16, 16));
     const auto sos = findMarker(bytes, 0xDA);
     ASSERT_NE(sos, bytes.end());
     *(sos + 6) = 0x33;  // component 1: DC table 3, AC table 3
@@ -518,7 +502,7 @@ TEST(JpegDecoding, ThousandsOfScansAreRefused) {
     // and each would cost a pass over the whole picture.
     JpegImage writer;
     writer.setProgressiveEncoding(true);
-    writer.assign(gradient(16, 16));
+    writer.assign(gradientBitmap(16, 16));
     Bytes bytes = writer.saveToBytes();
     const auto first = findMarker(bytes, 0xDA);
     ASSERT_NE(first, bytes.end());
@@ -552,7 +536,7 @@ TEST(JpegDecoding, MissingFileIsNamedInTheError) {
 TEST(JpegDecoding, GreyscaleFileGivesEightBitGrey) {
     JpegImage writer;
     writer.setGrayscale(true);
-    writer.assign(gradient(256, 64));
+    writer.assign(gradientBitmap(256, 64));
     JpegImage picture;
     picture.loadFromBytes(writer.saveToBytes());
     EXPECT_TRUE(picture.grayscale());
@@ -564,7 +548,7 @@ TEST(JpegDecoding, GreyscaleFileGivesEightBitGrey) {
 
 TEST(JpegDecoding, GrayscaleSwitchTurnsColourToGrey) {
     JpegImage picture;
-    picture.loadFromBytes(encoded(gradient(64, 64)));
+    picture.loadFromBytes(jpegBytes(gradientBitmap(64, 64)));
     EXPECT_FALSE(picture.grayscale());
     picture.decode();
     picture.setGrayscale(true);
@@ -575,13 +559,13 @@ TEST(JpegDecoding, GrayscaleSwitchTurnsColourToGrey) {
 
 TEST(JpegDecoding, EightBitOutputHasAPaletteOf236) {
     JpegImage picture;
-    picture.loadFromBytes(encoded(gradient(64, 64), 95));
+    picture.loadFromBytes(jpegBytes(gradientBitmap(64, 64), 95));
     picture.setPixelFormat(tz::JpegPixelFormat::Bits8);
     picture.decode();
     const Bitmap& decoded = *picture.bitmap();
     ASSERT_EQ(decoded.format(), PixelFormat::Bits8);
     EXPECT_LE(decoded.colorTable().size(), 236u);
-    EXPECT_LT(meanAbsoluteDifference(decoded, gradient(64, 64)), 6.0);
+    EXPECT_LT(meanAbsoluteDifference(decoded, gradientBitmap(64, 64)), 6.0);
 }
 
 struct DecodeModeRow {
@@ -594,7 +578,7 @@ class JpegDecodeModes : public testing::TestWithParam<DecodeModeRow> {};
 
 // Every mode gives the picture at its size and close to the original.
 TEST_P(JpegDecodeModes, CloseToTheOriginal) {
-    const Bitmap original = gradient(80, 60);
+    const Bitmap original = gradientBitmap(80, 60);
     JpegImage writer;
     writer.setProgressiveEncoding(GetParam().progressiveFile);
     writer.setCompressionQuality(95);
@@ -636,7 +620,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(JpegDecoding, ProgressiveDisplayEndsWithTheFinalPicture) {
     JpegImage writer;
     writer.setProgressiveEncoding(true);
-    writer.assign(gradient(50, 40));
+    writer.assign(gradientBitmap(50, 40));
     const Bytes bytes = writer.saveToBytes();
     JpegImage plain;
     plain.loadFromBytes(bytes);
@@ -654,7 +638,7 @@ TEST(JpegDecoding, ProgressiveDisplayEndsWithTheFinalPicture) {
 TEST(JpegDecoding, ProgressiveFileDecodesExactlyAsItsBaselineTwin) {
     std::mt19937 random(7);
     for (const auto& [width, height] : {std::pair{301, 203}, {17, 900}, {1024, 9}}) {
-        Bitmap picture = gradient(width, height);
+        Bitmap picture = gradientBitmap(width, height);
         for (int i = 0; i < width * height / 4; ++i) {
             picture.setColor(
                 static_cast<int>(random() % static_cast<unsigned>(width)),
@@ -702,7 +686,7 @@ TEST(JpegDecoding, PictureTooLargeForMemoryFailsClearly) {
     }
     JpegImage writer;
     writer.setProgressiveEncoding(true);
-    writer.assign(gradient(16, 16));
+    writer.assign(gradientBitmap(16, 16));
     Bytes bytes = writer.saveToBytes();
     const auto sof = findMarker(bytes, 0xC2);
     ASSERT_NE(sof, bytes.end());

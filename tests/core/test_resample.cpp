@@ -13,6 +13,7 @@
 #include "resample/kernels.h"
 #include "resample/passes.h"
 #include "resample/weight_lists.h"
+#include "support/picture_builders.h"
 #include "tz/bitmap.h"
 #include "tz/errors.h"
 #include "tz/resample.h"
@@ -21,6 +22,7 @@ namespace tz {
 namespace {
 
 using detail::WeightPair;
+using test::solidBitmap;
 
 // --- Kernels ---
 
@@ -330,16 +332,6 @@ Bitmap grayRow(const std::vector<int>& values) {
     return bitmap;
 }
 
-Bitmap filled(int width, int height, Rgb color) {
-    Bitmap bitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap.setColor(x, y, color);
-        }
-    }
-    return bitmap;
-}
-
 std::vector<int> grayValues(const Bitmap& bitmap, int y) {
     std::vector<int> values;
     for (int x = 0; x < bitmap.width(); ++x) {
@@ -359,7 +351,7 @@ class Resample : public ::testing::TestWithParam<ResampleOptions> {
 };
 
 TEST_P(Resample, OnePixelSourceIsStretchedWithTheKernelCentredAtIOverWd) {
-    Bitmap source = filled(1, 1, Rgb{200, 100, 12});
+    Bitmap source = solidBitmap(1, 1, Rgb{200, 100, 12});
     Bitmap destination(4, 3);
     resample(source, destination, triangle);
     // Triangle weights at i/4 and i/4 − 1 sum to exactly 1.
@@ -369,7 +361,7 @@ TEST_P(Resample, OnePixelSourceIsStretchedWithTheKernelCentredAtIOverWd) {
         }
     }
     // Lanczos3 at centre 1/2: 200 · 2·(L(0.5) + L(1.5) + L(2.5)) = 200 · 0.994299 = 198.86.
-    Bitmap gray = filled(1, 1, Rgb{200, 200, 200});
+    Bitmap gray = solidBitmap(1, 1, Rgb{200, 200, 200});
     Bitmap wide(2, 1);
     resample(gray, wide, lanczos);
     EXPECT_EQ(grayValues(wide, 0), (std::vector<int>{200, 199}));
@@ -407,7 +399,7 @@ TEST_P(Resample, FourByFourToEightByEightKeepsTheCorners) {
 TEST_P(Resample, UniformLevelIsScaledByTheUnnormalisedWeightSum) {
     // 8 → 15 wide: s = 2, so column 7 is centred at 3.5 and its Lanczos3 weights sum to
     // 2·(0.607927 − 0.135095 + 0.024317) = 0.994299: 100 becomes 99.43 → 99.
-    Bitmap source = filled(8, 1, Rgb{100, 100, 100});
+    Bitmap source = solidBitmap(8, 1, Rgb{100, 100, 100});
     Bitmap destination(15, 1);
     resample(source, destination, lanczos);
     EXPECT_EQ(destination.color(0, 0).green, 100);
@@ -452,7 +444,7 @@ TEST_P(Resample, OneRowFromATallerSourceSamplesTheCentreRow) {
 
 TEST_P(Resample, EmptyDestinationIsAcceptedAndLeftEmpty) {
     for (const auto& [width, height] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
-        Bitmap source = filled(3, 3, Rgb{1, 2, 3});
+        Bitmap source = solidBitmap(3, 3, Rgb{1, 2, 3});
         Bitmap destination(width, height);
         EXPECT_NO_THROW(resample(source, destination, lanczos));
         EXPECT_EQ(destination.width(), width);

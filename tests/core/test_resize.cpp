@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
@@ -17,6 +18,7 @@ namespace tz {
 namespace {
 
 namespace fs = std::filesystem;
+using test::gradientBitmap;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -114,19 +116,6 @@ TEST(OutputRule, ConvertedOutputsTakeTheirFormatsExtension) {
     EXPECT_EQ(outputNameFor("notes.txt", PictureFormat::Png), fs::path("notes.txt"));
 }
 
-// A 24-bit picture with a recognisable pattern.
-Bitmap pattern(int width, int height) {
-    Bitmap bitmap(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap.setColor(x, y,
-                            Rgb{static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 5),
-                                static_cast<std::uint8_t>((x + y) * 3)});
-        }
-    }
-    return bitmap;
-}
-
 // Files in a folder of their own, resized by the entry point to 100 pixels into "resized".
 class ResizeFileTest : public ::testing::Test {
   protected:
@@ -157,7 +146,7 @@ TEST_F(ResizeFileTest, BmpIsWrittenAt24BitsUnderTheSameNameAndTheSourceIsUnchang
 
 TEST_F(ResizeFileTest, JpegIsWrittenAtTheTargetSize) {
     JpegImage source;
-    source.assign(pattern(250, 400));
+    source.assign(gradientBitmap(250, 400));
     writeFile(m_folder / "p.jpg", source.saveToBytes());
     resize("p.jpg");
     JpegImage output;
@@ -168,7 +157,7 @@ TEST_F(ResizeFileTest, JpegIsWrittenAtTheTargetSize) {
 
 TEST_F(ResizeFileTest, GifIsWrittenAsOneWebPaletteFrame) {
     GifImage source;
-    source.assign(pattern(64, 32));
+    source.assign(gradientBitmap(64, 32));
     writeFile(m_folder / "a.gif", source.saveToBytes());
     resize("a.gif");
     GifImage output;
@@ -218,7 +207,7 @@ TEST_F(ResizeFileTest, CorruptFilesFailWithTheCodecsErrorAndWriteNothing) {
 // The hook runs once the output is encoded; throwing from it abandons the file unwritten, and
 // a caller that lets the write go gets exactly what resizeToBytes gives.
 TEST_F(ResizeFileTest, TheHookBeforeWritingCanAbandonTheFile) {
-    writeFile(m_folder / "a.bmp", encodeBmp(pattern(40, 20)));
+    writeFile(m_folder / "a.bmp", encodeBmp(gradientBitmap(40, 20)));
     struct Abandon {};
     EXPECT_THROW(resize("a.bmp", [] { throw Abandon{}; }), Abandon);
     EXPECT_TRUE(fs::is_empty(m_folder / "resized"));

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: temporary folders, current-folder and environment guards, file
-// bytes. The shared corpus is found and read by corpus.h.
+// bytes. Pictures are built by picture_builders.h, the shared corpus is read by corpus.h.
 #pragma once
 
 #include <cstdint>
