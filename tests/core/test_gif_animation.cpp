@@ -17,7 +17,9 @@ const Rgb kWhite{255, 255, 255};
 const Rgb kBlack{0, 0, 0};
 const std::vector<Rgb> kColors{kRed, kGreen, kBlue, kYellow};
 
-struct FrameSpec {
+// What a test frame is made of: its place on the screen, its indices and, when a disposal or a
+// transparent index is given, a graphic control extension.
+struct FrameRecipe {
     int left = 0;
     int top = 0;
     int width = 1;
@@ -29,40 +31,40 @@ struct FrameSpec {
 };
 
 // A one-row frame at x = `left` of the one-row screen.
-FrameSpec row(int left, std::vector<std::uint8_t> pixels, std::optional<GifDisposal> disposal = {},
-              std::optional<int> transparent = {}) {
-    FrameSpec spec;
-    spec.left = left;
-    spec.width = static_cast<int>(pixels.size());
-    spec.pixels = std::move(pixels);
-    spec.disposal = disposal;
-    spec.transparent = transparent;
-    return spec;
+FrameRecipe row(int left, std::vector<std::uint8_t> pixels,
+                std::optional<GifDisposal> disposal = {}, std::optional<int> transparent = {}) {
+    FrameRecipe recipe;
+    recipe.left = left;
+    recipe.width = static_cast<int>(pixels.size());
+    recipe.pixels = std::move(pixels);
+    recipe.disposal = disposal;
+    recipe.transparent = transparent;
+    return recipe;
 }
 
-GifFrame makeFrame(const FrameSpec& spec) {
-    GifFrame frame(spec.left, spec.top, spec.width, spec.height, GifColorTable(),
-                   ByteBuffer(spec.pixels.begin(), spec.pixels.end()));
-    if (spec.disposal || spec.transparent) {
+GifFrame makeFrame(const FrameRecipe& recipe) {
+    GifFrame frame(recipe.left, recipe.top, recipe.width, recipe.height, GifColorTable(),
+                   ByteBuffer(recipe.pixels.begin(), recipe.pixels.end()));
+    if (recipe.disposal || recipe.transparent) {
         GifGraphicControl control;
         control.packed = static_cast<std::uint8_t>(
-            (static_cast<int>(spec.disposal.value_or(GifDisposal::None)) << 2) |
-            (spec.transparent ? 1 : 0));
-        control.delay = static_cast<std::uint16_t>(spec.delay);
-        control.transparentIndex = static_cast<std::uint8_t>(spec.transparent.value_or(0));
+            (static_cast<int>(recipe.disposal.value_or(GifDisposal::None)) << 2) |
+            (recipe.transparent ? 1 : 0));
+        control.delay = static_cast<std::uint16_t>(recipe.delay);
+        control.transparentIndex = static_cast<std::uint8_t>(recipe.transparent.value_or(0));
         frame.addExtension(control);
     }
     return frame;
 }
 
 // A 4x1 screen with the four colours as global table and yellow as background colour.
-GifImage picture(const std::vector<FrameSpec>& frames, std::optional<int> loop = {}) {
+GifImage picture(const std::vector<FrameRecipe>& frames, std::optional<int> loop = {}) {
     GifImage gif;
     gif.setScreenSize(4, 1);
     gif.globalColorTable() = GifColorTable(kColors);
     gif.setBackgroundIndex(3);
-    for (const FrameSpec& spec : frames) {
-        GifFrame frame = makeFrame(spec);
+    for (const FrameRecipe& recipe : frames) {
+        GifFrame frame = makeFrame(recipe);
         if (loop && gif.images().empty()) {
             frame.addExtension(GifApplicationExtension{"NETSCAPE",
                                                        "2.0",
@@ -82,8 +84,8 @@ std::vector<Rgb> screenColors(const GifAnimation& animation) {
     return colors;
 }
 
-const FrameSpec kFullRed = row(0, {0, 0, 0, 0}, GifDisposal::Keep);
-const FrameSpec kBlueDot = row(1, {2}, GifDisposal::Keep);
+const FrameRecipe kFullRed = row(0, {0, 0, 0, 0}, GifDisposal::Keep);
+const FrameRecipe kBlueDot = row(1, {2}, GifDisposal::Keep);
 
 // ---------------------------------------------------------------- waits
 
@@ -103,10 +105,10 @@ class GifAnimationWait : public testing::TestWithParam<WaitRow> {};
 
 TEST_P(GifAnimationWait, FollowsTheDelayRules) {
     const WaitRow& row = GetParam();
-    FrameSpec spec = kFullRed;
-    spec.disposal = row.delay ? std::optional(GifDisposal::None) : std::nullopt;
-    spec.delay = row.delay.value_or(0);
-    const GifAnimation animation(picture({spec, kBlueDot}), row.speed);
+    FrameRecipe recipe = kFullRed;
+    recipe.disposal = row.delay ? std::optional(GifDisposal::None) : std::nullopt;
+    recipe.delay = row.delay.value_or(0);
+    const GifAnimation animation(picture({recipe, kBlueDot}), row.speed);
     EXPECT_EQ(animation.waitMilliseconds(row.overrun), row.expected);
 }
 
@@ -211,7 +213,7 @@ TEST(GifAnimation, FramesWithoutPixelsAreNotShown) {
 
 struct DisposalRow {
     const char* what;
-    FrameSpec first;
+    FrameRecipe first;
     std::vector<Rgb> after;  // the screen once the blue dot follows the first frame
 };
 
@@ -230,7 +232,7 @@ TEST_P(GifAnimationDisposal, PreparesTheNextFrame) {
 INSTANTIATE_TEST_SUITE_P(
     Methods, GifAnimationDisposal,
     testing::Values(DisposalRow{"keep", kFullRed, {kRed, kBlue, kRed, kRed}},
-                    DisposalRow{"none specified",
+                    DisposalRow{"method 0: none",
                                 row(0, {0, 0, 0, 0}, GifDisposal::None),
                                 {kRed, kBlue, kRed, kRed}},
                     DisposalRow{"no extension", row(0, {0, 0, 0, 0}), {kRed, kBlue, kRed, kRed}},
@@ -248,9 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 {kWhite, kBlue, kWhite, kWhite}}));
 
 TEST(GifAnimation, RestoreToPreviousBringsBackTheEarlierFrame) {
-    const FrameSpec green = row(0, {1, 1, 1, 1}, GifDisposal::Keep);
-    const FrameSpec redRight = row(2, {0, 0}, GifDisposal::RestorePrevious);
-    const FrameSpec blueLeft = row(0, {2}, GifDisposal::Keep);
+    const FrameRecipe green = row(0, {1, 1, 1, 1}, GifDisposal::Keep);
+    const FrameRecipe redRight = row(2, {0, 0}, GifDisposal::RestorePrevious);
+    const FrameRecipe blueLeft = row(0, {2}, GifDisposal::Keep);
     GifAnimation animation(picture({green, redRight, blueLeft}));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kRed, kRed}));
@@ -263,21 +265,21 @@ TEST(GifAnimation, TransparentPixelsShowTheGivenBackground) {
     for (int x = 0; x < 4; ++x) {
         background.setColor(x, 0, kBlack);
     }
-    const FrameSpec holes = row(0, {0, 3, 3, 2}, GifDisposal::Keep, 3);
+    const FrameRecipe holes = row(0, {0, 3, 3, 2}, GifDisposal::Keep, 3);
     GifAnimation animation(picture({holes}), background);
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kBlack, kBlack, kBlue}));
 }
 
 TEST(GifAnimation, KeptFramesAccumulateUnderTransparency) {
-    const FrameSpec second = row(0, {3, 1, 3, 3}, GifDisposal::Keep, 3);
+    const FrameRecipe second = row(0, {3, 1, 3, 3}, GifDisposal::Keep, 3);
     GifAnimation animation(picture({kFullRed, second}));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kGreen, kRed, kRed}));
 }
 
 TEST(GifAnimation, NewPassStartsAfterTheLastFramesDisposal) {
-    const FrameSpec dot = row(3, {2}, GifDisposal::RestoreBackground);
-    const FrameSpec half = row(0, {1, 1}, GifDisposal::Keep);
+    const FrameRecipe dot = row(3, {2}, GifDisposal::RestoreBackground);
+    const FrameRecipe half = row(0, {1, 1}, GifDisposal::Keep);
     GifAnimation animation(picture({half, dot}, 2));
     ASSERT_TRUE(animation.advance());
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kGreen, kGreen, kWhite, kBlue}));
