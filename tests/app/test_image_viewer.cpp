@@ -27,7 +27,7 @@ QRect outerGeometry(const ImageViewer& viewer) {
 
 }  // namespace
 
-class TestSlika : public QObject {
+class TestImageViewer : public QObject {
     Q_OBJECT
 
   private slots:
@@ -242,5 +242,5 @@ class TestSlika : public QObject {
     QTemporaryDir m_dir;
 };
 
-QTEST_MAIN(TestSlika)
+QTEST_MAIN(TestImageViewer)
 #include "test_image_viewer.moc"
