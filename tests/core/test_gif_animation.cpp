@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "support/picture_builders.h"
 #include "tz/gif.h"
 
 namespace tz {
@@ -261,10 +262,7 @@ TEST(GifAnimation, RestoreToPreviousBringsBackTheEarlierFrame) {
 }
 
 TEST(GifAnimation, TransparentPixelsShowTheGivenBackground) {
-    Bitmap background(4, 1);
-    for (int x = 0; x < 4; ++x) {
-        background.setColor(x, 0, kBlack);
-    }
+    const Bitmap background = test::solidBitmap(4, 1, kBlack);
     const FrameRecipe holes = row(0, {0, 3, 3, 2}, GifDisposal::Keep, 3);
     GifAnimation animation(picture({holes}), background);
     EXPECT_EQ(screenColors(animation), (std::vector<Rgb>{kRed, kBlack, kBlack, kBlue}));
