@@ -756,13 +756,6 @@ TEST_P(BmpCorpus, GivesTheExpectedOutcome) {
 INSTANTIATE_TEST_SUITE_P(Manifest, BmpCorpus, ::testing::ValuesIn(test::corpusTestEntries("bmp")),
                          [](const auto& row) { return test::corpusTestName(row.param); });
 
-TEST(BmpCorpusFolder, EveryFileHasAManifestRow) {
-    if (test::corpusDir().empty()) {
-        GTEST_SKIP() << test::corpusAbsentMessage();
-    }
-    EXPECT_THAT(test::filesWithoutManifestRow("bmp"), ::testing::IsEmpty());
-}
-
 Bitmap loadCorpus(const std::string& name) {
     return decodeBmp(test::readFile(test::corpusFolder("bmp") / name));
 }

@@ -1186,13 +1186,6 @@ TEST_P(GifCorpusFile, GivesTheExpectedOutcome) {
 INSTANTIATE_TEST_SUITE_P(Manifest, GifCorpusFile, testing::ValuesIn(test::corpusTestEntries("gif")),
                          [](const auto& row) { return test::corpusTestName(row.param); });
 
-TEST(GifCorpus, EveryFileHasAManifestRow) {
-    if (test::corpusDir().empty()) {
-        GTEST_SKIP() << test::corpusAbsentMessage();
-    }
-    EXPECT_EQ(test::filesWithoutManifestRow("gif"), std::vector<std::string>{});
-}
-
 TEST(GifCorpus, InterlacedAndProgressiveTwinsDecodeAlike) {
     const auto folder = test::corpusFolder("gif");
     if (folder.empty()) {

@@ -926,11 +926,4 @@ TEST_F(JpegHugeCorpus, DISABLED_EveryFileHasTheExpectedOutcomeAtAnySize) {
     }
 }
 
-TEST(JpegCorpus, EveryFileHasAManifestRow) {
-    if (jpegCorpus().empty()) {
-        GTEST_SKIP() << tz::test::corpusAbsentMessage();
-    }
-    EXPECT_EQ(tz::test::filesWithoutManifestRow("jpeg"), std::vector<std::string>{});
-}
-
 }  // namespace

@@ -1,5 +1,5 @@
-// The corpus manifest's Expected column as the corpus tests read it: each kind of cell the
-// manifest writes, and the setting that finds the corpus.
+// The corpus manifest as the corpus tests read it: each kind of Expected cell, the tables, the
+// setting that finds the corpus, and a row for every file of the real corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,6 +117,19 @@ TEST(CorpusManifest, AFolderWithoutManifestIsNoCorpus) {
     EXPECT_NE(corpusAbsentMessage().find(folder.path().string()), std::string::npos);
     EXPECT_NE(corpusAbsentMessage().find("TZ_CORPUS_DIR"), std::string::npos);
 }
+
+// The real corpus: each format's table lists every file of its folder.
+class CorpusFolder : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CorpusFolder, EveryFileHasAManifestRow) {
+    if (corpusDir().empty()) {
+        GTEST_SKIP() << corpusAbsentMessage();
+    }
+    EXPECT_EQ(filesWithoutManifestRow(GetParam()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CorpusFolder, ::testing::Values("bmp", "gif", "jpeg"),
+                         [](const auto& row) { return std::string(row.param); });
 
 }  // namespace
 }  // namespace tz::test
