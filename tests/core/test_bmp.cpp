@@ -13,16 +13,12 @@
 
 #include "support/corpus.h"
 #include "support/picture_builders.h"
+#include "support/pixel_printers.h"
 #include "support/support.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
 
 namespace tz {
-
-void PrintTo(const Rgb& color, std::ostream* out) {
-    *out << "(" << int{color.red} << ", " << int{color.green} << ", " << int{color.blue} << ")";
-}
-
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -12,17 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "support/pixel_printers.h"
 #include "support/support.h"
 #include "tz/errors.h"
 #include "tz/heif.h"
 
 namespace tz {
-
-void PrintTo(const Rgba& color, std::ostream* out) {
-    *out << "(" << int{color.red} << ", " << int{color.green} << ", " << int{color.blue} << ", "
-         << int{color.alpha} << ")";
-}
-
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -5,16 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "support/pixel_printers.h"
 #include "tz/bitmap.h"
 #include "tz/resample.h"
 
 namespace tz {
-
-void PrintTo(const Rgba& color, std::ostream* out) {
-    *out << "(" << int{color.red} << ", " << int{color.green} << ", " << int{color.blue} << ", "
-         << int{color.alpha} << ")";
-}
-
 namespace {
 
 constexpr Rgba kRed{255, 0, 0, 255};
