@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/picture_builders.h"
 #include "support/pixel_printers.h"
 #include "tz/bitmap.h"
 #include "tz/resample.h"
@@ -12,19 +13,11 @@
 namespace tz {
 namespace {
 
+using test::solidBitmap;
+
 constexpr Rgba kRed{255, 0, 0, 255};
 constexpr Rgba kTransparentBlack{0, 0, 0, 0};
 constexpr Rgba kTransparentWhite{255, 255, 255, 0};
-
-Bitmap filled32(int width, int height, Rgba color) {
-    Bitmap bitmap(width, height, PixelFormat::Bits32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bitmap.setRgba(x, y, color);
-        }
-    }
-    return bitmap;
-}
 
 // Every test runs on each path, which must all give the same bytes.
 class ResampleAlpha : public ::testing::TestWithParam<ResampleOptions> {
@@ -59,7 +52,7 @@ TEST_P(ResampleAlpha, RedDotOnTransparentWhiteTakesNoWhiteFringe) {
     // three transparent neighbours. Rows: 0.5·0 + 0.5·255 = 127.5 → 128 in the middle row, 0
     // above; columns: 0.5·0 + 0.5·128 = 64, for colour and alpha alike. So (1, 1) is pure red
     // at alpha 64, and (2, 1) red at 128; straight filtering would mix in the white.
-    Bitmap source = filled32(3, 3, kTransparentWhite);
+    Bitmap source = solidBitmap(3, 3, kTransparentWhite);
     source.setRgba(1, 1, kRed);
     Bitmap destination(5, 5, PixelFormat::Bits32);
     resample(source, destination, triangle);
@@ -96,7 +89,7 @@ TEST_P(ResampleAlpha, OpaqueStaysOpaqueAndTransparentStaysTransparent) {
                                 static_cast<std::uint8_t>(40 * y), 255});
         }
     }
-    Bitmap transparent = filled32(8, 6, kTransparentWhite);
+    Bitmap transparent = solidBitmap(8, 6, kTransparentWhite);
     for (const auto& [width, height] : {std::pair{15, 11}, std::pair{5, 3}, std::pair{8, 6}}) {
         Bitmap destination(width, height, PixelFormat::Bits32);
         resample(opaque, destination, lanczos);
@@ -113,7 +106,7 @@ TEST_P(ResampleAlpha, OpaqueStaysOpaqueAndTransparentStaysTransparent) {
 
 TEST_P(ResampleAlpha, ScaleOneCopiesPixelsWhosePremultipliedColourIsExact) {
     // Triangle at scale 1 copies. At alpha 51 each channel c premultiplies to c/5 exactly.
-    Bitmap source = filled32(4, 3, kTransparentBlack);
+    Bitmap source = solidBitmap(4, 3, kTransparentBlack);
     source.setRgba(1, 1, kRed);
     source.setRgba(2, 1, Rgba{10, 200, 30, 51});
     const Bitmap original = source;

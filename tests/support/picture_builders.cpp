@@ -21,6 +21,16 @@ Bitmap solidBitmap(int width, int height, Rgb color) {
     return bitmap;
 }
 
+Bitmap solidBitmap(int width, int height, Rgba color) {
+    Bitmap bitmap(width, height, PixelFormat::Bits32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap.setRgba(x, y, color);
+        }
+    }
+    return bitmap;
+}
+
 Bitmap gradientBitmap(int width, int height) {
     Bitmap bitmap(width, height);
     for (int y = 0; y < height; ++y) {

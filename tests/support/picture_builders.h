@@ -22,6 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A 24-bit picture of one colour.
 Bitmap solidBitmap(int width, int height, Rgb color);
+// A 32-bit picture of one colour and alpha.
+Bitmap solidBitmap(int width, int height, Rgba color);
 // A smooth 24-bit picture: red rises to the right, green downwards, blue is 96.
 Bitmap gradientBitmap(int width, int height);
 // A 24-bit picture of `pixels`, given row by row from the top (width × height of them).
