@@ -72,7 +72,7 @@ Bytes deflated(const Bytes& raw) {
 }
 
 // What to build: samples are width × height × channels values of the bit depth, row by row.
-struct PngSpec {
+struct PngFields {
     int width = 1;
     int height = 1;
     int bitDepth = 8;
@@ -85,21 +85,21 @@ struct PngSpec {
 };
 
 // Packs the samples of the given pixels of one row, most significant bits first.
-void appendPackedRow(Bytes& out, const PngSpec& spec, int y, int firstX, int stepX) {
-    const int channels = channelsOf(spec.colorType);
+void appendPackedRow(Bytes& out, const PngFields& fields, int y, int firstX, int stepX) {
+    const int channels = channelsOf(fields.colorType);
     unsigned bits = 0;
     int count = 0;
-    for (int x = firstX; x < spec.width; x += stepX) {
+    for (int x = firstX; x < fields.width; x += stepX) {
         for (int c = 0; c < channels; ++c) {
             const std::uint16_t value =
-                spec.samples[static_cast<std::size_t>((y * spec.width + x) * channels + c)];
-            if (spec.bitDepth == 16) {
+                fields.samples[static_cast<std::size_t>((y * fields.width + x) * channels + c)];
+            if (fields.bitDepth == 16) {
                 out.push_back(static_cast<std::uint8_t>(value >> 8));
                 out.push_back(static_cast<std::uint8_t>(value));
                 continue;
             }
-            bits = (bits << spec.bitDepth) | value;
-            count += spec.bitDepth;
+            bits = (bits << fields.bitDepth) | value;
+            count += fields.bitDepth;
             if (count == 8) {
                 out.push_back(static_cast<std::uint8_t>(bits));
                 bits = 0;
@@ -113,22 +113,23 @@ void appendPackedRow(Bytes& out, const PngSpec& spec, int y, int firstX, int ste
 }
 
 // The filtered scanlines (filter type 0), in Adam7 passes when interlaced.
-Bytes scanlines(const PngSpec& spec) {
+Bytes scanlines(const PngFields& fields) {
     struct Pass {
         int x0, y0, dx, dy;
     };
     const std::vector<Pass> passes =
-        spec.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
-                        : std::vector<Pass>{{0, 0, 1, 1}};
+        fields.interlaced
+            ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+            : std::vector<Pass>{{0, 0, 1, 1}};
     Bytes raw;
     for (const Pass& pass : passes) {
-        if (pass.x0 >= spec.width) {
+        if (pass.x0 >= fields.width) {
             continue;  // an empty pass has no rows at all
         }
-        for (int y = pass.y0; y < spec.height; y += pass.dy) {
+        for (int y = pass.y0; y < fields.height; y += pass.dy) {
             raw.push_back(0);
-            appendPackedRow(raw, spec, y, pass.x0, pass.dx);
+            appendPackedRow(raw, fields, y, pass.x0, pass.dx);
         }
     }
     return raw;
@@ -148,27 +149,28 @@ Bytes header(int width, int height, int bitDepth, int colorType, bool interlaced
 
 const Bytes kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-Bytes buildPng(const PngSpec& spec) {
+Bytes buildPng(const PngFields& fields) {
     Bytes file = kSignature;
-    appendChunk(file, "IHDR",
-                header(spec.width, spec.height, spec.bitDepth, spec.colorType, spec.interlaced));
-    if (!spec.iccProfile.empty()) {
+    appendChunk(
+        file, "IHDR",
+        header(fields.width, fields.height, fields.bitDepth, fields.colorType, fields.interlaced));
+    if (!fields.iccProfile.empty()) {
         Bytes iccp = {'I', 'C', 'C', ' ', 'p', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
-        const Bytes compressed = deflated(spec.iccProfile);
+        const Bytes compressed = deflated(fields.iccProfile);
         iccp.insert(iccp.end(), compressed.begin(), compressed.end());
         appendChunk(file, "iCCP", iccp);
     }
-    if (!spec.palette.empty()) {
+    if (!fields.palette.empty()) {
         Bytes plte;
-        for (const Rgb& c : spec.palette) {
+        for (const Rgb& c : fields.palette) {
             plte.insert(plte.end(), {c.red, c.green, c.blue});
         }
         appendChunk(file, "PLTE", plte);
     }
-    if (!spec.transparency.empty()) {
-        appendChunk(file, "tRNS", spec.transparency);
+    if (!fields.transparency.empty()) {
+        appendChunk(file, "tRNS", fields.transparency);
     }
-    appendChunk(file, "IDAT", deflated(scanlines(spec)));
+    appendChunk(file, "IDAT", deflated(scanlines(fields)));
     appendChunk(file, "IEND", {});
     return file;
 }
@@ -241,59 +243,63 @@ class PngColorType : public ::testing::TestWithParam<std::tuple<ColorTypeRow, bo
 
 TEST_P(PngColorType, DecodesEveryPixelAsTheFormatDefines) {
     const auto& [row, interlaced] = GetParam();
-    PngSpec spec;
-    spec.width = 11;  // odd sizes leave Adam7 passes partly empty and rows with spare bits
-    spec.height = 7;
-    spec.bitDepth = row.bitDepth;
-    spec.colorType = row.colorType;
-    spec.interlaced = interlaced;
+    PngFields fields;
+    fields.width = 11;  // odd sizes leave Adam7 passes partly empty and rows with spare bits
+    fields.height = 7;
+    fields.bitDepth = row.bitDepth;
+    fields.colorType = row.colorType;
+    fields.interlaced = interlaced;
     const int channels = channelsOf(row.colorType);
     const int paletteSize = row.colorType == kPalette ? std::min(1 << row.bitDepth, 200) : 0;
     for (int i = 0; i < paletteSize; ++i) {
-        spec.palette.push_back(Rgb{static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(i),
-                                   static_cast<std::uint8_t>(255 - i * 3)});
+        fields.palette.push_back(Rgb{static_cast<std::uint8_t>(i * 37),
+                                     static_cast<std::uint8_t>(i),
+                                     static_cast<std::uint8_t>(255 - i * 3)});
     }
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+    for (int y = 0; y < fields.height; ++y) {
+        for (int x = 0; x < fields.width; ++x) {
             for (int c = 0; c < channels; ++c) {
                 const std::uint16_t value = sampleAt(x, y, c, row.bitDepth);
-                spec.samples.push_back(paletteSize > 0 ? value % paletteSize : value);
+                fields.samples.push_back(paletteSize > 0 ? value % paletteSize : value);
             }
         }
     }
     // Transparency: palette entries 0 and 1 at alpha 0 and 100; a grey or colour key equal to
     // pixel (1, 0).
-    const auto keyAt = [&](int c) { return spec.samples[static_cast<std::size_t>(channels + c)]; };
+    const auto keyAt = [&](int c) {
+        return fields.samples[static_cast<std::size_t>(channels + c)];
+    };
     if (row.transparency) {
         if (row.colorType == kPalette) {
-            spec.transparency = {0, 100};
+            fields.transparency = {0, 100};
         } else {
             for (int c = 0; c < channels; ++c) {
-                spec.transparency.push_back(static_cast<std::uint8_t>(keyAt(c) >> 8));
-                spec.transparency.push_back(static_cast<std::uint8_t>(keyAt(c)));
+                fields.transparency.push_back(static_cast<std::uint8_t>(keyAt(c) >> 8));
+                fields.transparency.push_back(static_cast<std::uint8_t>(keyAt(c)));
             }
         }
     }
-    const DecodedPicture picture = decodePng(buildPng(spec));
+    const DecodedPicture picture = decodePng(buildPng(fields));
 
     const bool alpha = (row.colorType & 4) != 0 || row.transparency;
     ASSERT_EQ(picture.bitmap.format(), alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
-    ASSERT_EQ(picture.bitmap.width(), spec.width);
-    ASSERT_EQ(picture.bitmap.height(), spec.height);
+    ASSERT_EQ(picture.bitmap.width(), fields.width);
+    ASSERT_EQ(picture.bitmap.height(), fields.height);
     EXPECT_TRUE(picture.lossless);
     EXPECT_TRUE(picture.iccProfile.empty());
     int keyed = 0;
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+    for (int y = 0; y < fields.height; ++y) {
+        for (int x = 0; x < fields.width; ++x) {
             const auto sample = [&](int c) {
-                return spec.samples[static_cast<std::size_t>((y * spec.width + x) * channels + c)];
+                return fields
+                    .samples[static_cast<std::size_t>((y * fields.width + x) * channels + c)];
             };
             Rgba expected;
             if (row.colorType == kPalette) {
                 const std::uint16_t index = sample(0);
-                const Rgb c = spec.palette[index];
+                const Rgb c = fields.palette[index];
                 const std::uint8_t a =
-                    index < spec.transparency.size() ? spec.transparency[index] : 255;
+                    index < fields.transparency.size() ? fields.transparency[index] : 255;
                 expected = Rgba{c.red, c.green, c.blue, a};
             } else if ((row.colorType & 2) == 0) {
                 const std::uint8_t g = to8Bits(sample(0), row.bitDepth);
@@ -322,9 +328,9 @@ TEST_P(PngColorType, DecodesEveryPixelAsTheFormatDefines) {
     if (row.transparency && row.colorType != kPalette) {
         EXPECT_GE(keyed, 1);
     }
-    const PictureHeader header = readPngHeader(buildPng(spec));
-    EXPECT_EQ(header.width, spec.width);
-    EXPECT_EQ(header.height, spec.height);
+    const PictureHeader header = readPngHeader(buildPng(fields));
+    EXPECT_EQ(header.width, fields.width);
+    EXPECT_EQ(header.height, fields.height);
     EXPECT_EQ(header.alpha, alpha);
 }
 
@@ -362,15 +368,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PngReader, SixteenBitSamplesRoundToTheNearestEightBitLevel) {
     // Every 16-bit value once; v · 255 / 65535 = v / 257 never ends in a half.
-    PngSpec spec;
-    spec.width = 256;
-    spec.height = 256;
-    spec.bitDepth = 16;
-    spec.colorType = kGray;
+    PngFields fields;
+    fields.width = 256;
+    fields.height = 256;
+    fields.bitDepth = 16;
+    fields.colorType = kGray;
     for (int v = 0; v < 65536; ++v) {
-        spec.samples.push_back(static_cast<std::uint16_t>(v));
+        fields.samples.push_back(static_cast<std::uint16_t>(v));
     }
-    const DecodedPicture picture = decodePng(buildPng(spec));
+    const DecodedPicture picture = decodePng(buildPng(fields));
     for (int v = 0; v < 65536; ++v) {
         ASSERT_EQ(picture.bitmap.rgba(v % 256, v / 256).green, (v + 128) / 257) << "value " << v;
     }
@@ -386,19 +392,19 @@ TEST(PngReader, SixteenBitSamplesRoundToTheNearestEightBitLevel) {
 }
 
 TEST(PngReader, ReturnsTheEmbeddedIccProfile) {
-    PngSpec spec;
-    spec.samples = {1, 2, 3};
-    spec.iccProfile = rgbProfile();
-    const DecodedPicture picture = decodePng(buildPng(spec));
-    EXPECT_EQ(picture.iccProfile, spec.iccProfile);
+    PngFields fields;
+    fields.samples = {1, 2, 3};
+    fields.iccProfile = rgbProfile();
+    const DecodedPicture picture = decodePng(buildPng(fields));
+    EXPECT_EQ(picture.iccProfile, fields.iccProfile);
     EXPECT_EQ(picture.bitmap.color(0, 0), (Rgb{1, 2, 3}));
 }
 
 TEST(PngReader, StopsAfterTheImageData) {
     // Without IEND, and with junk after the image data: the picture is whole, so it loads.
-    PngSpec spec;
-    spec.samples = {10, 20, 30};
-    Bytes file = buildPng(spec);
+    PngFields fields;
+    fields.samples = {10, 20, 30};
+    Bytes file = buildPng(fields);
     file.resize(file.size() - 12);
     file.insert(file.end(), {1, 2, 3});
     EXPECT_EQ(decodePng(file).bitmap.color(0, 0), (Rgb{10, 20, 30}));
@@ -406,9 +412,9 @@ TEST(PngReader, StopsAfterTheImageData) {
 
 TEST(PngReader, LoadsAFileAndNamesAMissingOne) {
     test::TempDir dir;
-    PngSpec spec;
-    spec.samples = {10, 20, 30};
-    test::writeFile(dir / "a.png", buildPng(spec));
+    PngFields fields;
+    fields.samples = {10, 20, 30};
+    test::writeFile(dir / "a.png", buildPng(fields));
     EXPECT_EQ(loadPngFile(dir / "a.png").bitmap.color(0, 0), (Rgb{10, 20, 30}));
     try {
         loadPngFile(dir / "missing.png");
@@ -421,14 +427,14 @@ TEST(PngReader, LoadsAFileAndNamesAMissingOne) {
 // ---- Hostile and damaged files -----------------------------------------------------------------
 
 Bytes smallPng() {
-    PngSpec spec;
-    spec.width = 16;
-    spec.height = 16;
-    spec.colorType = kRgb;
+    PngFields fields;
+    fields.width = 16;
+    fields.height = 16;
+    fields.colorType = kRgb;
     for (int i = 0; i < 16 * 16 * 3; ++i) {
-        spec.samples.push_back(static_cast<std::uint16_t>(i * 31 % 256));
+        fields.samples.push_back(static_cast<std::uint16_t>(i * 31 % 256));
     }
-    return buildPng(spec);
+    return buildPng(fields);
 }
 
 // Offset of the first byte of a chunk's data.
