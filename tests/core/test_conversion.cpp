@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/picture_builders.h"
 #include "support/support.h"
 #include "tz/bitmap.h"
 #include "tz/bmp.h"
@@ -49,18 +50,12 @@ bool hasHeifEncoder() {
 void writeHalves(const fs::path& folder, const std::string& name, PictureFormat format) {
     const fs::path file = folder / name;
     switch (format) {
-        case PictureFormat::Jpeg: {
-            JpegImage jpeg;
-            jpeg.assign(halves());
-            writeFile(file, jpeg.saveToBytes());
+        case PictureFormat::Jpeg:
+            writeFile(file, test::jpegBytes(halves()));
             return;
-        }
-        case PictureFormat::Gif: {
-            GifImage gif;
-            gif.assign(halves());
-            writeFile(file, gif.saveToBytes());
+        case PictureFormat::Gif:
+            writeFile(file, test::gifBytes(halves()));
             return;
-        }
         case PictureFormat::Bmp:
             writeFile(file, encodeBmp(halves()));
             return;
