@@ -81,10 +81,10 @@ peers_require_tools() {
   /usr/bin/python3 -c 'import PIL' 2>/dev/null || missing+=(python3-pil)
   [ -x /usr/bin/time ] || missing+=(time)
   command -v dpkg-deb >/dev/null || missing+=(dpkg)
+  command -v cwebp >/dev/null || missing+=(webp)
   if [ "$PEERS_BUILD" = 1 ]; then
-    { command -v cmake && command -v ninja && command -v g++; } >/dev/null \
-      || missing+=(build-essential cmake ninja-build)
-    [ -e /usr/include/jpeglib.h ] || missing+=(libjpeg62-turbo-dev)
+    # What our build needs is the project's own list.
+    "$PEERS_ROOT/scripts/setup.sh" >>"$PEERS_WORK/apt.log" 2>&1 || peers_die "scripts/setup.sh failed"
   fi
   if [ ${#missing[@]} -gt 0 ]; then
     peers_say "Installing ${missing[*]} (log: $PEERS_WORK/apt.log)"
@@ -120,10 +120,11 @@ peers_read_sizes() {
 peers_ms() { awk -v u="$1" 'BEGIN { printf "%.3f", u / 1000 }'; }
 peers_megapixels() { awk -v w="${PEERS_WIDTH[$1]}" -v h="${PEERS_HEIGHT[$1]}" 'BEGIN { printf "%.4f", w * h / 1e6 }'; }
 
-# Fetches the wallpaper packages once and fills corpus/{jpeg,gif,bmp}; reuses what is there.
+# Fetches the wallpaper packages once and fills corpus/{jpeg,gif,bmp,png,webp}; reuses what is
+# there.
 peers_make_corpus() {
   local debs="$PEERS_WORK/debs" tree="$PEERS_WORK/tree" corpus="$PEERS_WORK/corpus"
-  mkdir -p "$debs" "$tree" "$corpus/jpeg" "$corpus/gif" "$corpus/bmp"
+  mkdir -p "$debs" "$tree" "$corpus/jpeg" "$corpus/gif" "$corpus/bmp" "$corpus/png" "$corpus/webp"
   local package
   for package in "${PEERS_PACKAGES[@]}"; do
     if ! compgen -G "$debs/${package}_*.deb" >/dev/null; then
@@ -169,6 +170,15 @@ peers_make_corpus() {
       convert-im6.q16 "$corpus/jpeg/$name" -resize "${PEERS_SIDE_PIXELS}@>" -type truecolor \
         "BMP3:$corpus/bmp/$base.bmp.part" && mv "$corpus/bmp/$base.bmp.part" "$corpus/bmp/$base.bmp"
     fi
+    if [ "$(head -c 4 "$corpus/png/$base.png" 2>/dev/null | tail -c 3)" != PNG ]; then
+      convert-im6.q16 "$corpus/jpeg/$name" -resize "${PEERS_SIDE_PIXELS}@>" \
+        "PNG24:$corpus/png/$base.png.part" && mv "$corpus/png/$base.png.part" "$corpus/png/$base.png"
+    fi
+    # WebP made from the PNG by the WebP library's own tool, at the quality the tools write.
+    if [ "$(head -c 4 "$corpus/webp/$base.webp" 2>/dev/null)" != RIFF ] && [ -f "$corpus/png/$base.png" ]; then
+      cwebp -quiet -q 89 "$corpus/png/$base.png" -o "$corpus/webp/$base.webp.part" \
+        && mv "$corpus/webp/$base.webp.part" "$corpus/webp/$base.webp"
+    fi
   done
 }
 
@@ -180,8 +190,11 @@ peers_cmd_ours() { # N file outdir(unused: the program writes into resized/ besi
 peers_out_ours() { printf '%s/resized/%s' "$(dirname "$2")" "$(basename "$2")"; }
 
 peers_cmd_imagemagick() {
+  # For PNG, ImageMagick reads -quality as the compression level and filter: left at its default.
+  local quality=(-quality 89)
+  [[ "$2" == *.png ]] && quality=()
   MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 \
-    convert-im6.q16 "$2" -filter Lanczos -resize "$1x$1" -quality 89 "$(peers_out_peer "$@")"
+    convert-im6.q16 "$2" -filter Lanczos -resize "$1x$1" "${quality[@]}" "$(peers_out_peer "$@")"
 }
 
 peers_cmd_vips() {
@@ -197,7 +210,7 @@ peers_cmd_vipsthumbnail() {
   VIPS_CONCURRENCY=1 vipsthumbnail "$2" --size "$1" -o "$(peers_out_peer "$@")$(peers_vips_options "$2")"
 }
 
-peers_vips_options() { case "$1" in *.jpg | *.jpeg) printf '[Q=89]' ;; esac; }
+peers_vips_options() { case "$1" in *.jpg | *.jpeg | *.webp) printf '[Q=89]' ;; esac; }
 peers_out_peer() { printf '%s/%s' "$3" "$(basename "$2")"; }
 
 # Runs one bash-driven tool on one file: a run, a second, a third while the file's time stays

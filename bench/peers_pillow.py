@@ -32,7 +32,7 @@ def resize_once(source, size, output):
         rgb = picture if picture.mode == "RGB" else picture.convert("RGB")
         scaled = rgb.resize(target_size(rgb.width, rgb.height, size), LANCZOS)
     extension = os.path.splitext(output)[1].lower()
-    if extension in (".jpg", ".jpeg"):
+    if extension in (".jpg", ".jpeg", ".webp"):
         scaled.save(output, quality=89)
     else:
         scaled.save(output)
