@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include <new>
+
 namespace tz::app {
 
 namespace {
@@ -38,14 +40,20 @@ void showErrorBox(const QString& message) {
                    QMessageBox::Ok);
 }
 
-void reportCurrentException() {
+QString errorMessage(const std::exception_ptr& error) {
     try {
-        throw;
-    } catch (const std::exception& error) {
-        showErrorBox(QString::fromUtf8(error.what()));
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return QCoreApplication::translate("tz::app", "Out of memory");
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
     } catch (...) {
-        showErrorBox(QStringLiteral("Unknown error"));
+        return QCoreApplication::translate("tz::app", "Unknown error");
     }
+}
+
+void reportCurrentException() {
+    showErrorBox(errorMessage(std::current_exception()));
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -36,6 +36,10 @@ void showErrorBox(const QString& message);
 // Call only from inside a catch block.
 void reportCurrentException();
 
+// The message of a caught error, as the default error box shows it: its text, "Out of memory"
+// for an allocation failure, "Unknown error" for anything that is not a std::exception.
+QString errorMessage(const std::exception_ptr& error);
+
 // Runs one event handler; an error leaving it goes to the default error box.
 template <class Handler>
 void runGuarded(Handler&& handler) {
