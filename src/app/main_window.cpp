@@ -579,7 +579,12 @@ void MainWindow::openRecentFolder(int index) {
 }
 
 void MainWindow::openSpecialFolder(SpecialFolder folder) {
-    moveBrowserTo(fromNativeName(specialFolderPath(folder)));
+    // A folder that does not exist has its entry disabled; a late call does nothing.
+    const std::string path = specialFolderPath(folder);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        moveBrowserTo(fromNativeName(path));
+    }
 }
 
 void MainWindow::updateSpecialFolders() {
