@@ -1,6 +1,7 @@
 // The default error box and the replaceable modal message box.
 #include "application.h"
 
+#include <QIcon>
 #include <QWidget>
 
 #include <new>
@@ -54,6 +55,12 @@ QString errorMessage(const std::exception_ptr& error) {
 
 void reportCurrentException() {
     showErrorBox(errorMessage(std::current_exception()));
+}
+
+void configureApplication() {
+    QApplication::setApplicationName(QStringLiteral("zevediz"));
+    QApplication::setDesktopFileName(QStringLiteral("zevediz"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zevediz/zevediz.png")));
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -88,6 +88,10 @@ auto guarded(Handler handler) {
     };
 }
 
+// The program's names and icon. No display name is set: the X11 window system would append it
+// to every window's title, and each window's title is its caption alone.
+void configureApplication();
+
 // The application object. Its notify() is the last line of defence for errors thrown from
 // event overrides that are not wrapped by runGuarded.
 class Application : public QApplication {

@@ -1,7 +1,6 @@
 // Program entry of the desktop program: the application object, then the main window (which
 // creates the viewer and the preview window after it), then the message loop. Folders and files
 // named on the command line open in the browser.
-#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -14,10 +13,7 @@
 
 int main(int argc, char** argv) {
     tz::app::Application application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zevediz"));
-    // No display name: the window system would append it to every window's title.
-    QApplication::setDesktopFileName(QStringLiteral("zevediz"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zevediz/zevediz.png")));
+    tz::app::configureApplication();
 
     // The user's language where a translation is installed; English otherwise.
     QTranslator qtTranslation;

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -11,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,6 +38,7 @@
 #include "file_browser.h"
 #include "image_viewer.h"
 #include "main_window.h"
+#include "picture_bridge.h"
 #include "preview_window.h"
 #include "radio_group.h"
 #include "tz/bitmap.h"
@@ -193,6 +197,16 @@ class TestMainWindow : public QObject {
     void specialFoldersFromUserDirs();
     void emptyPathAndCurrentFolderDoNothing();
 
+    void minimumSizeKeepsEveryControlVisible();
+    void burstOfSelectionChangesDecodesOnce();
+    void keyboardReachesMenusAndCheckedPreset();
+    void nonUtf8NameThroughWholeRun();
+    void deleteWithoutLocalShareCreatesTheHomeTrash();
+    void failedTrashShowsErrorAndKeepsFile();
+    void damagedStoreIsMovedAsideAndRunsWork();
+    void specialFoldersDisabledWhenMissing();
+    void openingFoldersAndFilesFromOutside();
+
     void aboutMessageAndCancel();
     void aboutOkOpensWebSite();
     void statusBarAndHelpOpenWebSite();
@@ -253,6 +267,9 @@ void TestMainWindow::init() {
 void TestMainWindow::cleanup() {
     tz::app::setMessageBoxHook({});
     QDir::setCurrent(QDir::tempPath());
+    // Names that are not UTF-8 are beyond QDir's reach.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(m_homePath).toStdString(), ignored);
     m_home.reset();
 }
 
@@ -1275,6 +1292,236 @@ void TestMainWindow::emptyPathAndCurrentFolderDoNothing() {
     window->moveBrowserTo(folder + QStringLiteral("/"));
     QCOMPARE(window->browsedFolder(), folder);
     QCOMPARE(fileList(*window)->selectedItems().size(), 1);  // not re-read
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fitting the screen, keyboard, names, trash, store, opening from outside
+
+void TestMainWindow::minimumSizeKeepsEveryControlVisible() {
+    auto window = startMainWindow();
+    window->resize(1, 1);
+    QVERIFY(window->width() >= 463);
+    QWidget* client = window->centralWidget();
+    for (const char* name : {"Button14", "Button9", "RadioGroup1", "FileListBox10",
+                             "DirectoryListBox10", "DriveComboBox10", "ProgressBar1"}) {
+        auto* control = window->findChild<QWidget*>(QString::fromLatin1(name));
+        // The control lies whole inside its parent, and that parent inside its own, up to the
+        // client area.
+        for (QWidget* widget = control; widget != client; widget = widget->parentWidget()) {
+            QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), name);
+        }
+    }
+    // The progress bar stays clear of the frame above it.
+    const QRect frame = window->findChild<QWidget*>(QStringLiteral("GroupBox1"))->geometry();
+    QVERIFY(progressBar(*window)->geometry().top() > frame.bottom());
+}
+
+void TestMainWindow::burstOfSelectionChangesDecodesOnce() {
+    const QString folder = makeFolder(QStringLiteral("burst"));
+    for (int index = 0; index < 12; ++index) {
+        writeBmp(folder + QStringLiteral("/%1.bmp").arg(index, 2, 10, QLatin1Char('0')),
+                 8 * (index + 1), 8);
+    }
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QStringList decoded;
+    window->previewWindow()->setPictureLoader(
+        [&](const std::filesystem::path& file, const ShownSizeRule& rule) {
+            decoded.append(QString::fromStdString(file.filename().string()));
+            return loadReducedPicture(file, rule);
+        });
+    clickRow(*window, 0);
+    QTRY_VERIFY(!window->previewWindow()->filePending());
+    QCOMPARE(decoded, QStringList{"00.bmp"});
+    // Arrowing through the list faster than pictures decode: only where it stops is decoded.
+    for (int step = 0; step < 11; ++step) {
+        QTest::keyClick(fileList(*window), Qt::Key_Down);
+    }
+    QTRY_VERIFY(!window->previewWindow()->filePending());
+    QCOMPARE(decoded, QStringList({"00.bmp", "11.bmp"}));
+    QCOMPARE(window->previewWindow()->pictureView()->size(), QSize(24, 2));
+}
+
+void TestMainWindow::keyboardReachesMenusAndCheckedPreset() {
+    auto window = startMainWindow();
+    QApplication::setActiveWindow(window.get());
+    QTRY_VERIFY(window->isActiveWindow());
+    QTest::keyClick(window.get(), Qt::Key_F10);
+    QCOMPARE(window->menuBar()->activeAction(),
+             window->findChild<QMenu*>(QStringLiteral("File1"))->menuAction());
+    QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+
+    // Tab into the presets lands on the checked entry, wherever it is.
+    QTest::mouseClick(window->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item7")),
+                      Qt::LeftButton);
+    window->findChild<QWidget*>(QStringLiteral("Button9"))->setFocus(Qt::TabFocusReason);
+    QWidget* next = window->findChild<QWidget*>(QStringLiteral("Button9"))->nextInFocusChain();
+    while (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled()) {
+        next = next->nextInFocusChain();
+    }
+    QCOMPARE(next->objectName(), QStringLiteral("RadioGroup1Item7"));
+}
+
+void TestMainWindow::nonUtf8NameThroughWholeRun() {
+    const QString folder = makeFolder(QStringLiteral("usb"));
+    // Latin-1 bytes, as old media write them: not valid UTF-8.
+    const std::string name = "Caf\xE9 \xE0 Paris.jpg";
+    const std::filesystem::path source = std::filesystem::path(folder.toStdString()) / name;
+    {
+        tz::JpegImage jpeg;
+        jpeg.assign(gradient(64, 48));
+        jpeg.saveToFile(source);
+    }
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    QCOMPARE(fileList(*window)->count(), 1);
+    const QString shown = fileList(*window)->item(0)->text();
+    QVERIFY(shown.startsWith(QStringLiteral("Caf")));
+    QVERIFY(shown.contains(QChar::ReplacementCharacter));
+
+    clickRow(*window, 0);  // previewed
+    QTRY_COMPARE(window->previewWindow()->pictureView()->size(), QSize(16, 12));
+    QTest::mouseClick(window->findChild<QRadioButton*>(QStringLiteral("RadioGroup1Item0")),
+                      Qt::LeftButton);  // 120 pixels
+    window->selectAllFiles();
+    runToEnd(*window);  // resized
+    QVERIFY2(m_boxes.empty(), m_boxes.empty() ? "" : qPrintable(m_boxes[0].text));
+    const std::filesystem::path output = source.parent_path() / "resized" / name;
+    QVERIFY(std::filesystem::is_regular_file(output));  // under the source's exact bytes
+    tz::JpegImage resized;
+    resized.loadFromFile(output);
+    QCOMPARE(QSize(resized.width(), resized.height()), QSize(120, 90));
+
+    clickRow(*window, 0);
+    m_boxAnswer = QMessageBox::Yes;
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);  // deleted
+    QVERIFY(!std::filesystem::exists(source));
+    QVERIFY(std::filesystem::exists(std::filesystem::path(m_homePath.toStdString()) / "data" /
+                                    "Trash" / "files" / name));
+    QCOMPARE(fileList(*window)->count(), 0);
+}
+
+void TestMainWindow::deleteWithoutLocalShareCreatesTheHomeTrash() {
+    qunsetenv("XDG_DATA_HOME");
+    const QString folder = makeFolder(QStringLiteral("fresh"));
+    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
+    QVERIFY(!QFileInfo::exists(m_homePath + QStringLiteral("/.local")));
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
+    m_boxAnswer = QMessageBox::Yes;
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);
+    const QString trash = m_homePath + QStringLiteral("/.local/share/Trash");
+    QVERIFY(QFileInfo::exists(trash + QStringLiteral("/files/1.bmp")));
+    QVERIFY(QFileInfo::exists(trash + QStringLiteral("/info/1.bmp.trashinfo")));
+    // Nothing was created in the picture folder.
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QCOMPARE(m_boxes.size(), std::size_t{1});  // the question only
+}
+
+void TestMainWindow::failedTrashShowsErrorAndKeepsFile() {
+    const QString folder = makeFolder(QStringLiteral("kept"));
+    writeBmp(folder + QStringLiteral("/1.bmp"), 2, 2);
+    // The home trash cannot be made: its "files" is a file.
+    QVERIFY(QDir().mkpath(m_homePath + QStringLiteral("/data/Trash")));
+    writeBytes(m_homePath + QStringLiteral("/data/Trash/files"), {'x'});
+    auto window = startMainWindow();
+    browseTo(*window, folder);
+    clickRow(*window, 0);
+    m_boxAnswer = QMessageBox::Yes;
+    QTest::keyClick(fileList(*window), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), std::size_t{2});
+    QCOMPARE(m_boxes[1].icon, QMessageBox::Critical);
+    QVERIFY(m_boxes[1].text.startsWith(
+        QStringLiteral("\"%1/1.bmp\" could not be moved to the trash.\n").arg(folder)));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/1.bmp")));
+}
+
+void TestMainWindow::damagedStoreIsMovedAsideAndRunsWork() {
+    const QString storeFolder = m_homePath + QStringLiteral("/config/tovan-zevediz");
+    QVERIFY(QDir().mkpath(storeFolder));
+    writeBytes(storeFolder + QStringLiteral("/registry"), {'j', 'u', 'n', 'k', '\n'});
+    const QString folder = makeFolder(QStringLiteral("after"));
+    writeBmp(folder + QStringLiteral("/a.bmp"), 2, 2);
+    auto window = startMainWindow();
+    QCOMPARE(m_boxes.size(), std::size_t{1});  // told once, where it was kept
+    const QStringList kept =
+        QDir(storeFolder).entryList({QStringLiteral("registry.damaged-*")}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QVERIFY(m_boxes[0].text.contains(storeFolder + QLatin1Char('/') + kept[0]));
+    QCOMPARE(fileBytes(storeFolder + QLatin1Char('/') + kept[0]), QByteArray("junk\n"));
+
+    browseTo(*window, folder);
+    fakeWorkers(*window);
+    window->selectAllFiles();
+    runToEnd(*window);
+    QCOMPARE(workerCalls().size(), std::size_t{1});
+    QCOMPARE(window->recentFolder(0), folder);
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+}
+
+void TestMainWindow::specialFoldersDisabledWhenMissing() {
+    const QString pictures = makeFolder(QStringLiteral("Pictures"));  // the default, no file
+    auto window = startMainWindow();
+    QMenu* special = window->findChild<QMenu*>(QStringLiteral("M16"));
+    QMetaObject::invokeMethod(special, "aboutToShow");
+    auto enabled = [&](const char* name) {
+        return window->findChild<QAction*>(QString::fromLatin1(name))->isEnabled();
+    };
+    QVERIFY(enabled("MyPictures1"));
+    QVERIFY(!enabled("MyDocuments1"));
+    QVERIFY(!enabled("RecentFiles1"));
+    QVERIFY(!enabled("Desktop1"));
+    window->findChild<QAction*>(QStringLiteral("MyPictures1"))->trigger();
+    QCOMPARE(window->browsedFolder(), pictures);
+    makeFolder(QStringLiteral("Desktop"));
+    QMetaObject::invokeMethod(special, "aboutToShow");
+    QVERIFY(enabled("Desktop1"));
+}
+
+void TestMainWindow::openingFoldersAndFilesFromOutside() {
+    const QString folder = makeFolder(QStringLiteral("given"));
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"}) {
+        writeBmp(folder + QLatin1Char('/') + QString::fromLatin1(name), 8, 4);
+    }
+    const QString other = makeFolder(QStringLiteral("other"));
+    writeBmp(other + QStringLiteral("/x.bmp"), 8, 4);
+
+    // From the command line: files open their folder with them selected.
+    auto window = std::make_unique<MainWindow>();
+    window->setStartupPaths({(folder + QStringLiteral("/c.bmp")).toStdString(),
+                             (folder + QStringLiteral("/a.bmp")).toStdString(),
+                             (other + QStringLiteral("/x.bmp")).toStdString()});
+    window->show();
+    QCOMPARE(window->browsedFolder(), folder);
+    QStringList selected;
+    for (const QListWidgetItem* item : fileList(*window)->selectedItems()) {
+        selected.append(item->text());
+    }
+    selected.sort();
+    QCOMPARE(selected, QStringList({"a.bmp", "c.bmp"}));
+    QCOMPARE(fileList(*window)->currentItem()->text(), QStringLiteral("a.bmp"));
+    QTRY_COMPARE(window->previewWindow()->pictureView()->size(), QSize(2, 1));
+    QCOMPARE(window->recentFolder(0), QStringLiteral("/"));  // opening records nothing
+
+    // Dropped from a file manager: a folder is browsed.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(other)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    QCOMPARE(window->browsedFolder(), other);
+    QVERIFY(m_boxes.empty());
+
+    // A folder that is not there: an error box, the browser stays.
+    tz::app::runGuarded(
+        [&] { window->openPaths({(folder + QStringLiteral("/gone/none.bmp")).toStdString()}); });
+    QCOMPARE(m_boxes.size(), std::size_t{1});
+    QVERIFY(m_boxes[0].text.contains(folder + QStringLiteral("/gone")));
+    QCOMPARE(window->browsedFolder(), other);
 }
 
 // ---------------------------------------------------------------------------------------------
