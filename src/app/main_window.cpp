@@ -539,7 +539,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
-        // The companions go with the main window, so the program ends with it.
+        // The companions go with the main window, so the program ends with it; a window closed
+        // before the preview's first showing is not shown again by it.
+        m_previewTimer->stop();
         m_previewWindow->hide();
         m_viewer->hide();
     }
