@@ -2,7 +2,6 @@
 #include "file_browser.h"
 
 #include <QByteArrayList>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,10 +27,6 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 constexpr int kNativeNameRole = Qt::UserRole + 2;
 constexpr int kIndentStep = 10;
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("tz::app::FileBrowser", text);
-}
 
 QString shownName(const std::string& name) {
     return QFile::decodeName(QByteArray::fromStdString(name));
@@ -121,10 +116,11 @@ void moveToTrash(const std::filesystem::path& file) {
     if (file.empty() || !std::filesystem::is_regular_file(file, ignored)) {
         return;
     }
-    const int answer = showMessageBox(QMessageBox::Question, tr("Confirm File Delete"),
-                                      tr("Are you sure you want to move \"%1\" to the trash?")
-                                          .arg(shownName(file.filename().native())),
-                                      QMessageBox::Yes | QMessageBox::No);
+    const int answer =
+        showMessageBox(QMessageBox::Question, PictureFileList::tr("Confirm File Delete"),
+                       PictureFileList::tr("Are you sure you want to move \"%1\" to the trash?")
+                           .arg(shownName(file.filename().native())),
+                       QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) {
         return;
     }
@@ -132,9 +128,9 @@ void moveToTrash(const std::filesystem::path& file) {
         tz::trashFile(file);
     } catch (const std::exception& error) {
         const std::filesystem::path absolute = std::filesystem::absolute(file, ignored);
-        showErrorBox(
-            tr("\"%1\" could not be moved to the trash.").arg(shownName(absolute.native())) +
-            QLatin1Char('\n') + QString::fromUtf8(error.what()));
+        showErrorBox(PictureFileList::tr("\"%1\" could not be moved to the trash.")
+                         .arg(shownName(absolute.native())) +
+                     QLatin1Char('\n') + QString::fromUtf8(error.what()));
     }
 }
 
