@@ -100,11 +100,11 @@ ScreenPicture loadJpeg(const std::filesystem::path& file, const ShownSizeRule& s
         natural.transpose();
     }
     if (shownSize) {
+        // A preview, not an output: the decoder's fast path is good enough for the eye.
         jpeg.setScale(scaleOf(reductionFor(natural, shownSize(natural))));
+        jpeg.setPerformance(tz::JpegPerformance::BestSpeed);
     }
-    tz::Bitmap decoded;
-    jpeg.assignTo(decoded);
-    ScreenPicture picture = stillPicture(tz::orientedUpright(std::move(decoded), orientation));
+    ScreenPicture picture = stillPicture(tz::orientedUpright(jpeg.releaseBitmap(), orientation));
     picture.size = natural;
     return picture;
 }
