@@ -19,6 +19,8 @@ MessageBoxHook& messageBoxHook() {
 int execMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
                    QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, QApplication::activeWindow());
+    // Above the preview window, which floats above every other window.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec();
 }
 
