@@ -10,10 +10,10 @@ packages=(
   libpng-dev libwebp-dev libheif-dev
   webp libheif-examples
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   clang libclang-rt-14-dev
   python3 python3-pil
-  xvfb xauth
+  xvfb xauth openbox xdotool imagemagick
   desktop-file-utils appstream lintian dpkg-dev man-db groff-base bash-completion
   librsvg2-bin
   "$@"

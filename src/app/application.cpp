@@ -1,7 +1,10 @@
 // The default error box and the replaceable modal message box.
 #include "application.h"
 
+#include <QIcon>
 #include <QWidget>
+
+#include <new>
 
 namespace tz::app {
 
@@ -16,6 +19,8 @@ MessageBoxHook& messageBoxHook() {
 int execMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
                    QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, QApplication::activeWindow());
+    // Above the preview window, which floats above every other window.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec();
 }
 
@@ -38,14 +43,26 @@ void showErrorBox(const QString& message) {
                    QMessageBox::Ok);
 }
 
-void reportCurrentException() {
+QString errorMessage(const std::exception_ptr& error) {
     try {
-        throw;
-    } catch (const std::exception& error) {
-        showErrorBox(QString::fromUtf8(error.what()));
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return QCoreApplication::translate("tz::app", "Out of memory");
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
     } catch (...) {
-        showErrorBox(QStringLiteral("Unknown error"));
+        return QCoreApplication::translate("tz::app", "Unknown error");
     }
+}
+
+void reportCurrentException() {
+    showErrorBox(errorMessage(std::current_exception()));
+}
+
+void configureApplication() {
+    QApplication::setApplicationName(QStringLiteral("zevediz"));
+    QApplication::setDesktopFileName(QStringLiteral("zevediz"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zevediz/zevediz.png")));
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}

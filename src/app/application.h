@@ -36,6 +36,10 @@ void showErrorBox(const QString& message);
 // Call only from inside a catch block.
 void reportCurrentException();
 
+// The message of a caught error, as the default error box shows it: its text, "Out of memory"
+// for an allocation failure, "Unknown error" for anything that is not a std::exception.
+QString errorMessage(const std::exception_ptr& error);
+
 // Runs one event handler; an error leaving it goes to the default error box.
 template <class Handler>
 void runGuarded(Handler&& handler) {
@@ -83,6 +87,10 @@ auto guarded(Handler handler) {
         });
     };
 }
+
+// The program's names and icon. No display name is set: the X11 window system would append it
+// to every window's title, and each window's title is its caption alone.
+void configureApplication();
 
 // The application object. Its notify() is the last line of defence for errors thrown from
 // event overrides that are not wrapped by runGuarded.

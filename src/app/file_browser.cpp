@@ -3,6 +3,7 @@
 
 #include <QByteArrayList>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPainter>
@@ -11,10 +12,12 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <system_error>
 
 #include "application.h"
 #include "tz/errors.h"
 #include "tz/picture_format.h"
+#include "tz/trash.h"
 
 namespace tz::app {
 
@@ -22,7 +25,12 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
+constexpr int kNativeNameRole = Qt::UserRole + 2;
 constexpr int kIndentStep = 10;
+
+QString shownName(const std::string& name) {
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
 
 // A volume the user would call a drive: a block device or a network share. Memory file
 // systems, snap images and helper mounts stay out; loop-mounted images count when they are
@@ -43,16 +51,40 @@ QString cleanFolder(const QString& folder) {
     return QDir::cleanPath(QDir(folder).absolutePath());
 }
 
-// Folder entries are indented by their depth below the root, like a tree drawn flat.
-class IndentDelegate : public QStyledItemDelegate {
+// The focused item carries a dotted frame while its list has the focus, selected or not, so
+// the keyboard's position is always visible (some styles draw it only after a Tab).
+class FocusMarkDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+        if ((option.state & QStyle::State_HasFocus) != 0) {
+            painter->save();
+            const bool selected = (option.state & QStyle::State_Selected) != 0;
+            QPen pen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            pen.setStyle(Qt::DotLine);
+            painter->setPen(pen);
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
+    }
+};
+
+// Folder entries are indented by their depth below the root, like a tree drawn flat.
+class IndentDelegate : public FocusMarkDelegate {
+  public:
+    using FocusMarkDelegate::FocusMarkDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyleOptionViewItem indented(option);
         indented.rect.setLeft(option.rect.left() + indent(index));
-        QStyledItemDelegate::paint(painter, indented, index);
+        FocusMarkDelegate::paint(painter, indented, index);
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -76,22 +108,29 @@ QString joinPath(const QString& folder, const QString& name) {
 }
 
 void moveToTrash(const QString& path) {
-    const QFileInfo file(path);
-    if (path.isEmpty() || !file.isFile()) {
+    moveToTrash(std::filesystem::path(QFile::encodeName(path).toStdString()));
+}
+
+void moveToTrash(const std::filesystem::path& file) {
+    std::error_code ignored;
+    if (file.empty() || !std::filesystem::is_regular_file(file, ignored)) {
         return;
     }
-    const int answer = showMessageBox(
-        QMessageBox::Question, QStringLiteral("Confirm File Delete"),
-        QStringLiteral("Are you sure you want to move \"%1\" to the trash?").arg(file.fileName()),
-        QMessageBox::Yes | QMessageBox::No);
+    const int answer =
+        showMessageBox(QMessageBox::Question, PictureFileList::tr("Confirm File Delete"),
+                       PictureFileList::tr("Are you sure you want to move \"%1\" to the trash?")
+                           .arg(shownName(file.filename().native())),
+                       QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) {
         return;
     }
-    // Follows the freedesktop trash: the home trash under $XDG_DATA_HOME, or the trash at the top
-    // of the file's own file system.
-    if (!QFile::moveToTrash(file.absoluteFilePath())) {
-        showErrorBox(
-            QStringLiteral("\"%1\" could not be moved to the trash.").arg(file.absoluteFilePath()));
+    try {
+        tz::trashFile(file);
+    } catch (const std::exception& error) {
+        const std::filesystem::path absolute = std::filesystem::absolute(file, ignored);
+        showErrorBox(PictureFileList::tr("\"%1\" could not be moved to the trash.")
+                         .arg(shownName(absolute.native())) +
+                     QLatin1Char('\n') + QString::fromUtf8(error.what()));
     }
 }
 
@@ -175,10 +214,10 @@ void FolderList::setDirectory(const QString& folder) {
     const QString target = cleanFolder(folder);
     const QFileInfo info(target);
     if (!info.isDir()) {
-        throw tz::Error("The folder \"" + target.toStdString() + "\" does not exist.");
+        throw tz::Error(tr("The folder \"%1\" does not exist.").arg(target).toStdString());
     }
     if (!info.isExecutable() || !QDir::setCurrent(target)) {
-        throw tz::Error("The folder \"" + target.toStdString() + "\" cannot be opened.");
+        throw tz::Error(tr("The folder \"%1\" cannot be opened.").arg(target).toStdString());
     }
     m_directory = target;
     readEntries();
@@ -187,7 +226,7 @@ void FolderList::setDirectory(const QString& folder) {
 
 void FolderList::refresh() {
     if (!QDir::setCurrent(m_directory)) {
-        throw tz::Error("The folder \"" + m_directory.toStdString() + "\" cannot be opened.");
+        throw tz::Error(tr("The folder \"%1\" cannot be opened.").arg(m_directory).toStdString());
     }
     readEntries();
 }
@@ -239,17 +278,56 @@ PictureFileList::PictureFileList(QWidget* parent) : QListWidget(parent) {
     setObjectName(QStringLiteral("FileListBox10"));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setUniformItemSizes(true);
+    setItemDelegate(new FocusMarkDelegate(this));
     connect(this, &QListWidget::itemSelectionChanged, this, &PictureFileList::noteChange);
     connect(this, &QListWidget::currentRowChanged, this, &PictureFileList::noteChange);
 }
 
+std::vector<std::string> PictureFileList::listPictureNames(const QString& folder) {
+    // Read as bytes: QDir drops names that are not valid UTF-8, which old media often have.
+    const QStringList mask = QString::fromStdString(tz::resizedFileMask()).split(QLatin1Char(';'));
+    std::vector<std::pair<QString, std::string>> found;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(QFile::encodeName(folder).toStdString(), error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        std::string name = entries->path().filename().native();
+        std::error_code statusError;
+        // Hidden files, folders and broken links stay out; links to files count as files.
+        if (name.starts_with('.') || !entries->is_regular_file(statusError)) {
+            continue;
+        }
+        QString shown = shownName(name);
+        // The mask's patterns are matched without regard to letter case.
+        if (QDir::match(mask, shown)) {
+            found.emplace_back(std::move(shown), std::move(name));
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        const int order = a.first.compare(b.first, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    std::vector<std::string> names;
+    names.reserve(found.size());
+    for (auto& entry : found) {
+        names.push_back(std::move(entry.second));
+    }
+    return names;
+}
+
 QStringList PictureFileList::listPictures(const QString& folder) {
-    QDir dir(folder);
-    // The mask's patterns are matched without regard to letter case.
-    dir.setNameFilters(QString::fromStdString(tz::resizedFileMask()).split(QLatin1Char(';')));
-    // Without QDir::CaseSensitive the mask ignores letter case; without QDir::Hidden and
-    // QDir::System hidden files and broken links stay out.
-    return dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    QStringList shown;
+    for (const std::string& name : listPictureNames(folder)) {
+        shown.append(shownName(name));
+    }
+    return shown;
+}
+
+std::string PictureFileList::nativeName(const QListWidgetItem* item) {
+    const QVariant stored = item->data(kNativeNameRole);
+    if (stored.isValid()) {
+        return stored.toByteArray().toStdString();
+    }
+    return QFile::encodeName(item->text()).toStdString();
 }
 
 void PictureFileList::setDirectory(const QString& folder) {
@@ -264,8 +342,9 @@ void PictureFileList::refresh() {
     }
     QDir::setCurrent(m_directory);
     const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
-    for (const QString& name : listPictures(m_directory)) {
-        new QListWidgetItem(icon, name, this);
+    for (const std::string& name : listPictureNames(m_directory)) {
+        auto* item = new QListWidgetItem(icon, shownName(name), this);
+        item->setData(kNativeNameRole, QByteArray::fromStdString(name));
     }
 }
 
@@ -284,6 +363,33 @@ QString PictureFileList::focusedFilePath() const {
         return {};
     }
     return joinPath(m_directory, focused->text());
+}
+
+std::filesystem::path PictureFileList::focusedFileOnDisk() const {
+    const QListWidgetItem* focused = currentItem();
+    if (focused == nullptr || !focused->isSelected()) {
+        return {};
+    }
+    return std::filesystem::path(QFile::encodeName(m_directory).toStdString()) /
+           nativeName(focused);
+}
+
+void PictureFileList::selectNames(const std::vector<std::string>& names) {
+    clearSelection();
+    bool first = true;
+    for (int row = 0; row < count(); ++row) {
+        QListWidgetItem* entry = item(row);
+        if (std::find(names.begin(), names.end(), nativeName(entry)) == names.end()) {
+            continue;
+        }
+        if (first) {
+            setCurrentItem(entry, QItemSelectionModel::Select);
+            scrollToItem(entry);
+            first = false;
+        } else {
+            entry->setSelected(true);
+        }
+    }
 }
 
 void PictureFileList::noteChange() {

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 namespace tz::app {
 
 // The mounted file systems of the machine, each shown by its root folder. Choosing one moves
@@ -67,7 +71,8 @@ class FolderList : public QListWidget {
 };
 
 // The masked, multi-select list of picture files of one folder, as bare names sorted without
-// regard to letter case; no folders and no hidden files.
+// regard to letter case; no folders and no hidden files. Each item keeps its name as the file
+// system spells it; a name that is not UTF-8 is shown with replacement characters.
 class PictureFileList : public QListWidget {
     Q_OBJECT
   public:
@@ -83,9 +88,18 @@ class PictureFileList : public QListWidget {
     QStringList names() const;
     // The focused item's full path when that item is selected; empty otherwise.
     QString focusedFilePath() const;
+    // The same as the file system spells it.
+    std::filesystem::path focusedFileOnDisk() const;
+    // Selects the items of these names (as the file system spells them) and nothing else, and
+    // focuses the first of them.
+    void selectNames(const std::vector<std::string>& names);
 
-    // The names matching the mask in `folder`, in list order.
+    // The names matching the mask in `folder`, as shown, in list order.
     static QStringList listPictures(const QString& folder);
+    // The same names as the file system spells them.
+    static std::vector<std::string> listPictureNames(const QString& folder);
+    // An item's name as the file system spells it.
+    static std::string nativeName(const QListWidgetItem* item);
 
   signals:
     // The user changed the selection or the focus, by mouse or keyboard (not the program).
@@ -111,10 +125,11 @@ class PictureFileList : public QListWidget {
     bool m_changedByUser = false;
 };
 
-// Moves one file to the desktop's trash after the user confirmed it. A path that names no file
-// (empty, absent, a folder) does nothing; a move that fails is reported in the error box and
-// leaves the file in place.
+// Moves one file to the desktop's trash (tz::trashFile) after the user confirmed it. A path that
+// names no file (empty, absent, a folder) does nothing; a move that fails is reported in the
+// error box and leaves the file in place.
 void moveToTrash(const QString& path);
+void moveToTrash(const std::filesystem::path& file);
 
 // `name` joined to `folder` with one "/" between them.
 QString joinPath(const QString& folder, const QString& name);

@@ -2,7 +2,9 @@
 #include "image_viewer.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -43,7 +45,7 @@ QPoint viewerPosition(QSize outer, QSize desktop) {
 }
 
 ImageViewer::ImageViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setWindowTitle(QStringLiteral("View image"));
+    setWindowTitle(tr("View image"));
     // Closing this window only hides it; it must not keep the program running on its own.
     setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -75,8 +77,12 @@ ImageViewer::ImageViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 bool ImageViewer::open(const QString& path, QSize screen, QSize desktop) {
+    return open(std::filesystem::path(QFile::encodeName(path).toStdString()), screen, desktop);
+}
+
+bool ImageViewer::open(const std::filesystem::path& file, QSize screen, QSize desktop) {
     try {
-        ScreenPicture picture = loadScreenPicture(path);
+        ScreenPicture picture = loadScreenPicture(file);
         const QSize pictureSize = picture.size;
         m_picture->setPicture(std::move(picture));
         m_picture->setFixedSize(pictureSize);
@@ -98,6 +104,14 @@ bool ImageViewer::open(const QString& path, QSize screen, QSize desktop) {
 
 void ImageViewer::closeOnPictureClick() {
     close();
+}
+
+void ImageViewer::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 QWidget* ImageViewer::pictureView() const {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <filesystem>
+
 class QScrollArea;
 
 namespace tz::app {
@@ -36,8 +38,9 @@ class ImageViewer : public QWidget {
     // Any failure ends it silently with false; then the previous picture and size stay and the
     // window is not shown.
     bool open(const QString& path, QSize screen, QSize desktop);
+    bool open(const std::filesystem::path& file, QSize screen, QSize desktop);
 
-    // Closes (hides) the viewer; a click on the picture calls it.
+    // Closes (hides) the viewer; a click on the picture and the Esc key call it.
     void closeOnPictureClick();
 
     // objectName "Image1".
@@ -45,6 +48,7 @@ class ImageViewer : public QWidget {
 
   protected:
     bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QSize frameExtra() const;

@@ -7,15 +7,21 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
+#include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tz/batch.h"
 #include "tz/recent.h"
 #include "web_links.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLineEdit;
 class QMenu;
@@ -75,15 +81,33 @@ class MainWindow : public QMainWindow {
     void previewFocusedFile();
     void onFileListKeyReleased(int key, Qt::KeyboardModifiers modifiers);
 
-    // Batch run.
+    // Batch run. The files are resized on worker threads while the window goes on taking
+    // input; they settle in list order, and the window shows each as it settles.
     void choosePreset(int index);
+    // Starts a run, or stops the one in progress (the button then reads "Stop").
     void startResizing();
-    bool runInProgress() const { return m_runInProgress; }
+    // Files in flight finish or are abandoned unwritten; outputs already written stay.
+    void stopResizing();
+    bool runInProgress() const { return m_run != nullptr; }
+
+    // Options for the next runs, remembered in the settings store.
+    void setKeepOriginalDates(bool keep);
+    void setNeverEnlarge(bool never);
+
+    // Opening from outside (command line, drops): a folder is browsed; files open their
+    // folder (the first file's) with those of them that are in it selected. Throws tz::Error
+    // when the folder cannot be entered.
+    void openPaths(const std::vector<std::filesystem::path>& paths);
+    // Paths to open at start-up instead of the most recent folder.
+    void setStartupPaths(std::vector<std::filesystem::path> paths) {
+        m_startupPaths = std::move(paths);
+    }
 
     // Preview window, viewer and links.
     void togglePreviewWindow();
-    void viewFocusedFile() { viewFile(focusedFile()); }
+    void viewFocusedFile();
     void viewFile(const QString& path);
+    void viewFile(const std::filesystem::path& file);
     void showPreviewAtStart();
     void showAbout();
     void openWebSite();
@@ -91,8 +115,10 @@ class MainWindow : public QMainWindow {
     PreviewWindow* previewWindow() const { return m_previewWindow.get(); }
     ImageViewer* viewer() const { return m_viewer.get(); }
 
-    // Test seams: the per-file step of a run, the display sizes and the web opener.
+    // Test seams: the per-file step of a run, the files resized at a time (below 1: one per
+    // core), the display sizes and the web opener.
     void setFileResizer(tz::FileResizer resizer) { m_resizeFile = std::move(resizer); }
+    void setRunJobs(int jobs) { m_runJobs = jobs; }
     void setScreenSizes(SizeSource screen, SizeSource desktop);
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 
@@ -100,8 +126,12 @@ class MainWindow : public QMainWindow {
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
+    struct ActiveRun;
+
     void createMenus();
     QWidget* createClientArea();
     QWidget* createBanner(QWidget* parent);
@@ -112,12 +142,20 @@ class MainWindow : public QMainWindow {
     void onBrowserMoved(const QString& folder);
     void setRunControlsEnabled(bool enabled);
     void showProgress(int maximum);
-    void stepProgress();
+    void onFileSettled(std::size_t index, const std::exception_ptr& error);
+    void onRunFinished();
+    bool confirmStopForQuit();
+    void moveDamagedStoreAside();
+    void loadPreferences();
+    void savePreference(const char* name, const std::string& value);
+    void updateSpecialFolders();
 
     bool m_startupPending = true;
     bool m_startupErrorShown = false;
     bool m_inStartup = false;
-    bool m_runInProgress = false;
+    bool m_quitAfterRun = false;
+    int m_runJobs = 0;
+    std::vector<std::filesystem::path> m_startupPaths;
 
     // Controls: children of this window, owned by Qt.
     QWidget* m_client = nullptr;
@@ -138,6 +176,8 @@ class MainWindow : public QMainWindow {
     QAction* m_refresh = nullptr;
     QAction* m_previewToggle = nullptr;
     QAction* m_viewImage = nullptr;
+    QAction* m_keepDates = nullptr;
+    QAction* m_neverEnlarge = nullptr;
     QMenu* m_recentMenu = nullptr;
     QMenu* m_specialMenu = nullptr;
     std::array<QAction*, 5> m_recent{};
@@ -150,6 +190,9 @@ class MainWindow : public QMainWindow {
     // The companion windows: top-level, created after the main window.
     std::unique_ptr<ImageViewer> m_viewer;
     std::unique_ptr<PreviewWindow> m_previewWindow;
+
+    // The run in progress; its workers are stopped and joined first when the window goes.
+    std::unique_ptr<ActiveRun> m_run;
 };
 
 }  // namespace tz::app

@@ -79,20 +79,43 @@ ScreenPicture loadGif(const std::filesystem::path& file) {
     return picture;
 }
 
-ScreenPicture loadJpeg(const std::filesystem::path& file) {
+tz::JpegScale scaleOf(int reduction) {
+    switch (reduction) {
+        case 8:
+            return tz::JpegScale::Eighth;
+        case 4:
+            return tz::JpegScale::Quarter;
+        case 2:
+            return tz::JpegScale::Half;
+        default:
+            return tz::JpegScale::Full;
+    }
+}
+
+// `shownSize` empty: the full picture.
+ScreenPicture loadJpeg(const std::filesystem::path& file, const ShownSizeRule& shownSize) {
     tz::JpegImage jpeg;
     jpeg.loadFromFile(file);
     checkShowable(jpeg.width(), jpeg.height());  // known from the header, before decoding
-    tz::Bitmap decoded;
-    jpeg.assignTo(decoded);
+    const tz::Orientation orientation = jpeg.metadata().orientation;
     // Shown upright, as the batch run writes it.
-    return stillPicture(tz::orientedUpright(std::move(decoded), jpeg.metadata().orientation));
+    QSize natural(jpeg.width(), jpeg.height());
+    if (tz::swapsWidthAndHeight(orientation)) {
+        natural.transpose();
+    }
+    if (shownSize) {
+        // A preview, not an output: the decoder's fast path is good enough for the eye.
+        jpeg.setScale(scaleOf(reductionFor(natural, shownSize(natural))));
+        jpeg.setPerformance(tz::JpegPerformance::BestSpeed);
+    }
+    ScreenPicture picture = stillPicture(tz::orientedUpright(jpeg.releaseBitmap(), orientation));
+    picture.size = natural;
+    return picture;
 }
 
 // A PNG, WebP or HEIF file: its header is checked before anything is decoded.
 template <class ReadHeader, class Decode>
-ScreenPicture loadDecoded(const std::filesystem::path& file, ReadHeader readHeader,
-                          Decode decode) {
+ScreenPicture loadDecoded(const std::filesystem::path& file, ReadHeader readHeader, Decode decode) {
     const tz::ByteBuffer bytes = tz::readWholeFile(file);
     const tz::PictureHeader header = readHeader(bytes);
     checkShowable(header.width, header.height);
@@ -111,15 +134,34 @@ QImage toQImage(const tz::Bitmap& bitmap) {
     return copy24(bitmap.to24());
 }
 
+int reductionFor(QSize natural, QSize shown) {
+    for (const int reduction : {8, 4, 2}) {
+        const int width = (natural.width() + reduction - 1) / reduction;
+        const int height = (natural.height() + reduction - 1) / reduction;
+        if (width >= shown.width() && height >= shown.height()) {
+            return reduction;
+        }
+    }
+    return 1;
+}
+
 ScreenPicture loadScreenPicture(const QString& path) {
-    const std::filesystem::path file = fileSystemPath(path);
+    return loadScreenPicture(fileSystemPath(path));
+}
+
+ScreenPicture loadScreenPicture(const std::filesystem::path& file) {
+    return loadReducedPicture(file, {});
+}
+
+ScreenPicture loadReducedPicture(const std::filesystem::path& file,
+                                 const ShownSizeRule& shownSize) {
     const std::optional<tz::PictureFormat> format = tz::resizedFormatOf(file.filename().string());
     if (!format) {
         throw tz::Error("No picture class for this file");
     }
     switch (*format) {
         case tz::PictureFormat::Jpeg:
-            return loadJpeg(file);
+            return loadJpeg(file, shownSize);
         case tz::PictureFormat::Gif:
             return loadGif(file);
         case tz::PictureFormat::Bmp:

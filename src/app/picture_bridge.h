@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "tz/bitmap.h"
@@ -30,5 +32,19 @@ struct ScreenPicture {
 // extension, any unreadable or undecodable file and any picture of more than 2^28 pixels throw
 // (tz::Error or one of its kinds). `path` is a file name as the file system spells it.
 ScreenPicture loadScreenPicture(const QString& path);
+ScreenPicture loadScreenPicture(const std::filesystem::path& file);
+
+// The size a picture of `natural` size is shown at.
+using ShownSizeRule = std::function<QSize(QSize natural)>;
+
+// As loadScreenPicture, for a view that shows the picture at `shownSize(natural size)` or
+// smaller: a JPEG is decoded at the largest reduction (1/2, 1/4 or 1/8, done while decoding)
+// that still gives at least that size in both directions, so `still` may be smaller than
+// `size`, which stays the natural size. Other formats load as loadScreenPicture loads them.
+ScreenPicture loadReducedPicture(const std::filesystem::path& file, const ShownSizeRule& shownSize);
+
+// The largest decoding reduction 1, 2, 4 or 8 that keeps a picture of `natural` size at least
+// `shown` in both directions (the decoder rounds reduced sides up).
+int reductionFor(QSize natural, QSize shown);
 
 }  // namespace tz::app

@@ -19,6 +19,20 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
         layout->addWidget(button);
     }
     connect(&m_buttons, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
+    connect(&m_buttons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            focusOnChecked();
+        }
+    });
+}
+
+void RadioGroup::focusOnChecked() {
+    const QAbstractButton* checked = m_buttons.checkedButton();
+    for (QAbstractButton* button : m_buttons.buttons()) {
+        const bool takesTab =
+            checked == nullptr ? button == m_buttons.buttons().front() : button == checked;
+        button->setFocusPolicy(takesTab ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 int RadioGroup::itemIndex() const {

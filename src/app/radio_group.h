@@ -24,6 +24,9 @@ class RadioGroup : public QGroupBox {
     void clicked(int index);
 
   private:
+    // Only the checked entry takes the focus by Tab; the arrow keys move within the group.
+    void focusOnChecked();
+
     QButtonGroup m_buttons;
 };
 

@@ -1,6 +1,7 @@
 // The web site link and the About message's text.
 #include "web_links.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -12,8 +13,9 @@ void openAddress(const QString& address) {
 
 QString aboutText(const QString& versionText, const QString& webSiteAddress) {
     return QStringLiteral("Tovan Zevediz ") + versionText + QStringLiteral("\n\n") +
-           QString::fromLatin1(kMakerNotice) + QStringLiteral("\n\n") + webSiteAddress +
-           QStringLiteral("\nVisit web site?");
+           QCoreApplication::translate("tz::app::WebLinks", kMakerNotice) + QStringLiteral("\n\n") +
+           webSiteAddress + QLatin1Char('\n') +
+           QCoreApplication::translate("tz::app::WebLinks", "Visit web site?");
 }
 
 }  // namespace tz::app

@@ -59,7 +59,6 @@ int main(int argc, char** argv) {
     }
     const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
     const ScreenshotSession session(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(tz::app::kApplicationTitle));
     const QString folder = session.folder();
     writePictures(folder);
 
@@ -73,13 +72,25 @@ int main(int argc, char** argv) {
             list->item(row)->setSelected(true);
         }
         window.startResizing();
+    });
+    // Once the run has ended (its outcome in the status bar), a file is chosen and the window
+    // taken.
+    QTimer poll;
+    int waited = 0;
+    QObject::connect(&poll, &QTimer::timeout, &window, [&] {
+        if (window.runInProgress() || ++waited < 8) {
+            return;
+        }
+        poll.stop();
+        auto* list = window.findChild<QListWidget*>(QStringLiteral("FileListBox10"));
         list->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
         window.previewFocusedFile();
+        QTimer::singleShot(300, &window, [&] {
+            const bool saved = window.grab().save(output);
+            std::fprintf(stderr, "%s %s\n", saved ? "saved" : "failed to save", qPrintable(output));
+            QApplication::exit(saved ? 0 : 1);
+        });
     });
-    QTimer::singleShot(900, &window, [&] {
-        const bool saved = window.grab().save(output);
-        std::fprintf(stderr, "%s %s\n", saved ? "saved" : "failed to save", qPrintable(output));
-        QApplication::exit(saved ? 0 : 1);
-    });
+    poll.start(50);
     return QApplication::exec();
 }

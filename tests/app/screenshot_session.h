@@ -26,6 +26,7 @@ class ScreenshotSession {
   public:
     ScreenshotSession(int& argc, char** argv)
         : m_application(argc, argv), m_folder(m_home.path() + QStringLiteral("/Pictures/Holiday")) {
+        tz::app::configureApplication();
         QDir().mkpath(m_folder);
     }
 

@@ -54,9 +54,11 @@ class TestApplication : public QObject {
     void guardedHandlersReceiveSignalArguments();
     void nonStandardExceptionsAreShownToo();
     void aboutTextLines();
+    void windowTitlesAreTheCaptionsAlone();
     void joinPathAddsOneSlash();
     void folderListEntersAndRefusesFolders();
     void fileListFocusedPathNeedsSelection();
+    void focusMarkShowsOnTheFocusedItem();
     void sendToRecycleBinIgnoresFoldersAndMissingFiles();
 
   private:
@@ -123,6 +125,14 @@ void TestApplication::nonStandardExceptionsAreShownToo() {
     QCOMPARE(m_boxes.size(), std::size_t{1});
 }
 
+void TestApplication::windowTitlesAreTheCaptionsAlone() {
+    configureApplication();
+    QCOMPARE(QApplication::applicationName(), QStringLiteral("zevediz"));
+    // Unset, the display name falls back to the application name; set, X11 titles would read
+    // "View image — Tovan Zevediz".
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QApplication::applicationName());
+}
+
 void TestApplication::aboutTextLines() {
     const QString text = tz::app::aboutText(QStringLiteral("2016"), QStringLiteral("https://a.b/"));
     QCOMPARE(text, QStringLiteral("Tovan Zevediz 2016\n\n") +
@@ -170,6 +180,32 @@ void TestApplication::folderListEntersAndRefusesFolders() {
         QCOMPARE(QDir::currentPath(), m_path + QStringLiteral("/inner/deeper"));
     }
     QCOMPARE(moved.count(), 2);
+}
+
+// The focused item, selected or not, carries a visible frame while the list has the focus.
+void TestApplication::focusMarkShowsOnTheFocusedItem() {
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+        touch(m_path + QLatin1Char('/') + QString::fromLatin1(name));
+    }
+    tz::app::PictureFileList files;
+    files.setDirectory(m_path);
+    files.resize(120, 80);
+    files.show();
+    QApplication::setActiveWindow(&files);
+    files.setFocus();
+    QTRY_VERIFY(files.hasFocus());
+    files.setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    files.clearSelection();
+    const QRect item = files.visualItemRect(files.item(1));
+    const QImage marked = files.viewport()->grab().toImage();
+    files.clearFocus();
+    QTRY_VERIFY(!files.hasFocus());
+    const QImage plain = files.viewport()->grab().toImage();
+    int differing = 0;
+    for (int x = item.left(); x <= item.right(); ++x) {
+        differing += marked.pixel(x, item.top()) != plain.pixel(x, item.top()) ? 1 : 0;
+    }
+    QVERIFY2(differing >= item.width() / 3, qPrintable(QString::number(differing)));
 }
 
 void TestApplication::fileListFocusedPathNeedsSelection() {

@@ -132,6 +132,19 @@ class TestImageViewer : public QObject {
         QCOMPARE(outerGeometry(viewer).size(), QSize(49, 58));
     }
 
+    void escapeHides() {
+        const QString path = m_dir.filePath("a.bmp");
+        tz::test::writePicture(path, 40, 30);
+        ImageViewer viewer;
+        QVERIFY(viewer.open(path, screen1024, screen1024));
+        // Pressed in the scroll area, which leaves Esc to its window.
+        QTest::keyClick(viewer.findChild<QScrollArea*>(), Qt::Key_Escape);
+        QVERIFY(!viewer.isVisible());
+        QVERIFY(viewer.open(path, screen1024, screen1024));
+        QTest::keyClick(viewer.findChild<QScrollArea*>(), Qt::Key_Escape, Qt::ShiftModifier);
+        QVERIFY(viewer.isVisible());
+    }
+
     void rightClickDoesNotHide() {
         const QString path = m_dir.filePath("a.bmp");
         tz::test::writePicture(path, 40, 30);

@@ -70,6 +70,108 @@ class TestPreviewWindow : public QObject {
         QCOMPARE(previewImageSize(natural, divisor), expected);
     }
 
+    void fittedSizeRule_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("limit");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("fits: unchanged") << QSize(250, 188) << QSize(791, 572) << QSize(250, 188);
+        QTest::newRow("exactly the limit") << QSize(791, 572) << QSize(791, 572) << QSize(791, 572);
+        // A 20 MP photograph's quarter on a 1280 x 800 screen less the frame: width decides,
+        // 848 x 1271 / 1507 = 715.2.
+        QTest::newRow("too wide") << QSize(1507, 848) << QSize(1271, 772) << QSize(1271, 715);
+        // 1000 x 772 / 1500 = 514.7.
+        QTest::newRow("too tall") << QSize(1000, 1500) << QSize(1271, 772) << QSize(515, 772);
+        QTest::newRow("a sliver keeps a pixel")
+            << QSize(4000, 1) << QSize(400, 300) << QSize(400, 1);
+        QTest::newRow("no limit known") << QSize(1507, 848) << QSize(0, 0) << QSize(1507, 848);
+    }
+
+    void fittedSizeRule() {
+        QFETCH(QSize, size);
+        QFETCH(QSize, limit);
+        QFETCH(QSize, expected);
+        QCOMPARE(fittedPreviewSize(size, limit), expected);
+    }
+
+    void reductionRule_data() {
+        QTest::addColumn<QSize>("natural");
+        QTest::addColumn<QSize>("shown");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("24 MP to 1271 wide: a quarter")
+            << QSize(6000, 4000) << QSize(1271, 847) << 4;
+        QTest::newRow("exactly a quarter") << QSize(6000, 4000) << QSize(1500, 1000) << 4;
+        QTest::newRow("one pixel more: a half") << QSize(6000, 4000) << QSize(1501, 1000) << 2;
+        QTest::newRow("an eighth") << QSize(6000, 4000) << QSize(750, 500) << 8;
+        // The decoder rounds up: 30 / 4 = 7.5 gives 8 rows.
+        QTest::newRow("rounded up sides") << QSize(40, 30) << QSize(10, 8) << 4;
+        QTest::newRow("shown at full size") << QSize(640, 480) << QSize(640, 480) << 1;
+        QTest::newRow("nothing shown") << QSize(640, 480) << QSize(0, 0) << 8;
+    }
+
+    void reductionRule() {
+        QFETCH(QSize, natural);
+        QFETCH(QSize, shown);
+        QFETCH(int, expected);
+        QCOMPARE(reductionFor(natural, shown), expected);
+    }
+
+    void reducedJpegKeepsItsNaturalSize() {
+        const QString path = m_dir.filePath("large.jpg");
+        tz::test::writeFile(path, tz::test::jpegBytes(tz::test::solidBitmap(800, 600, blue)));
+        const ScreenPicture picture =
+            loadReducedPicture(path.toStdString(), [](QSize) { return QSize(200, 150); });
+        QCOMPARE(picture.size, QSize(800, 600));
+        QCOMPARE(picture.still.size(), QSize(200, 150));  // decoded at a quarter
+        const QColor middle = picture.still.pixelColor(100, 75);
+        QVERIFY(middle.blue() >= 250 && middle.red() <= 5 && middle.green() <= 5);
+        // Without a shown size it decodes whole, as the viewer needs it.
+        QCOMPARE(loadScreenPicture(path).still.size(), QSize(800, 600));
+    }
+
+    // A 4000 x 1000 picture's quarter is 1000 x 250; on an 800 x 600 screen it is fitted to the
+    // screen less the window's frame, and the window moves back onto the screen.
+    void previewFitsTheScreen() {
+        const QString path = m_dir.filePath("panorama.bmp");
+        tz::test::writeFile(path, tz::encodeBmp(tz::test::solidBitmap(4000, 1000, green)));
+        PreviewWindow window;
+        window.setAvailableArea([] { return QRect(0, 0, 800, 600); });
+        window.show();
+        window.showFile(path.toStdString());
+        QTRY_VERIFY(!window.filePending());
+        QCOMPARE(imageOf(window)->pictureSize(), QSize(4000, 1000));
+        QSize frame = window.frameGeometry().size() - window.size();
+        if (frame.isEmpty()) {
+            frame = QSize(9, 28);  // what the window expects before a frame is known
+        }
+        const int width = 800 - frame.width();
+        QCOMPARE(window.pictureView()->size(), QSize(width, qRound(width / 4.0)));
+        QVERIFY(QRect(0, 0, 800, 600)
+                    .contains(QRect(window.frameGeometry().topLeft(), window.size() + frame)));
+    }
+
+    void burstOfFilesDecodesOnlyTheLast() {
+        QStringList paths;
+        for (int index = 0; index < 5; ++index) {
+            paths.append(m_dir.filePath(QStringLiteral("burst%1.bmp").arg(index)));
+            tz::test::writeFile(paths.back(), tz::encodeBmp(tz::test::solidBitmap(
+                                                  8 * (index + 1), 8, tz::Rgb{255, 0, 0})));
+        }
+        PreviewWindow window;
+        QStringList decoded;
+        window.setPictureLoader([&](const std::filesystem::path& file, const ShownSizeRule& rule) {
+            decoded.append(QString::fromStdString(file.string()));
+            return loadReducedPicture(file, rule);
+        });
+        for (const QString& path : paths) {
+            window.showFile(path.toStdString());
+        }
+        QVERIFY(window.filePending());
+        QTRY_VERIFY(!window.filePending());
+        QCOMPARE(decoded, QStringList{paths.back()});
+        QCOMPARE(imageOf(window)->pictureSize(), QSize(40, 8));
+        QCOMPARE(window.pictureView()->size(), QSize(10, 2));
+    }
+
     void sizeOfLoadedFile_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("natural");
@@ -369,6 +471,7 @@ class TestPreviewWindow : public QObject {
         QFETCH(bool, mustFail);
         QFETCH(QSize, natural);
         PreviewWindow window;
+        window.setAvailableArea([] { return QRect(); });  // the quarter rule alone
         const bool loaded = window.loadPicture(path);
         window.fitImage(divisor);
         if (mustFail) {

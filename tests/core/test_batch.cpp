@@ -83,6 +83,23 @@ TEST_F(BatchTest, StepsRunInOrderOverTheSelectedItems) {
     EXPECT_TRUE(fs::is_empty(m_elsewhere.path()));
 }
 
+// The steps the background run hands to its workers: the selected items in list order, the
+// names without a resized format as steps that write nothing.
+TEST_F(BatchTest, SelectedFilesAreTheRunsSteps) {
+    const std::vector<BatchItem> items{
+        {"a.jpg", true}, {"b.gif", false}, {"c.tiff", true}, {"D.Bmp", true}};
+    const std::vector<BatchFile> files = selectedFiles(run("640"), items);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].source, m_folder.path() / "a.jpg");
+    EXPECT_EQ(files[0].output, m_folder.path() / "resized" / "a.jpg");
+    EXPECT_EQ(files[1].source, m_folder.path() / "c.tiff");
+    EXPECT_TRUE(files[1].output.empty());
+    EXPECT_EQ(files[2].output, m_folder.path() / "resized" / "D.Bmp");
+    EXPECT_FALSE(fs::exists(m_folder / "resized"));  // listing creates nothing
+    createOutputFolder(run("640"));
+    EXPECT_TRUE(fs::is_directory(m_folder / "resized"));
+}
+
 TEST_F(BatchTest, SizeIsTakenOnceAtTheStart) {
     std::string sizeField = "640";
     BatchHooks hooks = recordingHooks();

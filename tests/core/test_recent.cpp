@@ -132,14 +132,14 @@ TEST_F(RecentTest, SpecialFoldersComeFromUserDirsWithHomeExpanded) {
     EXPECT_EQ(specialFolderPath(SpecialFolder::Recent), "");
 }
 
-TEST_F(RecentTest, UnnamedOrInvalidSpecialFoldersAreEmpty) {
+TEST_F(RecentTest, UnnamedOrInvalidSpecialFoldersAreTheDefaults) {
     writeUserDirs(
-        "XDG_DOCUMENTS_DIR=\"Documents\"\n"       // relative: invalid
-        "XDG_PICTURES_DIR=\"$HOMEPictures\"\n"    // not $HOME followed by a slash
-        "#XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");  // a comment
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), "");
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Documents), "");
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Pictures), "");
+        "XDG_DOCUMENTS_DIR=\"Elsewhere\"\n"     // relative: invalid
+        "XDG_PICTURES_DIR=\"$HOMEPhotos\"\n"    // not $HOME followed by a slash
+        "#XDG_DESKTOP_DIR=\"$HOME/Radna\"\n");  // a comment
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), home() + "/Desktop");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Documents), home() + "/Documents");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Pictures), home() + "/Pictures");
 }
 
 TEST_F(RecentTest, LaterLineWinsAndHomeAloneIsTheHomeFolder) {
@@ -151,15 +151,16 @@ TEST_F(RecentTest, LaterLineWinsAndHomeAloneIsTheHomeFolder) {
     EXPECT_EQ(specialFolderPath(SpecialFolder::Documents), home());
 }
 
-TEST_F(RecentTest, NoUserDirsFileNamesNoFolder) {
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), "");
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Pictures), "");
+TEST_F(RecentTest, NoUserDirsFileGivesTheDefaults) {
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), home() + "/Desktop");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Pictures), home() + "/Pictures");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Recent), "");
 }
 
-TEST_F(RecentTest, PipeInPlaceOfUserDirsNamesNoFolder) {
+TEST_F(RecentTest, PipeInPlaceOfUserDirsGivesTheDefaults) {
     fs::create_directories(configFolder());
     ASSERT_EQ(::mkfifo((configFolder() / "user-dirs.dirs").c_str(), 0600), 0);
-    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), "");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::Desktop), home() + "/Desktop");
 }
 
 TEST_F(RecentTest, UserDirsFileUnderHomeWhenTheConfigFolderIsUnset) {

@@ -221,6 +221,24 @@ TEST_P(DamagedStoreTest, IsReportedAndNeverOverwritten) {
     EXPECT_EQ(storeFolderEntries(), std::vector<std::string>{"registry"});
 }
 
+// Moved aside on request, the damaged file keeps its content beside a fresh store.
+TEST_P(DamagedStoreTest, IsSetAsideOnRequestAndAFreshStoreWorks) {
+    writeStoreText(GetParam().content);
+    const std::optional<fs::path> kept = setAsideDamagedStore();
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->parent_path(), storeFolder());
+    const std::string name = kept->filename().string();
+    // registry.damaged-YYYYMMDD-HHMMSS
+    ASSERT_EQ(name.size(), std::string("registry.damaged-").size() + 15) << name;
+    EXPECT_TRUE(name.starts_with("registry.damaged-")) << name;
+    EXPECT_EQ(name[25], '-') << name;
+    EXPECT_EQ(text(test::readFile(*kept)), GetParam().content);
+    EXPECT_FALSE(fs::exists(storeFile()));
+    writeSetting(kProgramKey, "Recent1", "/new");
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/new");
+    EXPECT_FALSE(setAsideDamagedStore().has_value());
+}
+
 const std::string kKey = "[Software\\Ardelwick\\Tovan Zevediz]\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -391,6 +409,26 @@ struct PathCase {
 
 void PrintTo(const PathCase& path, std::ostream* out) {
     *out << path.description;
+}
+
+TEST_F(SettingsStoreTest, SoundOrAbsentStoreIsNotSetAside) {
+    EXPECT_FALSE(setAsideDamagedStore().has_value());
+    writeSetting(kProgramKey, "Recent1", "/a");
+    const std::string before = storeText();
+    EXPECT_FALSE(setAsideDamagedStore().has_value());
+    EXPECT_EQ(storeText(), before);
+    EXPECT_EQ(storeFolderEntries(), std::vector<std::string>{"registry"});
+}
+
+TEST_F(SettingsStoreTest, SecondDamagedStoreInOneSecondGetsItsOwnName) {
+    writeStoreText("damaged\n");
+    const std::optional<fs::path> first = setAsideDamagedStore();
+    writeStoreText("damaged again\n");
+    const std::optional<fs::path> second = setAsideDamagedStore();
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    EXPECT_EQ(text(test::readFile(*first)), "damaged\n");
+    EXPECT_EQ(text(test::readFile(*second)), "damaged again\n");
 }
 
 class StorePathTest : public ::testing::TestWithParam<PathCase> {};

@@ -19,36 +19,53 @@ void call(const std::function<void()>& hook) {
 }  // namespace
 
 void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                   const RunDescription& run) {
+                   const RunDescription& run, const BeforeWrite& beforeWrite) {
     ResizeRequest request;
     request.size = parseSizeText(run.sizeText);
     request.kernel = run.kernel;
     request.keepDate = run.keepDate;
     request.shrinkOnly = run.shrinkOnly;
-    resizeFile(source, output, request);
+    resizeFile(source, output, request, beforeWrite);
+}
+
+std::vector<BatchFile> selectedFiles(const RunDescription& run,
+                                     const std::vector<BatchItem>& items) {
+    std::vector<BatchFile> files;
+    for (const BatchItem& item : items) {
+        if (!item.selected) {
+            continue;
+        }
+        BatchFile file{run.folder / item.name, {}};
+        if (resizedFormatOf(item.name)) {
+            file.output = outputPathFor(file.source);
+        }
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+void createOutputFolder(const RunDescription& run) {
+    std::error_code ignored;
+    std::filesystem::create_directory(run.folder / kOutputFolder, ignored);
 }
 
 void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
               const BatchHooks& hooks) {
-    // The outcome is not examined here: the first write into the folder reports any failure.
-    std::error_code ignored;
-    std::filesystem::create_directory(run.folder / kOutputFolder, ignored);
+    createOutputFolder(run);
     call(hooks.recordFolder);
     // A snapshot: the queued events that run after each item may change the caller's list.
-    const std::vector<BatchItem> list = items;
-    const auto selected = std::count_if(list.begin(), list.end(),
-                                        [](const BatchItem& item) { return item.selected; });
+    const std::vector<BatchFile> files = selectedFiles(run, items);
     if (hooks.showProgress) {
-        hooks.showProgress(static_cast<int>(std::min<std::ptrdiff_t>(selected, INT_MAX)));
+        hooks.showProgress(static_cast<int>(std::min<std::size_t>(files.size(), INT_MAX)));
     }
-    const FileResizer& resizeOne = hooks.resizeOne ? hooks.resizeOne : FileResizer(resizeRunFile);
-    for (const BatchItem& item : list) {
-        if (!item.selected) {
-            continue;
-        }
-        if (resizedFormatOf(item.name)) {
-            const std::filesystem::path source = run.folder / item.name;
-            resizeOne(source, outputPathFor(source), run);
+    const FileResizer resizeOne =
+        hooks.resizeOne
+            ? hooks.resizeOne
+            : [](const std::filesystem::path& source, const std::filesystem::path& output,
+                 const RunDescription& description) { resizeRunFile(source, output, description); };
+    for (const BatchFile& file : files) {
+        if (!file.output.empty()) {
+            resizeOne(file.source, file.output, run);
         }
         call(hooks.afterEachItem);
     }

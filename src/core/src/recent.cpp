@@ -86,6 +86,22 @@ std::optional<std::string> parseUserDirLine(std::string_view line, std::string_v
     return path;
 }
 
+// The folder's name under the home folder when the user-dirs file names none, as the
+// xdg-user-dirs defaults have it.
+const char* defaultUserDir(SpecialFolder folder) {
+    switch (folder) {
+        case SpecialFolder::Pictures:
+            return "Pictures";
+        case SpecialFolder::Documents:
+            return "Documents";
+        case SpecialFolder::Desktop:
+            return "Desktop";
+        case SpecialFolder::Recent:
+            break;
+    }
+    return nullptr;
+}
+
 const char* userDirVariable(SpecialFolder folder) {
     switch (folder) {
         case SpecialFolder::Pictures:
@@ -154,6 +170,9 @@ std::string specialFolderPath(SpecialFolder folder) {
         if (std::optional<std::string> path = parseUserDirLine(line, variable, home)) {
             found = std::move(*path);
         }
+    }
+    if (found.empty() && !home.empty()) {
+        found = home + "/" + defaultUserDir(folder);
     }
     return found;
 }

@@ -242,8 +242,8 @@ JpegMetadata metadataToKeep(const SourcePicture& source, const ResizeRequest& re
     return kept;
 }
 
-std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format,
-                                  const SourcePicture& source, const ResizeRequest& request) {
+std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format, const SourcePicture& source,
+                                  const ResizeRequest& request) {
     switch (format) {
         case PictureFormat::Jpeg: {
             JpegImage picture;

@@ -42,9 +42,26 @@ struct BatchHooks {
 };
 
 // The default per-file step: converts the run's size text (parseSizeText, so a bad text fails
-// the first file the run resizes) and calls resizeFile with the run's kernel and options.
+// the first file the run resizes) and calls resizeFile with the run's kernel and options, and
+// `beforeWrite` as its hook before writing.
 void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                   const RunDescription& run);
+                   const RunDescription& run, const BeforeWrite& beforeWrite = {});
+
+// One step of a run: a selected item's file and where its output goes.
+struct BatchFile {
+    std::filesystem::path source;  // the run's folder / the item's name
+    // outputPathFor(source); empty when the name gives no resized format (resizedFormatOf): the
+    // step then writes nothing but still counts.
+    std::filesystem::path output;
+};
+
+// The steps of a run: the selected items of `items`, in list order.
+std::vector<BatchFile> selectedFiles(const RunDescription& run,
+                                     const std::vector<BatchItem>& items);
+
+// Creates the folder "resized" in the run's folder. The outcome is not examined: the first write
+// into the folder reports any failure.
+void createOutputFolder(const RunDescription& run);
 
 // The run, in order: creates the folder "resized" in the run's folder (a failure is left to the
 // first write to report); recordFolder; showProgress with the number of selected items; then

@@ -24,9 +24,10 @@ enum class SpecialFolder { Pictures, Documents, Recent, Desktop };
 
 // The user's folder of that kind from the XDG user-dirs file
 // ($XDG_CONFIG_HOME, else $HOME/.config, + "/user-dirs.dirs"; the last matching line wins; a
-// "$HOME" prefix is expanded), or "" when the file does not name it. There is no fallback to
-// $HOME or $HOME/Desktop: an unnamed folder leaves the browser where it is. Recent has no
-// folder on this platform and is always "". Never throws; an unreadable file names nothing.
+// "$HOME" prefix is expanded); when the file does not name it, the standard default under
+// $HOME: "Pictures", "Documents", "Desktop" ("" without a $HOME). The folder need not exist.
+// Recent has no folder on this platform and is always "". Never throws; an unreadable file
+// names nothing.
 std::string specialFolderPath(SpecialFolder folder);
 
 }  // namespace tz

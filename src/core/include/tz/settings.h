@@ -47,6 +47,14 @@ std::string readSetting(const std::string& key, const std::string& name,
 // empty or relative. Throws tz::Error when neither gives a folder.
 std::filesystem::path settingsStorePath();
 
+// A store file that exists but cannot be parsed (or is larger than the store allows) is renamed
+// to "registry.damaged-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... appended when taken) in
+// the same folder, and that path is returned: the next access starts a fresh store. Returns
+// nothing for a sound, absent or unreadable file, and when the rename fails (the damaged file
+// then stays and reports itself as before). Throws tz::Error only when there is no folder for
+// the store.
+std::optional<std::filesystem::path> setAsideDamagedStore();
+
 // Several reads and writes of string values against one load of the store, saved in one
 // atomic replacement: what readSetting and writeSetting do one access at a time, with the same
 // values, defaults and messages. The store is loaded at the first access; a failure to load

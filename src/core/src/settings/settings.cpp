@@ -1,6 +1,10 @@
 // The settings store file: where it lives, reading it, replacing it atomically, and the
 // registry-style wrappers on top.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <utility>
@@ -129,6 +133,35 @@ fs::path settingsStorePath() {
         throw Error("No folder for the settings store: neither XDG_CONFIG_HOME nor HOME is set");
     }
     return config / kStoreFolder / kStoreFile;
+}
+
+std::optional<fs::path> setAsideDamagedStore() {
+    const fs::path file = settingsStorePath();
+    try {
+        loadStore(file);
+        return std::nullopt;
+    } catch (const Error&) {
+        // Damaged: kept aside below.
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = file.filename().string() + ".damaged-" + stamp;
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const fs::path kept =
+            file.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
+        struct stat existing {};
+        if (::lstat(kept.c_str(), &existing) == 0) {
+            continue;
+        }
+        if (std::rename(file.c_str(), kept.c_str()) != 0) {
+            return std::nullopt;
+        }
+        return kept;
+    }
+    return std::nullopt;
 }
 
 // The store as loaded once, with what the reads and writes made of it.
