@@ -14,12 +14,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tovanzevediz.example/)
-# Dependencies come from the libraries the programs link (dpkg-shlibdeps, from dpkg-dev).
+# Dependencies come from the libraries the programs link (dpkg-shlibdeps, from dpkg-dev), and
+# libheif, which the programs open when they first read a HEIF file instead of linking it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libheif1 (>= 1.15.1)")
 # The synopsis line is CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack puts it before this text.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tovan Zevediz makes smaller copies of many JPEG, GIF and BMP pictures at once.
-Each file is scaled with a Lanczos3 filter so that its longer side has the
-chosen length, encoded again in its own format and written under its own
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tovan Zevediz makes smaller copies of many pictures at once: JPEG, GIF,
+BMP, PNG, WebP and HEIC/HEIF/AVIF photos. Each file is scaled with a
+Lanczos3 filter so that its longer side has the chosen length, encoded
+again in its own format (HEIF photos as JPEG) and written under its own
 name into the subfolder named resized; the originals are never changed.
 .
 The package holds the Qt desktop program zevediz, with a file browser, nine

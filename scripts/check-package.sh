@@ -74,7 +74,8 @@ expect_field Homepage https://tovanzevediz.example/
 # The dependencies dpkg-shlibdeps computed from what the programs link.
 depends=$(field Depends)
 echo "Depends: $depends"
-for library in libc6 libstdc++6 libjpeg62-turbo libqt6core6 libqt6gui6 libqt6widgets6; do
+for library in libc6 libstdc++6 libjpeg62-turbo libpng16-16 libwebp7 libexif12 libheif1 libqt6core6 \
+  libqt6gui6 libqt6widgets6; do
   [[ ", $depends," == *", $library "* ]] || fail "Depends lacks $library"
 done
 
@@ -82,7 +83,7 @@ done
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$package" "$unpacked"
-reported=$("$unpacked/usr/bin/zevediz-resize" --version) || fail "zevediz-resize --version failed"
+reported=$("$unpacked/usr/bin/zevediz-resize" --version | head -n 1) || fail "zevediz-resize --version failed"
 [ "$reported" = "zevediz-resize $version" ] || fail "zevediz-resize --version says '$reported'"
 
 # --fail-on error: warnings are listed but pass; -I --pedantic shows the notes as well.

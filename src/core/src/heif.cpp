@@ -1,6 +1,7 @@
 // The HEIF reader over libheif, the only file that includes the library's header.
 #include "tz/heif.h"
 
+#include <dlfcn.h>
 #include <libheif/heif.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tz/errors.h"
@@ -16,6 +18,69 @@
 namespace tz {
 
 namespace {
+
+// The library is opened on first use rather than linked: it brings the HEVC and AV1 coders
+// with it, whose loading would cost every start of the program several milliseconds, HEIF
+// file or not.
+#define TZ_HEIF_FUNCTIONS(FUNCTION)                                                           \
+    FUNCTION(heif_check_filetype)                                                             \
+    FUNCTION(heif_context_alloc)                                                              \
+    FUNCTION(heif_context_free)                                                               \
+    FUNCTION(heif_context_get_primary_image_handle)                                           \
+    FUNCTION(heif_context_read_from_memory_without_copy)                                      \
+    FUNCTION(heif_context_set_maximum_image_size_limit)                                       \
+    FUNCTION(heif_decode_image)                                                               \
+    FUNCTION(heif_decoding_options_alloc)                                                     \
+    FUNCTION(heif_decoding_options_free)                                                      \
+    FUNCTION(heif_get_version)                                                                \
+    FUNCTION(heif_image_get_bits_per_pixel_range)                                             \
+    FUNCTION(heif_image_get_height)                                                           \
+    FUNCTION(heif_image_get_plane_readonly)                                                   \
+    FUNCTION(heif_image_get_width)                                                            \
+    FUNCTION(heif_image_handle_get_color_profile_type)                                        \
+    FUNCTION(heif_image_handle_get_height)                                                    \
+    FUNCTION(heif_image_handle_get_raw_color_profile)                                         \
+    FUNCTION(heif_image_handle_get_raw_color_profile_size)                                    \
+    FUNCTION(heif_image_handle_get_width)                                                     \
+    FUNCTION(heif_image_handle_has_alpha_channel)                                             \
+    FUNCTION(heif_image_handle_release)                                                       \
+    FUNCTION(heif_image_is_premultiplied_alpha)                                               \
+    FUNCTION(heif_image_release)                                                              \
+    FUNCTION(heif_init)
+
+// The build passes the library's soname.
+constexpr const char* kHeifLibraryName = TZ_HEIF_SONAME;
+
+// The library's functions this reader calls, found in the library once it is open.
+struct HeifLibrary {
+#define TZ_HEIF_POINTER(name) decltype(&::name) name = nullptr;
+    TZ_HEIF_FUNCTIONS(TZ_HEIF_POINTER)
+#undef TZ_HEIF_POINTER
+};
+
+// The opened library; throws HeifError when it is not installed. Opened once per process and
+// never closed, as its codecs stay registered.
+const HeifLibrary& heifLibrary() {
+    static const std::optional<HeifLibrary> library = []() -> std::optional<HeifLibrary> {
+        void* handle = ::dlopen(kHeifLibraryName, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            return std::nullopt;
+        }
+        HeifLibrary found;
+        bool complete = true;
+#define TZ_HEIF_LOOKUP(name)                                                         \
+    found.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));        \
+    complete = complete && found.name != nullptr;
+        TZ_HEIF_FUNCTIONS(TZ_HEIF_LOOKUP)
+#undef TZ_HEIF_LOOKUP
+        return complete ? std::optional(found) : std::nullopt;
+    }();
+    if (!library) {
+        throw HeifError(std::string("Unsupported HEIF file: the HEIF library (") +
+                        kHeifLibraryName + ") is not installed");
+    }
+    return *library;
+}
 
 // Bytes per pixel the library and we may hold at once while decoding: the coded planes (up to
 // 16 bits a sample with full chroma and alpha), the interleaved result, our bitmap.
@@ -26,7 +91,7 @@ constexpr int kLargestSide = 32768;
 // The library registers its codecs once per process; later calls only count references.
 void initialiseLibrary() {
     static const bool initialised = [] {
-        heif_init(nullptr);
+        heifLibrary().heif_init(nullptr);
         return true;
     }();
     static_cast<void>(initialised);
@@ -92,16 +157,16 @@ void check(const heif_error& error, std::span<const std::uint8_t> bytes) {
 }
 
 struct ContextDeleter {
-    void operator()(heif_context* context) const { heif_context_free(context); }
+    void operator()(heif_context* context) const { heifLibrary().heif_context_free(context); }
 };
 struct HandleDeleter {
-    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image_handle* handle) const { heifLibrary().heif_image_handle_release(handle); }
 };
 struct ImageDeleter {
-    void operator()(heif_image* image) const { heif_image_release(image); }
+    void operator()(heif_image* image) const { heifLibrary().heif_image_release(image); }
 };
 struct OptionsDeleter {
-    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+    void operator()(heif_decoding_options* options) const { heifLibrary().heif_decoding_options_free(options); }
 };
 using Handle = std::unique_ptr<heif_image_handle, HandleDeleter>;
 
@@ -115,7 +180,7 @@ void checkSignature(std::span<const std::uint8_t> bytes) {
         throw HeifError(prefix ? "HEIF file truncated" : "Not a HEIF file");
     }
     const int length = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
-    switch (heif_check_filetype(bytes.data(), length)) {
+    switch (heifLibrary().heif_check_filetype(bytes.data(), length)) {
         case heif_filetype_yes_supported:
             return;
         case heif_filetype_yes_unsupported:
@@ -132,19 +197,19 @@ class HeifFile {
     explicit HeifFile(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {
         checkSignature(bytes);
         initialiseLibrary();
-        m_context.reset(heif_context_alloc());
+        m_context.reset(heifLibrary().heif_context_alloc());
         if (m_context == nullptr) {
             throw HeifError("Not enough memory to decode the HEIF file");
         }
-        heif_context_set_maximum_image_size_limit(m_context.get(), kLargestSide);
-        check(heif_context_read_from_memory_without_copy(m_context.get(), bytes.data(),
+        heifLibrary().heif_context_set_maximum_image_size_limit(m_context.get(), kLargestSide);
+        check(heifLibrary().heif_context_read_from_memory_without_copy(m_context.get(), bytes.data(),
                                                          bytes.size(), nullptr),
               bytes);
         heif_image_handle* handle = nullptr;
-        check(heif_context_get_primary_image_handle(m_context.get(), &handle), bytes);
+        check(heifLibrary().heif_context_get_primary_image_handle(m_context.get(), &handle), bytes);
         m_primary.reset(handle);
-        m_width = heif_image_handle_get_width(handle);
-        m_height = heif_image_handle_get_height(handle);
+        m_width = heifLibrary().heif_image_handle_get_width(handle);
+        m_height = heifLibrary().heif_image_handle_get_height(handle);
         if (m_width <= 0 || m_height <= 0) {
             throw HeifError("Invalid HEIF file: picture without size");
         }
@@ -152,19 +217,19 @@ class HeifFile {
 
     PictureHeader header() const {
         return PictureHeader{m_width, m_height,
-                             heif_image_handle_has_alpha_channel(m_primary.get()) != 0};
+                             heifLibrary().heif_image_handle_has_alpha_channel(m_primary.get()) != 0};
     }
 
     std::vector<std::uint8_t> iccProfile() const {
         std::vector<std::uint8_t> profile;
         const heif_color_profile_type type =
-            heif_image_handle_get_color_profile_type(m_primary.get());
+            heifLibrary().heif_image_handle_get_color_profile_type(m_primary.get());
         if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) {
             return profile;
         }
-        profile.resize(heif_image_handle_get_raw_color_profile_size(m_primary.get()));
+        profile.resize(heifLibrary().heif_image_handle_get_raw_color_profile_size(m_primary.get()));
         if (profile.empty() ||
-            heif_image_handle_get_raw_color_profile(m_primary.get(), profile.data()).code !=
+            heifLibrary().heif_image_handle_get_raw_color_profile(m_primary.get(), profile.data()).code !=
                 heif_error_Ok) {
             profile.clear();  // a damaged profile is dropped, the picture still shows
         }
@@ -181,13 +246,13 @@ class HeifFile {
         ensureAllocatable(pixels * kDecodingBytesPerPixel, m_width, m_height);
         const bool alpha = header().alpha;
         const std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
-            heif_decoding_options_alloc());
+            heifLibrary().heif_decoding_options_alloc());
         if (options == nullptr) {
             throw HeifError("Not enough memory to decode the HEIF file");
         }
         options->convert_hdr_to_8bit = 1;
         heif_image* decoded = nullptr;
-        const heif_error error = heif_decode_image(
+        const heif_error error = heifLibrary().heif_decode_image(
             m_primary.get(), &decoded, heif_colorspace_RGB,
             alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
         const std::unique_ptr<heif_image, ImageDeleter> image(decoded);
@@ -198,8 +263,8 @@ class HeifFile {
   private:
     // The interleaved red, green, blue (and alpha) planes as blue, green, red (and alpha).
     Bitmap toBitmap(heif_image* image, bool alpha) const {
-        const int width = heif_image_get_width(image, heif_channel_interleaved);
-        const int height = heif_image_get_height(image, heif_channel_interleaved);
+        const int width = heifLibrary().heif_image_get_width(image, heif_channel_interleaved);
+        const int height = heifLibrary().heif_image_get_height(image, heif_channel_interleaved);
         // The memory checked before decoding is for the header's size; a coded picture of
         // another size is damage the library lets through.
         if (width != m_width || height != m_height) {
@@ -210,14 +275,14 @@ class HeifFile {
         }
         int stride = 0;
         const std::uint8_t* plane =
-            heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+            heifLibrary().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
         const std::size_t channels = alpha ? 4 : 3;
         if (plane == nullptr || width <= 0 || height <= 0 ||
-            heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 ||
+            heifLibrary().heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 ||
             static_cast<std::size_t>(stride) < static_cast<std::size_t>(width) * channels) {
             throw HeifError("Invalid HEIF file: unexpected decoded picture");
         }
-        const bool premultiplied = alpha && heif_image_is_premultiplied_alpha(image) != 0;
+        const bool premultiplied = alpha && heifLibrary().heif_image_is_premultiplied_alpha(image) != 0;
         Bitmap bitmap(Bitmap::ForOverwrite{}, width, height,
                       alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
         for (int y = 0; y < height; ++y) {
@@ -274,7 +339,7 @@ DecodedPicture loadHeifFile(const std::filesystem::path& file) {
 }
 
 std::string heifLibraryVersion() {
-    return std::string("libheif ") + heif_get_version();
+    return std::string("libheif ") + heifLibrary().heif_get_version();
 }
 
 }  // namespace tz
