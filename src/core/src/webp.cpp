@@ -127,7 +127,7 @@ Bitmap decodeStill(std::span<const std::uint8_t> bytes, const WebPBitstreamFeatu
         throw WebpError("Unsupported WebP library version");
     }
     // Files are decoded side by side already.
-    config.options.use_threads = 1;
+    config.options.use_threads = 0;
     config.output.colorspace = format == PixelFormat::Bits32 ? MODE_BGRA : MODE_BGR;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = bitmap.pixels().data();
@@ -302,7 +302,6 @@ std::vector<std::uint8_t> encodeWebp(const Bitmap& bitmap, const WebpEncoding& e
     if (WebPConfigInit(&config) == 0) {
         throw WebpError("Unsupported WebP library version");
     }
-    config.thread_level = 1;
     if (encoding.lossless) {
         config.lossless = 1;
         config.exact = 1;
