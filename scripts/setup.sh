@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config ninja-build
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libexif-dev libimage-exiftool-perl
-  libpng-dev libwebp-dev libheif-dev
+  zlib1g-dev libpng-dev libwebp-dev libheif-dev
   webp libheif-examples
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools

@@ -167,11 +167,17 @@ ScreenPicture loadReducedPicture(const std::filesystem::path& file,
         case tz::PictureFormat::Bmp:
             return stillPicture(tz::loadBmpFile(file));
         case tz::PictureFormat::Png:
-            return loadDecoded(file, tz::readPngHeader, tz::decodePng);
+            return loadDecoded(file, tz::readPngHeader, [](std::span<const std::uint8_t> bytes) {
+                return tz::decodePng(bytes);
+            });
         case tz::PictureFormat::Webp:
-            return loadDecoded(file, tz::readWebpHeader, tz::decodeWebp);
+            return loadDecoded(file, tz::readWebpHeader, [](std::span<const std::uint8_t> bytes) {
+                return tz::decodeWebp(bytes);
+            });
         case tz::PictureFormat::Heif:
-            return loadDecoded(file, tz::readHeifHeader, tz::decodeHeif);
+            return loadDecoded(file, tz::readHeifHeader, [](std::span<const std::uint8_t> bytes) {
+                return tz::decodeHeif(bytes);
+            });
     }
     throw tz::Error("No picture class for this file");
 }

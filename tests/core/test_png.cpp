@@ -587,6 +587,18 @@ TEST(PngWriter, RoundTripsTwentyFourAndThirtyTwoBitPicturesExactly) {
     }
 }
 
+// Image data of several mebibytes is deflated in parts, each primed with the data before it:
+// the file still decodes to every pixel, and its bytes do not depend on the threads used.
+TEST(PngWriter, ImageDataInSeveralPartsDecodesExactlyWhateverTheThreads) {
+    for (const PixelFormat format : {PixelFormat::Bits24, PixelFormat::Bits32}) {
+        const Bitmap bitmap = pattern(1100, 900, format);  // 3 to 4 MB of rows: 3 or 4 parts
+        const std::vector<std::uint8_t> alone = encodePng(bitmap, {}, 1);
+        EXPECT_EQ(encodePng(bitmap, {}, 4), alone);
+        EXPECT_EQ(encodePng(bitmap, {}, 2), alone);
+        EXPECT_EQ(decodePng(alone).bitmap, bitmap);
+    }
+}
+
 TEST(PngWriter, WritesIndexedPicturesAsTwentyFourBits) {
     Bitmap bitmap(3, 1, PixelFormat::Bits4, {Rgb{1, 2, 3}, Rgb{200, 100, 50}});
     bitmap.setIndex(0, 0, 1);
@@ -670,15 +682,19 @@ std::string hexRgb(const Bitmap& bitmap) {
 TEST(PngIndependentDecoder, PillowReadsTheWrittenPixelsAndProfile) {
     test::TempDir dir;
     for (const PixelFormat format : {PixelFormat::Bits24, PixelFormat::Bits32}) {
-        const Bitmap bitmap = pattern(23, 11, format);
-        const auto file = dir / "out.png";
-        test::writeFile(file, encodePng(bitmap, rgbProfile()));
-        const auto decoded = decodeWithPillow(file, dir);
-        if (!decoded) {
-            GTEST_SKIP() << "Debian's Pillow (/usr/bin/python3 with PIL) is not available";
+        // A small picture, and one whose image data is deflated in several parts.
+        for (const auto& [width, height] : {std::pair{23, 11}, std::pair{700, 700}}) {
+            const Bitmap bitmap = pattern(width, height, format);
+            const auto file = dir / "out.png";
+            test::writeFile(file, encodePng(bitmap, rgbProfile(), 2));
+            const auto decoded = decodeWithPillow(file, dir);
+            if (!decoded) {
+                GTEST_SKIP() << "Debian's Pillow (/usr/bin/python3 with PIL) is not available";
+            }
+            const std::string mode = format == PixelFormat::Bits32 ? "RGBA" : "RGB";
+            EXPECT_EQ(*decoded, mode + " " + std::to_string(width) + " " + std::to_string(height) +
+                                    " 432\n" + hexRgb(bitmap) + "\n");
         }
-        const std::string mode = format == PixelFormat::Bits32 ? "RGBA" : "RGB";
-        EXPECT_EQ(*decoded, mode + " 23 11 432\n" + hexRgb(bitmap) + "\n");
     }
 }
 

@@ -22,30 +22,30 @@ namespace {
 // The library is opened on first use rather than linked: it brings the HEVC and AV1 coders
 // with it, whose loading would cost every start of the program several milliseconds, HEIF
 // file or not.
-#define TZ_HEIF_FUNCTIONS(FUNCTION)                                                           \
-    FUNCTION(heif_check_filetype)                                                             \
-    FUNCTION(heif_context_alloc)                                                              \
-    FUNCTION(heif_context_free)                                                               \
-    FUNCTION(heif_context_get_primary_image_handle)                                           \
-    FUNCTION(heif_context_read_from_memory_without_copy)                                      \
-    FUNCTION(heif_context_set_maximum_image_size_limit)                                       \
-    FUNCTION(heif_decode_image)                                                               \
-    FUNCTION(heif_decoding_options_alloc)                                                     \
-    FUNCTION(heif_decoding_options_free)                                                      \
-    FUNCTION(heif_get_version)                                                                \
-    FUNCTION(heif_image_get_bits_per_pixel_range)                                             \
-    FUNCTION(heif_image_get_height)                                                           \
-    FUNCTION(heif_image_get_plane_readonly)                                                   \
-    FUNCTION(heif_image_get_width)                                                            \
-    FUNCTION(heif_image_handle_get_color_profile_type)                                        \
-    FUNCTION(heif_image_handle_get_height)                                                    \
-    FUNCTION(heif_image_handle_get_raw_color_profile)                                         \
-    FUNCTION(heif_image_handle_get_raw_color_profile_size)                                    \
-    FUNCTION(heif_image_handle_get_width)                                                     \
-    FUNCTION(heif_image_handle_has_alpha_channel)                                             \
-    FUNCTION(heif_image_handle_release)                                                       \
-    FUNCTION(heif_image_is_premultiplied_alpha)                                               \
-    FUNCTION(heif_image_release)                                                              \
+#define TZ_HEIF_FUNCTIONS(FUNCTION)                        \
+    FUNCTION(heif_check_filetype)                          \
+    FUNCTION(heif_context_alloc)                           \
+    FUNCTION(heif_context_free)                            \
+    FUNCTION(heif_context_get_primary_image_handle)        \
+    FUNCTION(heif_context_read_from_memory_without_copy)   \
+    FUNCTION(heif_context_set_maximum_image_size_limit)    \
+    FUNCTION(heif_decode_image)                            \
+    FUNCTION(heif_decoding_options_alloc)                  \
+    FUNCTION(heif_decoding_options_free)                   \
+    FUNCTION(heif_get_version)                             \
+    FUNCTION(heif_image_get_bits_per_pixel_range)          \
+    FUNCTION(heif_image_get_height)                        \
+    FUNCTION(heif_image_get_plane_readonly)                \
+    FUNCTION(heif_image_get_width)                         \
+    FUNCTION(heif_image_handle_get_color_profile_type)     \
+    FUNCTION(heif_image_handle_get_height)                 \
+    FUNCTION(heif_image_handle_get_raw_color_profile)      \
+    FUNCTION(heif_image_handle_get_raw_color_profile_size) \
+    FUNCTION(heif_image_handle_get_width)                  \
+    FUNCTION(heif_image_handle_has_alpha_channel)          \
+    FUNCTION(heif_image_handle_release)                    \
+    FUNCTION(heif_image_is_premultiplied_alpha)            \
+    FUNCTION(heif_image_release)                           \
     FUNCTION(heif_init)
 
 // The build passes the library's soname.
@@ -68,8 +68,8 @@ const HeifLibrary& heifLibrary() {
         }
         HeifLibrary found;
         bool complete = true;
-#define TZ_HEIF_LOOKUP(name)                                                         \
-    found.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));        \
+#define TZ_HEIF_LOOKUP(name)                                                  \
+    found.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name)); \
     complete = complete && found.name != nullptr;
         TZ_HEIF_FUNCTIONS(TZ_HEIF_LOOKUP)
 #undef TZ_HEIF_LOOKUP
@@ -160,13 +160,17 @@ struct ContextDeleter {
     void operator()(heif_context* context) const { heifLibrary().heif_context_free(context); }
 };
 struct HandleDeleter {
-    void operator()(heif_image_handle* handle) const { heifLibrary().heif_image_handle_release(handle); }
+    void operator()(heif_image_handle* handle) const {
+        heifLibrary().heif_image_handle_release(handle);
+    }
 };
 struct ImageDeleter {
     void operator()(heif_image* image) const { heifLibrary().heif_image_release(image); }
 };
 struct OptionsDeleter {
-    void operator()(heif_decoding_options* options) const { heifLibrary().heif_decoding_options_free(options); }
+    void operator()(heif_decoding_options* options) const {
+        heifLibrary().heif_decoding_options_free(options);
+    }
 };
 using Handle = std::unique_ptr<heif_image_handle, HandleDeleter>;
 
@@ -202,8 +206,8 @@ class HeifFile {
             throw HeifError("Not enough memory to decode the HEIF file");
         }
         heifLibrary().heif_context_set_maximum_image_size_limit(m_context.get(), kLargestSide);
-        check(heifLibrary().heif_context_read_from_memory_without_copy(m_context.get(), bytes.data(),
-                                                         bytes.size(), nullptr),
+        check(heifLibrary().heif_context_read_from_memory_without_copy(
+                  m_context.get(), bytes.data(), bytes.size(), nullptr),
               bytes);
         heif_image_handle* handle = nullptr;
         check(heifLibrary().heif_context_get_primary_image_handle(m_context.get(), &handle), bytes);
@@ -216,8 +220,9 @@ class HeifFile {
     }
 
     PictureHeader header() const {
-        return PictureHeader{m_width, m_height,
-                             heifLibrary().heif_image_handle_has_alpha_channel(m_primary.get()) != 0};
+        return PictureHeader{
+            m_width, m_height,
+            heifLibrary().heif_image_handle_has_alpha_channel(m_primary.get()) != 0};
     }
 
     std::vector<std::uint8_t> iccProfile() const {
@@ -229,8 +234,9 @@ class HeifFile {
         }
         profile.resize(heifLibrary().heif_image_handle_get_raw_color_profile_size(m_primary.get()));
         if (profile.empty() ||
-            heifLibrary().heif_image_handle_get_raw_color_profile(m_primary.get(), profile.data()).code !=
-                heif_error_Ok) {
+            heifLibrary()
+                    .heif_image_handle_get_raw_color_profile(m_primary.get(), profile.data())
+                    .code != heif_error_Ok) {
             profile.clear();  // a damaged profile is dropped, the picture still shows
         }
         return profile;
@@ -278,11 +284,13 @@ class HeifFile {
             heifLibrary().heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
         const std::size_t channels = alpha ? 4 : 3;
         if (plane == nullptr || width <= 0 || height <= 0 ||
-            heifLibrary().heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 ||
+            heifLibrary().heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) !=
+                8 ||
             static_cast<std::size_t>(stride) < static_cast<std::size_t>(width) * channels) {
             throw HeifError("Invalid HEIF file: unexpected decoded picture");
         }
-        const bool premultiplied = alpha && heifLibrary().heif_image_is_premultiplied_alpha(image) != 0;
+        const bool premultiplied =
+            alpha && heifLibrary().heif_image_is_premultiplied_alpha(image) != 0;
         Bitmap bitmap(Bitmap::ForOverwrite{}, width, height,
                       alpha ? PixelFormat::Bits32 : PixelFormat::Bits24);
         for (int y = 0; y < height; ++y) {

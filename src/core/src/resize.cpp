@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <utility>
 
 #include "tz/bitmap.h"
@@ -151,6 +152,14 @@ Size targetSize(int width, int height, int n) {
 
 namespace {
 
+// The threads a codec may use for one file: one while files run side by side.
+int codecThreads(const ResizeRequest& request) {
+    if (request.resampleThreads > 0) {
+        return request.resampleThreads;
+    }
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
+
 // A source decoded for resizing: its pixels and what of its file goes into the output.
 struct SourcePicture {
     Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
@@ -212,7 +221,7 @@ SourcePicture decodedSource(const fs::path& source, PictureFormat format,
         case PictureFormat::Png:
             return fromDecoded(loadPngFile(source));
         case PictureFormat::Webp:
-            return fromDecoded(loadWebpFile(source));
+            return fromDecoded(loadWebpFile(source, codecThreads(request) > 1));
         case PictureFormat::Heif:
             return fromDecoded(loadHeifFile(source));
     }
@@ -260,10 +269,11 @@ std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format, const Sou
         case PictureFormat::Bmp:
             return encodeBmp(target);
         case PictureFormat::Png:
-            return encodePng(target, rgbProfileOf(source, request));
+            return encodePng(target, rgbProfileOf(source, request), codecThreads(request));
         case PictureFormat::Webp: {
             WebpEncoding encoding;
             encoding.lossless = request.webpLossless || source.lossless;
+            encoding.useThreads = codecThreads(request) > 1;
             return encodeWebp(target, encoding, rgbProfileOf(source, request));
         }
         case PictureFormat::Heif:

@@ -119,15 +119,15 @@ bool firstFrameLossless(const WebPDemuxer* demuxer) {
     return lossless;
 }
 
-Bitmap decodeStill(std::span<const std::uint8_t> bytes, const WebPBitstreamFeatures& features) {
+Bitmap decodeStill(std::span<const std::uint8_t> bytes, const WebPBitstreamFeatures& features,
+                   bool useThreads) {
     const PixelFormat format = features.has_alpha != 0 ? PixelFormat::Bits32 : PixelFormat::Bits24;
     Bitmap bitmap(Bitmap::ForOverwrite{}, features.width, features.height, format);
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) {
         throw WebpError("Unsupported WebP library version");
     }
-    // Files are decoded side by side already.
-    config.options.use_threads = 0;
+    config.options.use_threads = useThreads ? 1 : 0;
     config.output.colorspace = format == PixelFormat::Bits32 ? MODE_BGRA : MODE_BGR;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = bitmap.pixels().data();
@@ -262,7 +262,7 @@ PictureHeader readWebpHeader(std::span<const std::uint8_t> bytes) {
                          features.has_alpha != 0 || features.has_animation != 0};
 }
 
-DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes) {
+DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes, bool useThreads) {
     const WebPBitstreamFeatures features = readFeatures(bytes);
     DecodedPicture picture;
     if (features.has_animation != 0) {
@@ -277,13 +277,13 @@ DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes) {
         picture.iccProfile = iccProfileOf(openDemuxer(bytes).get());
     }
     picture.lossless = features.format == 2;
-    picture.bitmap = decodeStill(bytes, features);
+    picture.bitmap = decodeStill(bytes, features, useThreads);
     return picture;
 }
 
-DecodedPicture loadWebpFile(const std::filesystem::path& file) {
+DecodedPicture loadWebpFile(const std::filesystem::path& file, bool useThreads) {
     // The RIFF size field is 32-bit: a larger file cannot be a sound WebP.
-    return decodeWebp(readWholeFile(file, std::numeric_limits<std::uint32_t>::max()));
+    return decodeWebp(readWholeFile(file, std::numeric_limits<std::uint32_t>::max()), useThreads);
 }
 
 std::vector<std::uint8_t> encodeWebp(const Bitmap& bitmap, const WebpEncoding& encoding,
@@ -302,6 +302,7 @@ std::vector<std::uint8_t> encodeWebp(const Bitmap& bitmap, const WebpEncoding& e
     if (WebPConfigInit(&config) == 0) {
         throw WebpError("Unsupported WebP library version");
     }
+    config.thread_level = encoding.useThreads ? 1 : 0;
     if (encoding.lossless) {
         config.lossless = 1;
         config.exact = 1;

@@ -32,12 +32,15 @@ DecodedPicture decodePng(std::span<const std::uint8_t> bytes);
 DecodedPicture loadPngFile(const std::filesystem::path& file);
 
 // A PNG file of the bitmap: 32-bit bitmaps as 8-bit RGBA, all others as 8-bit RGB (indexed ones
-// converted to 24 bits first); not interlaced, the library's default compression and filters.
-// A non-empty `iccProfile` is embedded (iCCP chunk) when it is a sound profile for RGB data;
-// one that is not (a grey profile, a damaged header) is left out, since it would misdescribe
-// the pixels. Throws tz::PngError for an empty bitmap.
+// converted to 24 bits first); not interlaced, each row filtered by the type whose bytes weigh
+// least, deflated at the default level. Image data of more than a mebibyte is deflated in
+// parts of about a mebibyte each, primed with the data before them, on up to `threads` threads;
+// the bytes depend on the picture alone, never on the threads. A non-empty `iccProfile` is
+// embedded (iCCP chunk) when it is a sound profile for RGB data; one that is not (a grey
+// profile, a damaged header) is left out, since it would misdescribe the pixels. Throws
+// tz::PngError for an empty bitmap.
 std::vector<std::uint8_t> encodePng(const Bitmap& bitmap,
-                                    std::span<const std::uint8_t> iccProfile = {});
+                                    std::span<const std::uint8_t> iccProfile = {}, int threads = 1);
 
 // The PNG library in use, as "libpng 1.6.39".
 std::string pngLibraryVersion();

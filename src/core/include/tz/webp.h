@@ -25,11 +25,12 @@ PictureHeader readWebpHeader(std::span<const std::uint8_t> bytes);
 // Throws tz::WebpError "Not a WebP file", "WebP file truncated", "Invalid WebP file: " and
 // what is wrong, or "Unsupported WebP file"; tz::Error when the picture needs more memory than
 // the machine has.
-DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes);
+// With `useThreads` the library may filter on a second thread; the pixels are the same.
+DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes, bool useThreads = false);
 
 // Reads and decodes a WebP file. Throws as decodeWebp, and tz::Error naming the file when it
 // cannot be read.
-DecodedPicture loadWebpFile(const std::filesystem::path& file);
+DecodedPicture loadWebpFile(const std::filesystem::path& file, bool useThreads = false);
 
 inline constexpr int kWebpDefaultQuality = 89;
 
@@ -39,6 +40,8 @@ struct WebpEncoding {
     // Lossy quality, 0 (smallest) to 100 (best); lossless files use the library's default
     // effort instead.
     int quality = kWebpDefaultQuality;
+    // The library may analyse on a second thread; the bytes are the same.
+    bool useThreads = false;
 };
 
 // A WebP file of the bitmap (indexed bitmaps converted to 24 bits first). Alpha is written when
