@@ -8,9 +8,11 @@ generator=()
 if command -v ninja >/dev/null 2>&1; then
   generator=(-G Ninja)
 fi
+# Warnings are errors in the Release build only: with the sanitizers GCC reports false
+# "maybe uninitialized" warnings inside the standard library.
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTZ_SANITIZE=ON -DTZ_BUILD_GUI=OFF -DTZ_WERROR=ON
+    -DTZ_SANITIZE=ON -DTZ_BUILD_GUI=OFF
 fi
 cmake --build "$build" --parallel "$(nproc)"
 cd "$build"

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <set>
 
 namespace tz::test {
@@ -46,21 +45,66 @@ bool isSeparatorRow(const std::vector<std::string>& cells) {
     });
 }
 
+// The decimal number of at most `maxDigits` digits at the start of `text`, and what follows it.
+std::optional<std::pair<int, std::string_view>> leadingNumber(std::string_view text,
+                                                              std::size_t maxDigits) {
+    std::size_t digits = 0;
+    while (digits < text.size() && digits <= maxDigits &&
+           std::isdigit(static_cast<unsigned char>(text[digits])) != 0) {
+        ++digits;
+    }
+    if (digits == 0 || digits > maxDigits) {
+        return std::nullopt;
+    }
+    return std::pair{std::stoi(std::string(text.substr(0, digits))), text.substr(digits)};
+}
+
 // The message after the first "fail" of `text`: the first quoted text, else "JPEG error #N".
 std::string failureMessage(std::string_view text) {
     const auto fail = text.find("fail");
     if (fail == std::string_view::npos) {
         return {};
     }
-    const std::string after(text.substr(fail));
-    std::smatch match;
-    if (std::regex_search(after, match, std::regex("\"([^\"]+)\""))) {
-        return match[1].str();
+    const std::string_view after = text.substr(fail);
+    if (const auto open = after.find('"'); open != std::string_view::npos) {
+        const auto close = after.find('"', open + 1);
+        if (close != std::string_view::npos && close > open + 1) {
+            return std::string(after.substr(open + 1, close - open - 1));
+        }
     }
-    if (std::regex_search(after, match, std::regex("JPEG error #[0-9]+"))) {
-        return match[0].str();
+    constexpr std::string_view kJpegError = "JPEG error #";
+    for (auto at = after.find(kJpegError); at != std::string_view::npos;
+         at = after.find(kJpegError, at + 1)) {
+        const auto number = after.substr(at + kJpegError.size());
+        if (const auto code = leadingNumber(number, 9)) {
+            return std::string(kJpegError) + std::to_string(code->first);
+        }
     }
     return {};
+}
+
+// "WxH" after a whole word "loads" (optionally "loads as").
+std::optional<CorpusSize> loadedSize(std::string_view text) {
+    constexpr std::string_view kLoads = "loads ";
+    for (auto at = text.find(kLoads); at != std::string_view::npos;
+         at = text.find(kLoads, at + 1)) {
+        if (at > 0 &&
+            (std::isalnum(static_cast<unsigned char>(text[at - 1])) != 0 || text[at - 1] == '_')) {
+            continue;
+        }
+        std::string_view rest = text.substr(at + kLoads.size());
+        if (rest.starts_with("as ")) {
+            rest.remove_prefix(3);
+        }
+        const auto width = leadingNumber(rest, 9);
+        if (!width || !width->second.starts_with('x')) {
+            continue;
+        }
+        if (const auto height = leadingNumber(width->second.substr(1), 9)) {
+            return CorpusSize{width->first, height->first};
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -83,11 +127,7 @@ std::string corpusAbsentMessage() {
 CorpusEntry parseExpectedOutcome(std::string_view expected) {
     CorpusEntry entry;
     entry.expected = std::string(expected);
-    std::smatch match;
-    if (std::regex_search(entry.expected, match,
-                          std::regex(R"(\bloads (?:as )?([0-9]{1,9})x([0-9]{1,9}))"))) {
-        entry.size = CorpusSize{std::stoi(match[1].str()), std::stoi(match[2].str())};
-    }
+    entry.size = loadedSize(expected);
     if (expected.find("leaves open") != std::string_view::npos) {
         entry.outcome = CorpusOutcome::LeavesOpen;
     } else if (expected.starts_with("must fail")) {
