@@ -193,6 +193,22 @@ TEST_F(ResizeFileTest, CorruptFilesFailWithTheCodecsErrorAndWriteNothing) {
     EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
 }
 
+// A GIF whose frame has no colour table at all fails instead of coming out black.
+TEST_F(ResizeFileTest, GifWithoutAnyColorTableFailsAndWritesNothing) {
+    // The signature; a 2 x 1 screen without a global table; a frame descriptor without a local
+    // one; LZW codes of 3 bits: clear, 0, 1, end; the trailer.
+    writeFile(m_folder / "bare.gif",
+              {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0,    0,    0, 0x2C, 0,
+               0,   0,   0,   2,   0,   1,   0, 0, 2, 2, 0x44, 0x0A, 0, 0x3B});
+    try {
+        resize("bare.gif");
+        FAIL() << "no error";
+    } catch (const GifError& error) {
+        EXPECT_EQ(std::string(error.what()), "No global or local color table defined");
+    }
+    EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
+}
+
 // The hook runs once the output is encoded; throwing from it abandons the file unwritten, and
 // a caller that lets the write go gets exactly what resizeToBytes gives.
 TEST_F(ResizeFileTest, TheHookBeforeWritingCanAbandonTheFile) {
