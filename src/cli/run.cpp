@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <ostream>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -96,6 +96,12 @@ class Run {
     // Resizes every job on `threads` threads; returns the exit status.
     int execute(int threads) {
         m_request = m_options.request;
+        for (const Job& job : m_jobs) {
+            if (const std::optional<FileIdentity> identity = fileIdentity(job.source)) {
+                m_sources.push_back(*identity);
+            }
+        }
+        m_request.runSources = m_sources;
         // Files running side by side already use the cores; each resamples on its own thread.
         m_request.resampleThreads = threads > 1 ? 1 : 0;
         {
@@ -132,9 +138,6 @@ class Run {
                 if (!holdsTurn) {
                     throw Abandoned{};
                 }
-                // A failure to create it is reported by the write that follows.
-                std::error_code ignored;
-                fs::create_directory(job.output.parent_path(), ignored);
             });
         } catch (const Abandoned&) {
             return;
@@ -174,6 +177,7 @@ class Run {
     std::ostream& m_out;
     std::ostream& m_errors;
     const bool m_progressBar;
+    std::vector<FileIdentity> m_sources;  // no output may replace one of them
     ResizeRequest m_request;
     ListOrder m_order;
     std::atomic<std::size_t> m_nextJob{0};

@@ -2,7 +2,12 @@
 // point end to end.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "support/support.h"
@@ -207,6 +212,151 @@ TEST_F(ResizeFileTest, GifWithoutAnyColorTableFailsAndWritesNothing) {
         EXPECT_EQ(std::string(error.what()), "No global or local color table defined");
     }
     EXPECT_TRUE(fs::is_empty(m_folder / "resized"));
+}
+
+// Every regular file under `folder` with its bytes, links not followed.
+std::map<fs::path, std::vector<std::uint8_t>> snapshot(const fs::path& folder) {
+    std::map<fs::path, std::vector<std::uint8_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && !entry.is_symlink()) {
+            files[entry.path()] = readFile(entry.path());
+        }
+    }
+    return files;
+}
+
+// What stands where the output folder "resized" belongs, and what refusing it says.
+struct PlacementCase {
+    const char* description;
+    const char* linkTarget;  // nullptr: a regular file named "resized"
+    const char* why;
+};
+
+class OutputPlacement : public ::testing::TestWithParam<PlacementCase> {};
+
+// A "resized" that is a link (to the source folder, its parent or elsewhere) or a file is never
+// written through: every file stays as it was, sources and unrelated pictures alike.
+TEST_P(OutputPlacement, ResizedThatIsALinkOrAFileIsRefusedAndNothingChanges) {
+    const TempDir top;
+    fs::create_directories(top / "album");
+    fs::create_directories(top / "elsewhere");
+    writeFile(top / "album" / "a.bmp", encodeBmp(pattern(40, 20)));
+    writeFile(top / "a.bmp", encodeBmp(pattern(30, 30)));  // an unrelated picture of that name
+    const fs::path resized = top / "album" / "resized";
+    if (GetParam().linkTarget != nullptr) {
+        fs::create_directory_symlink(GetParam().linkTarget, resized);
+    } else {
+        writeFile(resized, {'x'});
+    }
+    const auto before = snapshot(top.path());
+    ResizeRequest request;
+    request.size = 10;
+    try {
+        resizeFile(top / "album" / "a.bmp", outputPathFor(top / "album" / "a.bmp"), request);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot write into " + resized.string() + ": " + GetParam().why);
+    }
+    EXPECT_EQ(snapshot(top.path()), before);
+    EXPECT_TRUE(fs::is_empty(top / "elsewhere"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, OutputPlacement,
+    ::testing::Values(PlacementCase{"LinkToTheSourceFolder", ".", "it is a symbolic link"},
+                      PlacementCase{"LinkToTheParentFolder", "..", "it is a symbolic link"},
+                      PlacementCase{"LinkToAnotherFolder", "../../elsewhere",
+                                    "it is a symbolic link"},
+                      PlacementCase{"RegularFile", nullptr, "it is not a folder"}),
+    [](const ::testing::TestParamInfo<PlacementCase>& row) { return row.param.description; });
+
+// An output that would replace a source of the run (here through a hard link) is refused, and
+// so is one that is its own source.
+TEST_F(ResizeFileTest, AnOutputThatIsASourceOfTheRunIsRefused) {
+    writeFile(m_folder / "a.bmp", encodeBmp(pattern(40, 20)));
+    writeFile(m_folder / "b.bmp", encodeBmp(pattern(20, 40)));
+    fs::create_hard_link(m_folder / "b.bmp", m_folder / "resized" / "a.bmp");
+    const std::vector<FileIdentity> sources{*fileIdentity(m_folder / "a.bmp"),
+                                            *fileIdentity(m_folder / "b.bmp")};
+    m_request.runSources = sources;
+    const auto before = snapshot(m_folder.path());
+    const std::string message = "Cannot write " + (m_folder / "resized" / "a.bmp").string() +
+                                ": it is a source of this run";
+    try {
+        resize("a.bmp");
+        ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()), message);
+    }
+    m_request.runSources = {};
+    try {
+        resizeFile(m_folder / "a.bmp", m_folder / "a.bmp", m_request);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot write " + (m_folder / "a.bmp").string() + ": it is a source of this run");
+    }
+    EXPECT_EQ(snapshot(m_folder.path()), before);
+}
+
+// Runs `call` as a user without root's power to ignore permissions (in a child process when the
+// tests run as root); what it threw, or "(no error)".
+std::string failureWithoutPrivileges(const std::function<void()>& call) {
+    const auto attempt = [&]() -> std::string {
+        try {
+            call();
+        } catch (const Error& error) {
+            return error.what();
+        }
+        return "(no error)";
+    };
+    if (::geteuid() != 0) {
+        return attempt();
+    }
+    int channel[2];
+    if (::pipe(channel) != 0) {
+        return "(no pipe)";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        constexpr uid_t kNobody = 65534;
+        const std::string message = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0
+                                        ? attempt()
+                                        : std::string("(cannot become nobody)");
+        static_cast<void>(::write(channel[1], message.data(), message.size()));
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t got = 0; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
+        message.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(channel[0]);
+    ::waitpid(child, nullptr, 0);
+    return message;
+}
+
+// A folder where "resized" cannot be created says why, as the system says it.
+TEST(OutputFolder, AFolderThatCannotBeCreatedGivesTheSystemsReason) {
+    const TempDir folder;
+    writeFile(folder / "a.bmp", encodeBmp(pattern(40, 20)));
+    fs::permissions(folder.path(), fs::perms::owner_all | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+    if (::geteuid() != 0) {
+        fs::permissions(folder.path(), fs::perms::owner_write, fs::perm_options::remove);
+    }
+    ResizeRequest request;
+    request.size = 10;
+    const std::string message = failureWithoutPrivileges(
+        [&] { resizeFile(folder / "a.bmp", outputPathFor(folder / "a.bmp"), request); });
+    fs::permissions(folder.path(), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(message,
+              "Cannot create folder " + (folder / "resized").string() + ": Permission denied");
+    EXPECT_FALSE(fs::exists(folder / "resized"));
 }
 
 // The hook runs once the output is encoded; throwing from it abandons the file unwritten, and

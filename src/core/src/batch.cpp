@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 namespace tz {
 
@@ -23,6 +25,7 @@ void resizeRunFile(const std::filesystem::path& source, const std::filesystem::p
     ResizeRequest request;
     request.size = parseSizeText(run.sizeText);
     request.kernel = run.kernel;
+    request.runSources = run.sources;
     resizeFile(source, output, request);
 }
 
@@ -39,6 +42,16 @@ void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
     if (hooks.showProgress) {
         hooks.showProgress(static_cast<int>(std::min<std::ptrdiff_t>(selected, INT_MAX)));
     }
+    std::vector<FileIdentity> sources;
+    for (const BatchItem& item : list) {
+        if (item.selected && resizedFormatOf(item.name)) {
+            if (const std::optional<FileIdentity> identity = fileIdentity(run.folder / item.name)) {
+                sources.push_back(*identity);
+            }
+        }
+    }
+    RunDescription described = run;
+    described.sources = sources;
     const FileResizer& resizeOne = hooks.resizeOne ? hooks.resizeOne : FileResizer(resizeRunFile);
     for (const BatchItem& item : list) {
         if (!item.selected) {
@@ -46,7 +59,7 @@ void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
         }
         if (resizedFormatOf(item.name)) {
             const std::filesystem::path source = run.folder / item.name;
-            resizeOne(source, outputPathFor(source), run);
+            resizeOne(source, outputPathFor(source), described);
         }
         call(hooks.afterEachItem);
     }

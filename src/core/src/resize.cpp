@@ -153,17 +153,41 @@ std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat fo
     throw Error("No picture format for " + source.filename().string());
 }
 
+namespace {
+
+// The output's folder, held open. Its last component, the folder the output rule adds beside
+// the sources, is never reached through a link: a "resized" that links to the source folder or
+// elsewhere would have the outputs replace pictures there.
+OpenFolder openOutputFolder(const fs::path& folder) {
+    const fs::path name = folder.filename();
+    if (name.empty() || name == "." || name == "..") {
+        return OpenFolder(folder);
+    }
+    return OpenFolder(OpenFolder(folder.parent_path()), name.string(), 0777);
+}
+
+}  // namespace
+
 void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request,
                 const BeforeWrite& beforeWrite) {
     const std::optional<PictureFormat> format = resizedFormatOf(source.filename().string());
     if (!format) {
         throw Error("Not a " + resizedExtensionList() + " file");
     }
+    const std::optional<FileIdentity> sourceIdentity = fileIdentity(source);
     const std::vector<std::uint8_t> bytes = resizeToBytes(source, *format, request);
     if (beforeWrite) {
         beforeWrite();
     }
-    writeFileAtomically(output, bytes);
+    const OpenFolder folder = openOutputFolder(output.parent_path());
+    const std::string name = output.filename().string();
+    if (const std::optional<FileIdentity> replaced = folder.entryIdentity(name);
+        replaced && (replaced == sourceIdentity ||
+                     std::find(request.runSources.begin(), request.runSources.end(), *replaced) !=
+                         request.runSources.end())) {
+        throw Error("Cannot write " + output.string() + ": it is a source of this run");
+    }
+    folder.writeFileAtomically(name, bytes);
 }
 
 }  // namespace tz

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct RunDescription {
     std::filesystem::path folder;         // the browsed folder; the items' names resolve in it
     std::string sizeText;                 // the size field's text, converted per file
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
+    // The run's sources, which no output may replace: runBatch fills it for the steps it calls.
+    std::span<const FileIdentity> sources = {};
 };
 
 // One item of the file list: a bare name in the run's folder.
@@ -40,7 +43,7 @@ struct BatchHooks {
 };
 
 // The default per-file step: converts the run's size text (parseSizeText, so a bad text fails
-// the first file the run resizes) and calls resizeFile with the run's kernel.
+// the first file the run resizes) and calls resizeFile with the run's kernel and sources.
 void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
                    const RunDescription& run);
 
@@ -48,9 +51,10 @@ void resizeRunFile(const std::filesystem::path& source, const std::filesystem::p
 // first write to report); recordFolder; showProgress with the number of selected items; then
 // for each item in list order, if selected: resizeOne(folder/name, outputPathFor(folder/name))
 // when its name gives a resized format (resizedFormatOf; any other runs nothing), and
-// afterEachItem; finally finish. The run walks a copy of `items` taken at its start, so hooks
-// that change the caller's list cannot disturb it. Nothing is caught: an error from a file or a
-// hook stops the run where it is, and finish is not called.
+// afterEachItem; finally finish. The steps get `run` with the sources of the selected items
+// filled in. The run walks a copy of `items` taken at its start, so hooks that change the
+// caller's list cannot disturb it. Nothing is caught: an error from a file or a hook stops the
+// run where it is, and finish is not called.
 void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
               const BatchHooks& hooks);
 

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tz/file_io.h"
 #include "tz/picture_format.h"
 
 namespace tz {
@@ -42,6 +44,9 @@ struct ResizeRequest {
     std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
     int resampleThreads = 0;              // 0: the resampler chooses; 1 when files run side by side
+    // The sources of the whole run, which no output may replace (the file's own source never
+    // may); the caller keeps them alive through the call.
+    std::span<const FileIdentity> runSources = {};
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -50,7 +55,11 @@ using BeforeWrite = std::function<void()>;
 
 // Resizes one file: decodes `source` as the format its name gives it (resizedFormatOf),
 // scales it by `request` and encodes it in the same format (JPEG at quality 89, GIF in the web
-// palette, BMP at 24 bits), then replaces `output` atomically. The output's folder must exist.
+// palette, BMP at 24 bits), then replaces `output` atomically (OpenFolder::writeFileAtomically).
+// The output's folder is opened without following a symbolic link in its last component, the
+// one the output rule adds beside the sources, and is created when missing (a folder named by
+// the user that is a link is to be passed resolved); everything is written relative to it. An
+// output that is the same file as its source or one of the run's is refused.
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
 void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
