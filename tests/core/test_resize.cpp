@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "support/support.h"
 #include "tz/bitmap.h"
@@ -16,6 +17,7 @@
 #include "tz/errors.h"
 #include "tz/gif.h"
 #include "tz/jpeg.h"
+#include "tz/memory_budget.h"
 #include "tz/resize.h"
 
 namespace tz {
@@ -357,6 +359,132 @@ TEST(OutputFolder, AFolderThatCannotBeCreatedGivesTheSystemsReason) {
     EXPECT_EQ(message,
               "Cannot create folder " + (folder / "resized").string() + ": Permission denied");
     EXPECT_FALSE(fs::exists(folder / "resized"));
+}
+
+// A budget that examines every allocation and has nothing to give: a picture refused with its
+// pixel limit under it was refused before anything was allocated for it.
+MemoryBudget& nothingToGive() {
+    static MemoryBudget budget([] { return std::size_t{0}; }, 0);
+    return budget;
+}
+
+// Tiny files declaring huge pictures, one per format.
+std::vector<std::uint8_t> tinyBmp(int width, int height) {
+    std::vector<std::uint8_t> bytes(54, 0);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    put32(2, 54);
+    put32(10, 54);  // pixel data offset
+    put32(14, 40);  // info header size
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    bytes[26] = 1;   // planes
+    bytes[28] = 24;  // bits per pixel
+    return bytes;
+}
+
+std::vector<std::uint8_t> tinyGif(int width, int height) {
+    // The screen, a two-colour global table, a 1 x 1 frame (codes clear, 0, end) and the trailer.
+    std::vector<std::uint8_t> bytes{'G', 'I', 'F', '8', '9', 'a', 0,   0,    0,    0, 0x80, 0,
+                                    0,   0,   0,   0,   255, 255, 255, 0x2C, 0,    0, 0,    0,
+                                    1,   0,   1,   0,   0,   2,   2,   0x44, 0x01, 0, 0x3B};
+    bytes[6] = static_cast<std::uint8_t>(width);
+    bytes[7] = static_cast<std::uint8_t>(width >> 8);
+    bytes[8] = static_cast<std::uint8_t>(height);
+    bytes[9] = static_cast<std::uint8_t>(height >> 8);
+    return bytes;
+}
+
+std::vector<std::uint8_t> tinyJpeg(int width, int height) {
+    JpegImage small;
+    small.assign(pattern(8, 8));
+    std::vector<std::uint8_t> bytes = small.saveToBytes();
+    // The frame header (SOF0): marker, length, precision, then height and width.
+    for (std::size_t at = 2; at + 9 < bytes.size(); ++at) {
+        if (bytes[at] == 0xFF && bytes[at + 1] == 0xC0) {
+            bytes[at + 5] = static_cast<std::uint8_t>(height >> 8);
+            bytes[at + 6] = static_cast<std::uint8_t>(height);
+            bytes[at + 7] = static_cast<std::uint8_t>(width >> 8);
+            bytes[at + 8] = static_cast<std::uint8_t>(width);
+            break;
+        }
+    }
+    return bytes;
+}
+
+struct DeclaredSizeCase {
+    const char* name;
+    std::vector<std::uint8_t> (*file)(int width, int height);
+    int width;
+    int height;
+};
+
+class DeclaredSize : public ::testing::TestWithParam<DeclaredSizeCase> {};
+
+// A picture declaring more pixels than the request allows fails with a message naming its size
+// and the limit, before anything is allocated.
+TEST_P(DeclaredSize, BeyondThePixelLimitIsRefusedBeforeAllocating) {
+    const TempDir folder;
+    const DeclaredSizeCase& row = GetParam();
+    writeFile(folder / row.name, row.file(row.width, row.height));
+    ResizeRequest request;
+    request.maxPixels = std::uint64_t{1} << 28;
+    request.memoryBudget = &nothingToGive();
+    try {
+        resizeFile(folder / row.name, outputPathFor(folder / row.name), request);
+        FAIL() << "no error";
+    } catch (const PixelLimitError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Picture of " + std::to_string(row.width) + " x " + std::to_string(row.height) +
+                      " pixels is larger than the limit of 268435456 pixels");
+    }
+    EXPECT_FALSE(fs::exists(folder / "resized"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DeclaredSize,
+                         ::testing::Values(DeclaredSizeCase{"huge.gif", tinyGif, 65535, 65535},
+                                           DeclaredSizeCase{"huge.bmp", tinyBmp, 65535, 65535},
+                                           DeclaredSizeCase{"huge.jpg", tinyJpeg, 60000, 60000},
+                                           DeclaredSizeCase{"long.gif", tinyGif, 65535, 4097}),
+                         [](const ::testing::TestParamInfo<DeclaredSizeCase>& row) {
+                             std::string name = row.param.name;
+                             name[name.find('.')] = '_';
+                             return name;
+                         });
+
+// Two files resized at the same time whose pictures fit the memory one at a time but not
+// together: the second waits for the first and both are written.
+TEST(ResizeMemory, TwoJobsThatFitOneAtATimeBothFinish) {
+    const TempDir folder;
+    const Bitmap picture = pattern(1000, 1000);  // a 3 MB raster
+    writeFile(folder / "a.bmp", encodeBmp(picture));
+    writeFile(folder / "b.bmp", encodeBmp(picture));
+    MemoryBudget budget([] { return std::size_t{4} << 20; }, 1 << 20);
+    ResizeRequest request;
+    request.size = 10;
+    request.resampleThreads = 1;
+    request.memoryBudget = &budget;
+    std::string errors[2];
+    const auto resizeOne = [&](int index, const char* name) {
+        try {
+            resizeFile(folder / name, outputPathFor(folder / name), request);
+        } catch (const Error& error) {
+            errors[index] = error.what();
+        }
+    };
+    std::thread first(resizeOne, 0, "a.bmp");
+    std::thread second(resizeOne, 1, "b.bmp");
+    first.join();
+    second.join();
+    EXPECT_EQ(errors[0], "");
+    EXPECT_EQ(errors[1], "");
+    EXPECT_EQ(loadBmpFile(folder / "resized" / "a.bmp").width(), 10);
+    EXPECT_EQ(loadBmpFile(folder / "resized" / "b.bmp").width(), 10);
 }
 
 // The hook runs once the output is encoded; throwing from it abandons the file unwritten, and

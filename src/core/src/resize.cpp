@@ -11,6 +11,7 @@
 #include "tz/file_io.h"
 #include "tz/gif.h"
 #include "tz/jpeg.h"
+#include "tz/memory_budget.h"
 #include "tz/numeric.h"
 #include "tz/resample.h"
 
@@ -142,6 +143,11 @@ std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest
 
 std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
                                         const ResizeRequest& request) {
+    // The output waiting to be written is left out: a caller that writes in a fixed order may
+    // hold it while earlier files still need memory.
+    const MemoryBudget::Job job(
+        request.memoryBudget != nullptr ? *request.memoryBudget : processMemoryBudget(),
+        request.maxPixels);
     switch (format) {
         case PictureFormat::Gif:
             return resizedGif(source, request);

@@ -17,6 +17,7 @@
 namespace tz {
 
 struct KernelEntry;
+class MemoryBudget;
 
 // The subfolder beside its source where an output goes.
 inline constexpr std::string_view kOutputFolder = "resized";
@@ -47,6 +48,12 @@ struct ResizeRequest {
     // The sources of the whole run, which no output may replace (the file's own source never
     // may); the caller keeps them alive through the call.
     std::span<const FileIdentity> runSources = {};
+    // A picture declaring more pixels fails with PixelLimitError before anything is allocated
+    // for it; 0: no limit.
+    std::uint64_t maxPixels = 0;
+    // The budget the file's large allocations are admitted against (MemoryBudget::Job);
+    // nullptr: the process's.
+    MemoryBudget* memoryBudget = nullptr;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -65,7 +72,8 @@ using BeforeWrite = std::function<void()>;
 void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
                 const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
 
-// The encoded output resizeFile would write, without writing it.
+// The encoded output resizeFile would write, without writing it: one job of the request's memory
+// budget from reading to encoding, with its pixel limit.
 std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, PictureFormat format,
                                         const ResizeRequest& request);
 

@@ -12,6 +12,7 @@
 #include "bmp/rle.h"
 #include "tz/errors.h"
 #include "tz/file_io.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -247,6 +248,7 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
         throw Error("Invalid BMP plane count " + std::to_string(planes));
     }
     readSize(layout, header, kind);
+    admitDeclaredSize(layout.width, layout.height);
     const std::size_t headersEnd = readMasks(layout, bytes, header, compressionCode);
 
     const std::size_t dataOffset = readU32(bytes, 10);

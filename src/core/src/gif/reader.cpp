@@ -8,6 +8,7 @@
 #include "gif/lzw.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -98,6 +99,7 @@ class GifReader {
         const auto descriptor = take(7);
         image.m_screenWidth = descriptor[0] | (descriptor[1] << 8);
         image.m_screenHeight = descriptor[2] | (descriptor[3] << 8);
+        admitDeclaredSize(image.m_screenWidth, image.m_screenHeight);
         const std::uint8_t packed = descriptor[4];
         image.m_backgroundIndex = descriptor[5];
         image.m_aspectRatio = descriptor[6];
