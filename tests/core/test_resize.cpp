@@ -487,6 +487,89 @@ TEST(ResizeMemory, TwoJobsThatFitOneAtATimeBothFinish) {
     EXPECT_EQ(loadBmpFile(folder / "resized" / "b.bmp").width(), 10);
 }
 
+// Source files whose data ends before their picture does, and the same files whole.
+std::vector<std::uint8_t> cutJpeg(bool whole) {
+    JpegImage picture;
+    picture.assign(pattern(64, 48));
+    std::vector<std::uint8_t> bytes = picture.saveToBytes();
+    if (!whole) {
+        bytes.resize(bytes.size() * 3 / 5);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> cutGif(bool whole) {
+    GifImage picture;
+    picture.assign(pattern(64, 48));
+    std::vector<std::uint8_t> bytes = picture.saveToBytes();
+    if (!whole) {
+        bytes.resize(bytes.size() * 3 / 5);  // inside the frame's LZW data
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> cutRleBmp(bool whole) {
+    // A 4 x 2 RLE8 picture: a run of four index 1, end of line, a run of four index 2, and the
+    // end-of-bitmap escape unless the data is cut before it.
+    std::vector<std::uint8_t> bytes = tinyBmp(4, 2);
+    bytes[28] = 8;   // bits per pixel
+    bytes[30] = 1;   // RLE8
+    bytes[10] = 62;  // pixel data after a two-entry colour table
+    const std::vector<std::uint8_t> table{0, 0, 0, 0, 255, 255, 255, 0};
+    bytes.insert(bytes.end(), table.begin(), table.end());
+    const std::vector<std::uint8_t> runs{4, 1, 0, 0, 4, 0};
+    bytes.insert(bytes.end(), runs.begin(), runs.end());
+    if (whole) {
+        bytes.push_back(0);
+        bytes.push_back(1);
+    }
+    return bytes;
+}
+
+struct IncompleteCase {
+    const char* name;
+    std::vector<std::uint8_t> (*file)(bool whole);
+};
+
+class IncompleteSource : public ::testing::TestWithParam<IncompleteCase> {};
+
+// A source whose data ends early is written with its missing part filled, as always, and says
+// so; a request that refuses such pictures fails and writes nothing. A whole file says nothing.
+TEST_P(IncompleteSource, IsWrittenFilledAndReportedOrRefusedOnRequest) {
+    const TempDir folder;
+    const std::string name = GetParam().name;
+    ResizeRequest request;
+    request.size = 16;
+    writeFile(folder / name, GetParam().file(true));
+    EXPECT_FALSE(resizeFile(folder / name, outputPathFor(folder / name), request).incomplete);
+
+    writeFile(folder / name, GetParam().file(false));
+    const PictureFormat format = *resizedFormatOf(name);
+    const std::vector<std::uint8_t> expected = resizeToBytes(folder / name, format, request);
+    EXPECT_TRUE(resizeFile(folder / name, outputPathFor(folder / name), request).incomplete);
+    EXPECT_EQ(readFile(folder / "resized" / name), expected);
+
+    fs::remove(folder / "resized" / name);
+    request.refuseIncomplete = true;
+    try {
+        resizeFile(folder / name, outputPathFor(folder / name), request);
+        ADD_FAILURE() << "no error";
+    } catch (const IncompletePictureError& error) {
+        EXPECT_EQ(std::string(error.what()), "The picture's data ends early");
+    }
+    EXPECT_FALSE(fs::exists(folder / "resized" / name));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, IncompleteSource,
+                         ::testing::Values(IncompleteCase{"cut.jpg", cutJpeg},
+                                           IncompleteCase{"cut.gif", cutGif},
+                                           IncompleteCase{"cut.bmp", cutRleBmp}),
+                         [](const ::testing::TestParamInfo<IncompleteCase>& row) {
+                             std::string name = row.param.name;
+                             name[name.find('.')] = '_';
+                             return name;
+                         });
+
 // The hook runs once the output is encoded; throwing from it abandons the file unwritten, and
 // a caller that lets the write go gets exactly what resizeToBytes gives.
 TEST_F(ResizeFileTest, TheHookBeforeWritingCanAbandonTheFile) {

@@ -107,18 +107,32 @@ Size targetSize(int width, int height, int n) {
 
 namespace {
 
-std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest& request) {
-    Bitmap raster = loadBmpFile(source);
+// Notes whether the picture's data ended before the picture did; a request that refuses such
+// pictures fails here, before any more work.
+void noteCompleteness(bool endedEarly, const ResizeRequest& request, bool& incomplete) {
+    incomplete = endedEarly;
+    if (endedEarly && request.refuseIncomplete) {
+        throw IncompletePictureError("The picture's data ends early");
+    }
+}
+
+std::vector<std::uint8_t> resizedBmp(const fs::path& source, const ResizeRequest& request,
+                                     bool& incomplete) {
+    bool endedEarly = false;
+    Bitmap raster = loadBmpFile(source, &endedEarly);
+    noteCompleteness(endedEarly, request, incomplete);
     const Bitmap target = resampled(raster, request);
     return encodeBmp(target);
 }
 
-std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request) {
+std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeRequest& request,
+                                      bool& incomplete) {
     JpegImage picture;
     picture.loadFromFile(source);
     // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
     Bitmap raster = picture.releaseBitmap();
+    noteCompleteness(picture.incomplete(), request, incomplete);
     raster.convertTo24();
     Bitmap target = resampled(raster, request);
     raster = Bitmap();
@@ -127,9 +141,12 @@ std::vector<std::uint8_t> resizedJpeg(const fs::path& source, const ResizeReques
     return picture.saveToBytes();
 }
 
-std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest& request) {
+std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest& request,
+                                     bool& incomplete) {
     GifImage picture;
     picture.loadFromFile(source);
+    // The first frame is the one drawn.
+    noteCompleteness(!picture.empty() && !picture.images().front().complete(), request, incomplete);
     // Transparent pixels are not drawn and keep the white of the new raster; an animated
     // picture draws its first frame.
     Bitmap raster(picture.width(), picture.height());
@@ -139,10 +156,8 @@ std::vector<std::uint8_t> resizedGif(const fs::path& source, const ResizeRequest
     return picture.saveToBytes();
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
-                                        const ResizeRequest& request) {
+std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat format,
+                                        const ResizeRequest& request, bool& incomplete) {
     // The output waiting to be written is left out: a caller that writes in a fixed order may
     // hold it while earlier files still need memory.
     const MemoryBudget::Job job(
@@ -150,13 +165,21 @@ std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat fo
         request.maxPixels);
     switch (format) {
         case PictureFormat::Gif:
-            return resizedGif(source, request);
+            return resizedGif(source, request, incomplete);
         case PictureFormat::Jpeg:
-            return resizedJpeg(source, request);
+            return resizedJpeg(source, request, incomplete);
         case PictureFormat::Bmp:
-            return resizedBmp(source, request);
+            return resizedBmp(source, request, incomplete);
     }
     throw Error("No picture format for " + source.filename().string());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
+                                        const ResizeRequest& request) {
+    bool incomplete = false;
+    return encodedOutput(source, format, request, incomplete);
 }
 
 namespace {
@@ -174,14 +197,16 @@ OpenFolder openOutputFolder(const fs::path& folder) {
 
 }  // namespace
 
-void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request,
-                const BeforeWrite& beforeWrite) {
+ResizeResult resizeFile(const fs::path& source, const fs::path& output,
+                        const ResizeRequest& request, const BeforeWrite& beforeWrite) {
     const std::optional<PictureFormat> format = resizedFormatOf(source.filename().string());
     if (!format) {
         throw Error("Not a " + resizedExtensionList() + " file");
     }
     const std::optional<FileIdentity> sourceIdentity = fileIdentity(source);
-    const std::vector<std::uint8_t> bytes = resizeToBytes(source, *format, request);
+    ResizeResult result;
+    const std::vector<std::uint8_t> bytes =
+        encodedOutput(source, *format, request, result.incomplete);
     if (beforeWrite) {
         beforeWrite();
     }
@@ -194,6 +219,7 @@ void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequ
         throw Error("Cannot write " + output.string() + ": it is a source of this run");
     }
     folder.writeFileAtomically(name, bytes);
+    return result;
 }
 
 }  // namespace tz

@@ -145,6 +145,10 @@ class GifFrame {
     // "89a" when the table is sorted or the frame has an extension, else "87a".
     std::string version() const;
 
+    // False for a frame read from data that ended before its pixels did (LZW codes or the
+    // file running out): the pixels never decoded are index 0.
+    bool complete() const { return m_complete; }
+
   private:
     friend class GifReader;
     friend class GifImage;
@@ -154,6 +158,7 @@ class GifFrame {
     int m_width = 0;
     int m_height = 0;
     bool m_interlaced = false;
+    bool m_complete = true;
     GifColorTable m_localTable;
     std::vector<GifExtension> m_extensions;
     ByteBuffer m_pixels;  // whole rows, storedRows() × width

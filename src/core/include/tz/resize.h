@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tz/errors.h"
 #include "tz/file_io.h"
 #include "tz/picture_format.h"
 
@@ -54,6 +55,24 @@ struct ResizeRequest {
     // The budget the file's large allocations are admitted against (MemoryBudget::Job);
     // nullptr: the process's.
     MemoryBudget* memoryBudget = nullptr;
+    // A picture whose data ends before the picture does fails with IncompletePictureError
+    // instead of being written with its missing part filled.
+    bool refuseIncomplete = false;
+};
+
+// A picture whose data ends early, refused at the request's wish: "The picture's data ends
+// early".
+class IncompletePictureError : public Error {
+  public:
+    using Error::Error;
+};
+
+// What resizing a file found besides the output it wrote.
+struct ResizeResult {
+    // The source's data ended before its picture did, and the missing part was filled as its
+    // format's reader fills it: JPEG data the library completes, GIF pixels the LZW codes never
+    // reached (index 0 of the first frame), an RLE BMP without its end-of-bitmap escape.
+    bool incomplete = false;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -69,8 +88,8 @@ using BeforeWrite = std::function<void()>;
 // output that is the same file as its source or one of the run's is refused.
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
-void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
+ResizeResult resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
+                        const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
 
 // The encoded output resizeFile would write, without writing it: one job of the request's memory
 // budget from reading to encoding, with its pixel limit.

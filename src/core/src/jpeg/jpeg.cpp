@@ -237,7 +237,7 @@ void JpegImage::decode() {
     if (m_bitmap) {
         return;
     }
-    m_bitmap = jpegcodec::decode(m_data->bytes, m_settings);
+    m_bitmap = jpegcodec::decode(m_data->bytes, m_settings, &m_incomplete);
 }
 
 void JpegImage::setGrayscale(bool on) {
