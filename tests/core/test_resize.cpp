@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <thread>
@@ -485,6 +486,44 @@ TEST(ResizeMemory, TwoJobsThatFitOneAtATimeBothFinish) {
     EXPECT_EQ(errors[1], "");
     EXPECT_EQ(loadBmpFile(folder / "resized" / "a.bmp").width(), 10);
     EXPECT_EQ(loadBmpFile(folder / "resized" / "b.bmp").width(), 10);
+}
+
+// A source rewritten while it is resized (here each time memory is asked for, after reading)
+// is resized once more from its new content; one rewritten every time fails.
+TEST(ResizeChangingSource, IsResizedOnceMoreThenRefused) {
+    const TempDir folder;
+    const fs::path source = folder / "copying.bmp";
+    for (const bool everyTime : {false, true}) {
+        writeFile(source, encodeBmp(pattern(40, 20)));
+        int rewrites = 0;
+        MemoryBudget budget(
+            [&] {
+                if (rewrites == 0 || everyTime) {
+                    ++rewrites;
+                    writeFile(source, encodeBmp(pattern(40, 40 + rewrites)));
+                }
+                return std::numeric_limits<std::size_t>::max();
+            },
+            0);
+        ResizeRequest request;
+        request.size = 10;
+        request.memoryBudget = &budget;
+        if (everyTime) {
+            try {
+                resizeFile(source, outputPathFor(source), request);
+                ADD_FAILURE() << "no error";
+            } catch (const FileReadError& error) {
+                EXPECT_EQ(error.cause(), FileReadError::Cause::Changed);
+                EXPECT_EQ(std::string(error.what()),
+                          "Cannot read " + source.string() + ": the file changed while being read");
+            }
+        } else {
+            resizeFile(source, outputPathFor(source), request);
+            EXPECT_EQ(rewrites, 1);
+            // The 40 x 41 picture written during the first attempt.
+            EXPECT_EQ(loadBmpFile(folder / "resized" / "copying.bmp").height(), 10);
+        }
+    }
 }
 
 // Source files whose data ends before their picture does, and the same files whole.

@@ -256,9 +256,11 @@ ssize_t readFully(int fd, std::uint8_t* buffer, std::size_t size) {
     return static_cast<ssize_t>(length);
 }
 
-bool sameVersion(const struct stat& before, const struct stat& after) {
-    return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
-           before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
+FileVersion versionOf(const struct stat& status) {
+    return {{status.st_dev, status.st_ino},
+            status.st_size,
+            status.st_mtim.tv_sec,
+            status.st_mtim.tv_nsec};
 }
 
 // One attempt at reading the whole file.
@@ -303,7 +305,7 @@ ByteBuffer readOnce(const fs::path& file, std::size_t maxBytes,
     // made) holds content that cannot be trusted.
     struct stat after {};
     if (static_cast<std::size_t>(length) != bytes.size() || more != 0 ||
-        ::fstat(fd.get(), &after) != 0 || !sameVersion(status, after)) {
+        ::fstat(fd.get(), &after) != 0 || versionOf(after) != versionOf(status)) {
         throwReadError("Cannot read", file, "the file changed while being read", Cause::Changed);
     }
     return bytes;
@@ -454,11 +456,16 @@ void removeInFlightTemporaryFiles() noexcept {
 }
 
 std::optional<FileIdentity> fileIdentity(const fs::path& path) {
+    const std::optional<FileVersion> version = fileVersion(path);
+    return version ? std::optional(version->identity) : std::nullopt;
+}
+
+std::optional<FileVersion> fileVersion(const fs::path& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         return std::nullopt;
     }
-    return FileIdentity{status.st_dev, status.st_ino};
+    return versionOf(status);
 }
 
 bool createFolders(const fs::path& folder, mode_t mode) {

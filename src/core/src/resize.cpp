@@ -203,17 +203,38 @@ ResizeResult resizeFile(const fs::path& source, const fs::path& output,
     if (!format) {
         throw Error("Not a " + resizedExtensionList() + " file");
     }
-    const std::optional<FileIdentity> sourceIdentity = fileIdentity(source);
+    // A source written to while it is resized (a copy still being made, whose reading alone may
+    // fall into a pause of the copy) is resized once more, also when it failed meanwhile (as cut
+    // data fails); changing again, it fails.
+    std::optional<FileVersion> version = fileVersion(source);
     ResizeResult result;
-    const std::vector<std::uint8_t> bytes =
-        encodedOutput(source, *format, request, result.incomplete);
+    std::vector<std::uint8_t> bytes;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            bytes = encodedOutput(source, *format, request, result.incomplete);
+        } catch (const Error&) {
+            if (fileVersion(source) == version) {
+                throw;
+            }
+        }
+        const std::optional<FileVersion> after = fileVersion(source);
+        if (after == version) {
+            break;
+        }
+        if (attempt == 2) {
+            throw FileReadError(
+                "Cannot read " + source.string() + ": the file changed while being read",
+                FileReadError::Cause::Changed);
+        }
+        version = after;
+    }
     if (beforeWrite) {
         beforeWrite();
     }
     const OpenFolder folder = openOutputFolder(output.parent_path());
     const std::string name = output.filename().string();
     if (const std::optional<FileIdentity> replaced = folder.entryIdentity(name);
-        replaced && (replaced == sourceIdentity ||
+        replaced && ((version && *replaced == version->identity) ||
                      std::find(request.runSources.begin(), request.runSources.end(), *replaced) !=
                          request.runSources.end())) {
         throw Error("Cannot write " + output.string() + ": it is a source of this run");

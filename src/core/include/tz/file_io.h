@@ -57,6 +57,19 @@ struct FileIdentity {
 // The identity of the file `path` names, following symbolic links; nothing when there is none.
 std::optional<FileIdentity> fileIdentity(const std::filesystem::path& path);
 
+// A file's identity with its size and modification time: as far as the system tells, a file
+// whose version is unchanged has not been written meanwhile.
+struct FileVersion {
+    FileIdentity identity;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    friend bool operator==(const FileVersion&, const FileVersion&) = default;
+};
+
+// The version of the file `path` names, following symbolic links; nothing when there is none.
+std::optional<FileVersion> fileVersion(const std::filesystem::path& path);
+
 // A folder held open: files written through it land in this folder even when a folder on its
 // path is renamed or replaced by a link meanwhile.
 class OpenFolder {

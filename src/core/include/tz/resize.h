@@ -85,7 +85,9 @@ using BeforeWrite = std::function<void()>;
 // The output's folder is opened without following a symbolic link in its last component, the
 // one the output rule adds beside the sources, and is created when missing (a folder named by
 // the user that is a link is to be passed resolved); everything is written relative to it. An
-// output that is the same file as its source or one of the run's is refused.
+// output that is the same file as its source or one of the run's is refused. A source whose
+// size or modification time changes while it is resized is resized once more; changing again,
+// it fails with FileReadError "Cannot read FILE: the file changed while being read".
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
 ResizeResult resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
