@@ -95,9 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         render(gif);
+    } catch (const tz::Error&) {
+        // Out-of-memory refusals of large screens, and a first frame without any colour table.
+    }
+    try {
         writeAndReadBack(gif);
     } catch (const tz::Error&) {
-        // Out-of-memory refusals of large screens.
+        // Out-of-memory refusals of large frames.
     }
     return 0;
 }

@@ -761,6 +761,7 @@ void MainWindow::startResizing() {
         items.push_back(BatchItem{PictureFileList::nativeName(item), item->isSelected()});
     }
     run->files = selectedFiles(run->description, items);
+    run->description.sources = sourceIdentities(run->files);
 
     // What would change the folder, the list or the selection under the run stays disabled
     // until it ends.

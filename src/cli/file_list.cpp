@@ -6,6 +6,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "printable.h"
 #include "tz/picture_format.h"
 #include "tz/resize.h"
 
@@ -98,8 +99,9 @@ void refuseSharedOutputs(std::vector<Job>& jobs) {
 
 }  // namespace
 
-std::vector<Job> listJobs(const Options& options, std::ostream& errors) {
-    std::vector<Job> jobs;
+JobList listJobs(const Options& options, std::ostream& errors) {
+    JobList list;
+    std::vector<Job>& jobs = list.jobs;
     for (const std::string& name : options.files) {
         const fs::path source(name);
         std::error_code error;
@@ -108,7 +110,8 @@ std::vector<Job> listJobs(const Options& options, std::ostream& errors) {
             continue;
         }
         if (!isPicture(source)) {
-            errors << name << ": skipped: not a " << resizedExtensionList() << " file\n";
+            errors << printable(name) << ": skipped: not a " << resizedExtensionList() << " file\n";
+            ++list.skipped;
             continue;
         }
         const std::optional<PictureFormat> format = options.request.outputFormat;
@@ -118,7 +121,7 @@ std::vector<Job> listJobs(const Options& options, std::ostream& errors) {
                         {}});
     }
     refuseSharedOutputs(jobs);
-    return jobs;
+    return list;
 }
 
 }  // namespace tz::cli

@@ -2,6 +2,7 @@
 // output it is written to.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <iosfwd>
 #include <string>
@@ -21,10 +22,14 @@ struct Job {
 };
 
 // The run's files in order. A named file whose name gives no picture format is skipped with a
-// line on `errors`. With --recursive a named folder is walked: its pictures in name order (byte
-// order), subfolders in place; hidden entries, folders named "resized" and links to folders are
-// left out. A file whose output is already another file's output (the same file given twice,
-// equal names from several folders into one --output-dir) is refused.
-std::vector<Job> listJobs(const Options& options, std::ostream& errors);
+// line on `errors` (its name escaped for printing). With --recursive a named folder is walked: its
+// pictures in name order (byte order), subfolders in place; hidden entries, folders named "resized"
+// and links to folders are left out. A file whose output is already another file's output (the same
+// file given twice, equal names from several folders into one --output-dir) is refused.
+struct JobList {
+    std::vector<Job> jobs;
+    std::size_t skipped = 0;  // named files left out for their names
+};
+JobList listJobs(const Options& options, std::ostream& errors);
 
 }  // namespace tz::cli

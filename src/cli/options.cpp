@@ -2,6 +2,8 @@
 #include "options.h"
 
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <thread>
 
 #include "tz/picture_format.h"
@@ -11,8 +13,11 @@ namespace tz::cli {
 
 namespace {
 
-// Outputs larger than this on a side are refused as a typing mistake rather than attempted.
-constexpr int kMaximumSide = 65535;
+// The longest side every output format can hold: a JPEG file's limit, below GIF's and BMP's.
+constexpr int kMaximumSide = 65500;
+// Pictures declaring more pixels are refused unless --max-pixels says otherwise: 2^28, the
+// limit the desktop program's preview and viewer show pictures up to.
+constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 28;
 
 int parsePositive(const std::string& text, const std::string& option, int maximum) {
     int value = 0;
@@ -21,6 +26,17 @@ int parsePositive(const std::string& text, const std::string& option, int maximu
     if (error != std::errc() || stop != end || value < 1 || value > maximum) {
         throw UsageError("invalid value for " + option + ": '" + text + "' (expected 1 to " +
                          std::to_string(maximum) + ")");
+    }
+    return value;
+}
+
+std::uint64_t parsePixelCount(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) {
+        throw UsageError("invalid value for --max-pixels: '" + text +
+                         "' (expected a number of pixels, 0 for no limit)");
     }
     return value;
 }
@@ -54,12 +70,15 @@ int defaultJobs() {
 
 }  // namespace
 
-Options parseOptions(const std::vector<std::string>& arguments) {
+Options parseOptions(const std::vector<std::string>& commandLine) {
     Options options;
     options.jobs = defaultJobs();
+    options.request.maxPixels = kDefaultMaxPixels;
     bool filesOnly = false;
+    // Grouped short options are split into this list as they are read.
+    std::vector<std::string> arguments = commandLine;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
+        const std::string argument = arguments[i];
         if (filesOnly || argument.empty() || argument[0] != '-' || argument == "-") {
             options.files.push_back(argument);
             continue;
@@ -67,12 +86,21 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         std::string name = argument;
         std::string value;
         bool hasValue = false;
-        if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+        // As getopt reads them, a short option's value may follow it directly (-j1, -s640), and
+        // short options without a value may be grouped behind one dash (-qj1).
+        const bool shortGroup = argument[1] != '-' && argument.size() > 2;
+        if (shortGroup) {
+            name = argument.substr(0, 2);
+            value = argument.substr(argument[2] == '=' ? 3 : 2);  // "-s=640" as before
+            hasValue = true;
+        } else if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
             hasValue = true;
         }
+        bool valueTaken = false;
         const auto takeValue = [&]() -> std::string {
+            valueTaken = true;
             if (hasValue) {
                 return value;
             }
@@ -118,6 +146,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.request.webpLossless = true;
         } else if (name == "--recursive" || name == "-r") {
             options.recursive = true;
+        } else if (name == "--max-pixels") {
+            options.request.maxPixels = parsePixelCount(takeValue());
+        } else if (name == "--strict") {
+            options.request.refuseIncomplete = true;
         } else if (name == "--keep-going") {
             options.keepGoing = true;
         } else if (name == "--quiet" || name == "-q") {
@@ -128,6 +160,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.version = true;
         } else {
             throw UsageError("unknown option " + name);
+        }
+        if (shortGroup && !valueTaken) {
+            // The rest of the group: the next short options. (Appended piece by piece: g++ 12
+            // misreads a chain of + here, -Wrestrict.)
+            std::string rest("-");
+            rest.append(argument, 2);
+            arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest);
         }
     }
     if (options.files.empty() && !options.help && !options.version) {
@@ -163,12 +202,16 @@ Options:
       --keep-metadata   copy EXIF, XMP and comments of JPEGs into their outputs
       --keep-date       give each output its source's modification time
   -j, --jobs N          files resized at the same time (default: the number of cores)
+      --max-pixels N    refuse pictures declaring more than N pixels, before decoding
+                        (default 268435456; 0: no limit but the memory's)
+      --strict          fail a picture whose data ends early instead of writing it filled
       --keep-going      go on past a failing file (default: stop at the first failure)
-  -q, --quiet           print nothing but errors
+  -q, --quiet           print nothing but errors and warnings
   -h, --help            show this help
       --version         show the version
 
-Exit status: 0 when every file was written, 1 when any failed, 2 for a usage error.
+Exit status: 0 when every file was written, 1 when any file failed or was skipped (each has
+a line saying why), 2 for a usage error.
 )";
 }
 

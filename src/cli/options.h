@@ -31,8 +31,9 @@ struct Options {
     bool version = false;
 };
 
-// Throws UsageError for unknown options, bad numbers and a missing file list.
-Options parseOptions(const std::vector<std::string>& arguments);
+// Throws UsageError for unknown options, bad numbers and a missing file list. The request has
+// the default pixel limit unless --max-pixels sets another.
+Options parseOptions(const std::vector<std::string>& commandLine);
 
 std::string usageText();
 

@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "file_list.h"
+#include "printable.h"
+#include "tz/memory_budget.h"
 
 namespace tz::cli {
 
@@ -25,6 +28,10 @@ namespace fs = std::filesystem;
 std::string messageOf(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
+    } catch (const PixelLimitError& error) {
+        return std::string(error.what()) + " (--max-pixels)";
+    } catch (const IncompletePictureError& error) {
+        return std::string(error.what()) + " (--strict)";
     } catch (const std::bad_alloc&) {
         return "Out of memory";
     } catch (const std::exception& error) {
@@ -40,7 +47,7 @@ void drawProgress(std::ostream& errors, std::size_t done, std::size_t total,
     constexpr std::size_t kWidth = 30;
     const std::size_t filled = total == 0 ? kWidth : done * kWidth / total;
     errors << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done
-           << '/' << total << ' ' << name.substr(0, 40) << "\x1b[K" << std::flush;
+           << '/' << total << ' ' << printable(name.substr(0, 40)) << "\x1b[K" << std::flush;
 }
 
 // Lets files settle (be written, or reported as failed) strictly in list order, whichever
@@ -81,18 +88,25 @@ struct Abandoned {};
 class Run {
   public:
     Run(const Options& options, std::vector<Job> jobs, std::ostream& out, std::ostream& errors,
-        bool progressBar)
+        bool progressBar, bool skipped)
         : m_options(options),
           m_jobs(std::move(jobs)),
           m_out(out),
           m_errors(errors),
-          m_progressBar(progressBar) {}
+          m_progressBar(progressBar),
+          m_failed(skipped) {}
 
     // Resizes every job on `threads` threads; returns the exit status.
     int execute(int threads) {
         m_request = m_options.request;
         // Files running side by side already use the cores; each resamples on its own thread.
         m_request.resampleThreads = threads > 1 ? 1 : 0;
+        for (const Job& job : m_jobs) {
+            if (const std::optional<FileIdentity> identity = fileIdentity(job.source)) {
+                m_sources.push_back(*identity);
+            }
+        }
+        m_request.runSources = m_sources;
         {
             std::vector<std::jthread> workers;
             for (int t = 1; t < threads; ++t) {
@@ -121,9 +135,10 @@ class Run {
         const Job& job = m_jobs[index];
         bool holdsTurn = false;
         std::string error = job.refusal;
+        ResizeResult result;
         try {
             if (error.empty()) {
-                resizeFile(job.source, job.output, m_request, [&] {
+                result = resizeFile(job.source, job.output, m_request, [&] {
                     holdsTurn = m_order.waitForTurn(index);
                     if (!holdsTurn) {
                         throw Abandoned{};
@@ -141,24 +156,32 @@ class Run {
         if (!holdsTurn && !m_order.waitForTurn(index)) {
             return;
         }
-        const bool stop = report(index, error);
+        const bool stop = report(index, error, result);
         m_order.settle(stop);
     }
 
     // Prints the outcome of the file whose turn it is; true when the run stops after it.
-    bool report(std::size_t index, const std::string& error) {
+    bool report(std::size_t index, const std::string& error, const ResizeResult& result) {
         const Job& job = m_jobs[index];
+        const std::string source = printable(job.source.string());
         if (m_progressBar) {
             m_errors << '\r' << "\x1b[K";
         }
         if (!error.empty()) {
-            m_errors << job.source.string() << ": " << error << '\n';
+            m_errors << source << ": " << printable(error) << '\n';
             m_failed = true;
             if (!m_options.keepGoing) {
                 return true;
             }
-        } else if (!m_options.quiet && !m_progressBar) {
-            m_out << job.source.string() << " -> " << job.output.string() << '\n';
+        } else {
+            if (result.incomplete) {
+                m_errors
+                    << source
+                    << ": warning: the picture's data ends early; the missing part is filled\n";
+            }
+            if (!m_options.quiet && !m_progressBar) {
+                m_out << source << " -> " << printable(job.output.string()) << '\n';
+            }
         }
         if (m_progressBar) {
             drawProgress(m_errors, index + 1, m_jobs.size(), job.source.filename().string());
@@ -174,15 +197,33 @@ class Run {
     ResizeRequest m_request;
     ListOrder m_order;
     std::atomic<std::size_t> m_nextJob{0};
-    bool m_failed = false;  // written only by the file whose turn it is
+    std::vector<FileIdentity> m_sources;  // no output may replace one of them
+    bool m_failed;  // a file was skipped; later written only by the file whose turn it is
 };
 
 }  // namespace
 
 int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bool progressBar) {
-    std::vector<Job> jobs = listJobs(options, errors);
+    // Outputs are never written through a link in the folder they go to, as a "resized" that
+    // is a link could lead them anywhere; a --output-dir the user named as a link is meant.
+    Options resolved = options;
+    if (resolved.outputFolder) {
+        fs::path folder = resolved.outputFolder->lexically_normal();
+        if (!folder.has_filename()) {
+            folder = folder.parent_path();
+        }
+        std::error_code error;
+        if (fs::is_symlink(folder, error)) {
+            if (fs::path target = fs::canonical(folder, error); !error) {
+                resolved.outputFolder = std::move(target);
+            }
+        }
+    }
+    JobList list = listJobs(resolved, errors);
+    std::vector<Job>& jobs = list.jobs;
     const int threads = std::clamp(options.jobs, 1, std::max(1, static_cast<int>(jobs.size())));
-    return Run(options, std::move(jobs), out, errors, progressBar).execute(threads);
+    return Run(resolved, std::move(jobs), out, errors, progressBar, list.skipped > 0)
+        .execute(threads);
 }
 
 }  // namespace tz::cli

@@ -41,7 +41,12 @@ const char* formatName(const fs::path& source) {
 // `events`; a file's event names its output relative to the run's folder.
 class BatchTest : public ::testing::Test {
   protected:
-    RunDescription run(const std::string& sizeText) const { return {m_folder.path(), sizeText}; }
+    RunDescription run(const std::string& sizeText) const {
+        RunDescription description;
+        description.folder = m_folder.path();
+        description.sizeText = sizeText;
+        return description;
+    }
 
     BatchHooks recordingHooks() {
         BatchHooks hooks;

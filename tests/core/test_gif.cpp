@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -748,6 +749,36 @@ TEST(GifRendering, AnimatedPictureDrawsItsFirstFrame) {
     EXPECT_EQ(canvas.color(1, 0), kFour[1]);
 }
 
+// A frame with pixels and neither a local nor a global table has no colours to draw with.
+TEST(GifRendering, FrameWithoutAnyColorTableCannotBeDrawn) {
+    GifBytes file;
+    file.header(2, 1).image(0, 0, 2, 1, {1, 0}).trailer();
+    const GifImage gif = load(file.bytes());
+    const std::string message = "No global or local color table defined";
+    Bitmap canvas(2, 1);
+    Bitmap target;
+    for (const auto& render : std::vector<std::function<void()>>{
+             [&] {
+                 gif.draw(canvas, Rect{0, 0, 2, 1});
+             },
+             [&] { gif.assignTo(target); }, [&] { GifAnimation animation(gif); }}) {
+        try {
+            render();
+            ADD_FAILURE() << "no error";
+        } catch (const GifError& error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
+    }
+    EXPECT_EQ(canvas, Bitmap(2, 1));  // nothing drawn
+    // A local table is enough without a global one.
+    GifBytes local;
+    local.header(2, 1).descriptor(0, 0, 2, 1, 0x81).table(kFour);
+    local.data(2, literalLzw({1, 0}, 2)).trailer();
+    load(local.bytes()).assignTo(target);
+    EXPECT_EQ(target.color(0, 0), kFour[1]);
+    EXPECT_EQ(target.color(1, 0), kFour[0]);
+}
+
 // ---------------------------------------------------------------- LZW round trips
 
 GifImage roundTrip(int width, int height, const GifColorTable& table, const Bytes& pixels) {
@@ -1170,15 +1201,20 @@ TEST_P(GifCorpusFile, GivesTheExpectedOutcome) {
             ADD_FAILURE() << "the manifest gives no outcome";
             break;
     }
-    // Whatever was read renders without fault while the screen is of sensible size.
+    // Whatever was read renders without fault while the screen is of sensible size, or
+    // refuses a first frame without colours.
     if (!gif.empty() && static_cast<long long>(gif.width()) * gif.height() <= 4096LL * 4096) {
-        Bitmap bitmap;
-        gif.assignTo(bitmap);
-        Bitmap canvas(37, 23);
-        gif.draw(canvas, Rect{-3, 2, 40, 20});
-        GifAnimation animation(gif);
-        for (int step = 0; step < 200 && animation.advance(); ++step) {
-            EXPECT_EQ(animation.current().width(), gif.width());
+        try {
+            Bitmap bitmap;
+            gif.assignTo(bitmap);
+            Bitmap canvas(37, 23);
+            gif.draw(canvas, Rect{-3, 2, 40, 20});
+            GifAnimation animation(gif);
+            for (int step = 0; step < 200 && animation.advance(); ++step) {
+                EXPECT_EQ(animation.current().width(), gif.width());
+            }
+        } catch (const GifError& e) {
+            EXPECT_EQ(std::string(e.what()), "No global or local color table defined");
         }
     }
 }

@@ -179,6 +179,7 @@ TEST(GifAnimation, AlternativeLoopingIdentifierIsRecognised) {
     GifFrame foreign = gif.images()[0];
     foreign.addExtension(GifApplicationExtension{"XMP DATA", "XMP", {{1, 2, 0}}});
     GifImage third;
+    third.globalColorTable() = GifColorTable(kColors);
     third.addImage(foreign);
     EXPECT_EQ(GifAnimation(third).passes(), 1);
 }

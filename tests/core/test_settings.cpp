@@ -280,7 +280,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 2: a key line must end with ']'"},
         DamagedCase{"carriage returns", std::string("Tovan Zevediz settings store, version 1\r\n"),
                     "line 1: expected the header"},
-        DamagedCase{"stray text", kHeaderLine + kKey + "Recent1=/\n", "line 3: expected a key"}),
+        DamagedCase{"stray text", kHeaderLine + kKey + "Recent1=/\n", "line 3: expected a key"},
+        DamagedCase{"larger than a mebibyte",
+                    kHeaderLine + kKey + "\"Big\"=binary:\"" + std::string(1 << 20, 'a') + "\"\n",
+                    "line 1: the file is larger than 1048576 bytes"}),
     [](const ::testing::TestParamInfo<DamagedCase>& row) {
         std::string name;
         for (const char c : std::string(row.param.description)) {
@@ -295,6 +298,22 @@ TEST_F(SettingsStoreTest, RepeatedWritesLeaveNoTemporaryFilesBehind) {
     }
     EXPECT_EQ(storeFolderEntries(), std::vector<std::string>{"registry"});
     EXPECT_EQ(readSetting(kProgramKey, "Recent5", "/"), "/f19");
+}
+
+// A store kept elsewhere through a symbolic link (as dotfile managers do) stays linked: its
+// target is what gets replaced.
+TEST_F(SettingsStoreTest, StoreThatIsASymbolicLinkHasItsTargetReplaced) {
+    const fs::path elsewhere = m_temp / "dotfiles";
+    fs::create_directories(elsewhere);
+    test::writeFile(elsewhere / "registry", bytes(kHeaderLine));
+    fs::create_directories(storeFolder());
+    fs::create_symlink("../../dotfiles/registry", storeFile());
+    writeSetting(kProgramKey, "Recent1", "/p");
+    EXPECT_TRUE(fs::is_symlink(storeFile()));
+    EXPECT_EQ(fs::read_symlink(storeFile()), fs::path("../../dotfiles/registry"));
+    EXPECT_NE(text(test::readFile(elsewhere / "registry")).find("/p"), std::string::npos);
+    EXPECT_EQ(readSetting(kProgramKey, "Recent1", "/"), "/p");
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
 }
 
 TEST_F(SettingsStoreTest, ConfigFolderThatIsAFileCannotHoldTheKey) {

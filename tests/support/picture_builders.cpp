@@ -43,6 +43,18 @@ Bitmap gradientBitmap(int width, int height) {
     return bitmap;
 }
 
+Bitmap detailedBitmap(int width, int height) {
+    Bitmap bitmap(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bitmap.setColor(x, y,
+                            Rgb{static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 5),
+                                static_cast<std::uint8_t>((x + y) * 3)});
+        }
+    }
+    return bitmap;
+}
+
 Bitmap bitmapOfColors(int width, int height, const std::vector<Rgb>& pixels) {
     if (pixels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
         throw std::invalid_argument("bitmapOfColors: one colour per pixel");

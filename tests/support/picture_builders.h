@@ -26,6 +26,10 @@ Bitmap solidBitmap(int width, int height, Rgb color);
 Bitmap solidBitmap(int width, int height, Rgba color);
 // A smooth 24-bit picture: red rises to the right, green downwards, blue is 96.
 Bitmap gradientBitmap(int width, int height);
+
+// A 24-bit picture whose colours change from pixel to pixel in all three channels: detail that
+// compresses poorly, so that most of a JPEG of it is scan data.
+Bitmap detailedBitmap(int width, int height);
 // A 24-bit picture of `pixels`, given row by row from the top (width × height of them).
 Bitmap bitmapOfColors(int width, int height, const std::vector<Rgb>& pixels);
 

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 namespace tz {
 
@@ -25,6 +27,7 @@ void resizeRunFile(const std::filesystem::path& source, const std::filesystem::p
     request.kernel = run.kernel;
     request.keepDate = run.keepDate;
     request.shrinkOnly = run.shrinkOnly;
+    request.runSources = run.sources;
     resizeFile(source, output, request, beforeWrite);
 }
 
@@ -44,6 +47,16 @@ std::vector<BatchFile> selectedFiles(const RunDescription& run,
     return files;
 }
 
+std::vector<FileIdentity> sourceIdentities(const std::vector<BatchFile>& files) {
+    std::vector<FileIdentity> sources;
+    for (const BatchFile& file : files) {
+        if (const std::optional<FileIdentity> identity = fileIdentity(file.source)) {
+            sources.push_back(*identity);
+        }
+    }
+    return sources;
+}
+
 void createOutputFolder(const RunDescription& run) {
     std::error_code ignored;
     std::filesystem::create_directory(run.folder / kOutputFolder, ignored);
@@ -58,6 +71,8 @@ void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
     if (hooks.showProgress) {
         hooks.showProgress(static_cast<int>(std::min<std::size_t>(files.size(), INT_MAX)));
     }
+    RunDescription described = run;
+    described.sources = sourceIdentities(files);
     const FileResizer resizeOne =
         hooks.resizeOne
             ? hooks.resizeOne
@@ -65,7 +80,7 @@ void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
                  const RunDescription& description) { resizeRunFile(source, output, description); };
     for (const BatchFile& file : files) {
         if (!file.output.empty()) {
-            resizeOne(file.source, file.output, run);
+            resizeOne(file.source, file.output, described);
         }
         call(hooks.afterEachItem);
     }

@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <new>
 #include <string>
 
 #include "tz/errors.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -40,21 +40,6 @@ std::uint8_t packedFill(std::uint8_t index, PixelFormat format) {
         default:
             return index;
     }
-}
-
-// Bytes of memory the system can still hand out, or the maximum when it does not say.
-std::size_t availableMemory() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    std::size_t value = 0;
-    std::string unit;
-    while (meminfo >> key >> value) {
-        std::getline(meminfo, unit);
-        if (key == "MemAvailable:") {
-            return value * 1024;
-        }
-    }
-    return std::numeric_limits<std::size_t>::max();
 }
 
 }  // namespace
@@ -98,15 +83,7 @@ std::size_t bitmapBytes(int width, int height, PixelFormat format) {
 }
 
 void ensureAllocatable(std::size_t bytes, int width, int height) {
-    // Small buffers never need the check; it reads /proc.
-    constexpr std::size_t kAlwaysAllowed = std::size_t{64} << 20;
-    if (bytes <= kAlwaysAllowed) {
-        return;
-    }
-    if (bytes > availableMemory()) {
-        throw Error("Not enough memory for a picture of " + std::to_string(width) + " x " +
-                    std::to_string(height) + " pixels");
-    }
+    admitAllocation(bytes, width, height);
 }
 
 Bitmap::Bitmap(int width, int height, PixelFormat format, std::vector<Rgb> colorTable)

@@ -14,6 +14,7 @@
 
 #include "tz/errors.h"
 #include "tz/file_io.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -217,6 +218,7 @@ class HeifFile {
         if (m_width <= 0 || m_height <= 0) {
             throw HeifError("Invalid HEIF file: picture without size");
         }
+        admitDeclaredSize(m_width, m_height);
     }
 
     PictureHeader header() const {

@@ -20,6 +20,7 @@
 
 #include "tz/errors.h"
 #include "tz/file_io.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -234,6 +235,7 @@ Bitmap allocateBitmap(const ReadInfo& info) {
     }
     const int width = static_cast<int>(info.width);
     const int height = static_cast<int>(info.height);
+    admitDeclaredSize(width, height);
     const PixelFormat format = info.alpha ? PixelFormat::Bits32 : PixelFormat::Bits24;
     Bitmap bitmap(Bitmap::ForOverwrite{}, width, height, format);
     if (info.rowBytes != bitmap.stride()) {

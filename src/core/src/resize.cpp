@@ -18,6 +18,7 @@
 #include "tz/gif.h"
 #include "tz/heif.h"
 #include "tz/jpeg.h"
+#include "tz/memory_budget.h"
 #include "tz/numeric.h"
 #include "tz/orientation.h"
 #include "tz/png.h"
@@ -169,13 +170,23 @@ struct SourcePicture {
     bool lossless = false;
 };
 
-SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request) {
+// Notes whether the picture's data ended before the picture did; a request that refuses such
+// pictures fails here, before any more work.
+void noteCompleteness(bool endedEarly, const ResizeRequest& request, bool& incomplete) {
+    incomplete = endedEarly;
+    if (endedEarly && request.refuseIncomplete) {
+        throw IncompletePictureError("The picture's data ends early");
+    }
+}
+
+SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, bool& incomplete) {
     JpegImage picture;
     picture.loadFromFile(source);
     SourcePicture decoded;
     // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
     decoded.raster = picture.releaseBitmap();
+    noteCompleteness(picture.incomplete(), request, incomplete);
     decoded.raster.convertTo24();
     const Orientation orientation = picture.metadata().orientation;
     decoded.turned = request.autoOrient && orientation != Orientation::Normal;
@@ -187,9 +198,11 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request) 
     return decoded;
 }
 
-SourcePicture decodedGif(const fs::path& source) {
+SourcePicture decodedGif(const fs::path& source, const ResizeRequest& request, bool& incomplete) {
     GifImage picture;
     picture.loadFromFile(source);
+    // The first frame is the one drawn.
+    noteCompleteness(!picture.empty() && !picture.images().front().complete(), request, incomplete);
     // Transparent pixels are not drawn and keep the white of the new raster; an animated
     // picture draws its first frame.
     SourcePicture decoded;
@@ -207,15 +220,17 @@ SourcePicture fromDecoded(DecodedPicture&& picture) {
 }
 
 SourcePicture decodedSource(const fs::path& source, PictureFormat format,
-                            const ResizeRequest& request) {
+                            const ResizeRequest& request, bool& incomplete) {
     switch (format) {
         case PictureFormat::Jpeg:
-            return decodedJpeg(source, request);
+            return decodedJpeg(source, request, incomplete);
         case PictureFormat::Gif:
-            return decodedGif(source);
+            return decodedGif(source, request, incomplete);
         case PictureFormat::Bmp: {
             SourcePicture decoded;
-            decoded.raster = loadBmpFile(source);
+            bool endedEarly = false;
+            decoded.raster = loadBmpFile(source, &endedEarly);
+            noteCompleteness(endedEarly, request, incomplete);
             return decoded;
         }
         case PictureFormat::Png:
@@ -282,15 +297,18 @@ std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format, const Sou
     throw Error("HEIF pictures cannot be written");
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
-                                        const ResizeRequest& request) {
+std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat format,
+                                        const ResizeRequest& request, bool& incomplete) {
     const PictureFormat outputFormat = outputFormatFor(format, request.outputFormat);
     if (!canWrite(outputFormat)) {
         throw Error("HEIF pictures cannot be written");
     }
-    SourcePicture decoded = decodedSource(source, format, request);
+    // The output waiting to be written is left out: a caller that writes in a fixed order may
+    // hold it while earlier files still need memory.
+    const MemoryBudget::Job job(
+        request.memoryBudget != nullptr ? *request.memoryBudget : processMemoryBudget(),
+        request.maxPixels);
+    SourcePicture decoded = decodedSource(source, format, request, incomplete);
     if (!keepsAlpha(outputFormat)) {
         // Transparency is shown over white, as a transparent GIF's always was.
         decoded.raster.convertTo24();
@@ -299,8 +317,31 @@ std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat fo
     return encoded(std::move(target), outputFormat, decoded, request);
 }
 
-void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequest& request,
-                const BeforeWrite& beforeWrite) {
+}  // namespace
+
+std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
+                                        const ResizeRequest& request) {
+    bool incomplete = false;
+    return encodedOutput(source, format, request, incomplete);
+}
+
+namespace {
+
+// The output's folder, held open. Its last component, the folder the output rule adds beside
+// the sources, is never reached through a link: a "resized" that links to the source folder or
+// elsewhere would have the outputs replace pictures there.
+OpenFolder openOutputFolder(const fs::path& folder) {
+    const fs::path name = folder.filename();
+    if (name.empty() || name == "." || name == "..") {
+        return OpenFolder(folder);
+    }
+    return OpenFolder(OpenFolder(folder.parent_path()), name.string(), 0777);
+}
+
+}  // namespace
+
+ResizeResult resizeFile(const fs::path& source, const fs::path& output,
+                        const ResizeRequest& request, const BeforeWrite& beforeWrite) {
     const std::optional<PictureFormat> format = resizedFormatOf(source.filename().string());
     if (!format) {
         throw Error("Not a " + resizedExtensionList() + " file");
@@ -309,17 +350,50 @@ void resizeFile(const fs::path& source, const fs::path& output, const ResizeRequ
     if (request.keepDate && ::stat(source.c_str(), &sourceStatus) != 0) {
         throw Error("Cannot read the date of " + source.string() + ": " + std::strerror(errno));
     }
-    const std::vector<std::uint8_t> bytes = resizeToBytes(source, *format, request);
+    // A source written to while it is resized (a copy still being made, whose reading alone may
+    // fall into a pause of the copy) is resized once more, also when it failed meanwhile (as cut
+    // data fails); changing again, it fails.
+    std::optional<FileVersion> version = fileVersion(source);
+    ResizeResult result;
+    std::vector<std::uint8_t> bytes;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            bytes = encodedOutput(source, *format, request, result.incomplete);
+        } catch (const Error&) {
+            if (fileVersion(source) == version) {
+                throw;
+            }
+        }
+        const std::optional<FileVersion> after = fileVersion(source);
+        if (after == version) {
+            break;
+        }
+        if (attempt == 2) {
+            throw FileReadError(
+                "Cannot read " + source.string() + ": the file changed while being read",
+                FileReadError::Cause::Changed);
+        }
+        version = after;
+    }
     if (beforeWrite) {
         beforeWrite();
     }
-    writeFileAtomically(output, bytes);
+    const OpenFolder folder = openOutputFolder(output.parent_path());
+    const std::string name = output.filename().string();
+    if (const std::optional<FileIdentity> replaced = folder.entryIdentity(name);
+        replaced && ((version && *replaced == version->identity) ||
+                     std::find(request.runSources.begin(), request.runSources.end(), *replaced) !=
+                         request.runSources.end())) {
+        throw Error("Cannot write " + output.string() + ": it is a source of this run");
+    }
+    folder.writeFileAtomically(name, bytes);
     if (request.keepDate) {
         const timespec times[2] = {{0, UTIME_OMIT}, sourceStatus.st_mtim};
-        if (::utimensat(AT_FDCWD, output.c_str(), times, 0) != 0) {
+        if (::utimensat(folder.descriptor(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
             throw Error("Cannot set the date of " + output.string() + ": " + std::strerror(errno));
         }
     }
+    return result;
 }
 
 }  // namespace tz

@@ -15,6 +15,7 @@
 
 #include "tz/errors.h"
 #include "tz/file_io.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -61,6 +62,7 @@ WebPBitstreamFeatures readFeatures(std::span<const std::uint8_t> bytes) {
     if (features.width <= 0 || features.height <= 0) {
         throw WebpError("Invalid WebP file: no picture");
     }
+    admitDeclaredSize(features.width, features.height);
     return features;
 }
 

@@ -18,6 +18,8 @@ struct RunDescription {
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
     bool keepDate = false;                // outputs get their sources' modification times
     bool shrinkOnly = false;              // pictures are never enlarged (ResizeRequest)
+    // The run's sources, which no output may replace (sourceIdentities of its files).
+    std::vector<FileIdentity> sources;
 };
 
 // One item of the file list: a bare name in the run's folder.
@@ -42,8 +44,8 @@ struct BatchHooks {
 };
 
 // The default per-file step: converts the run's size text (parseSizeText, so a bad text fails
-// the first file the run resizes) and calls resizeFile with the run's kernel and options, and
-// `beforeWrite` as its hook before writing.
+// the first file the run resizes) and calls resizeFile with the run's kernel, options and
+// sources, and `beforeWrite` as its hook before writing.
 void resizeRunFile(const std::filesystem::path& source, const std::filesystem::path& output,
                    const RunDescription& run, const BeforeWrite& beforeWrite = {});
 
@@ -59,6 +61,9 @@ struct BatchFile {
 std::vector<BatchFile> selectedFiles(const RunDescription& run,
                                      const std::vector<BatchItem>& items);
 
+// The identities of the files' sources that exist, for RunDescription::sources.
+std::vector<FileIdentity> sourceIdentities(const std::vector<BatchFile>& files);
+
 // Creates the folder "resized" in the run's folder. The outcome is not examined: the first write
 // into the folder reports any failure.
 void createOutputFolder(const RunDescription& run);
@@ -67,9 +72,10 @@ void createOutputFolder(const RunDescription& run);
 // first write to report); recordFolder; showProgress with the number of selected items; then
 // for each item in list order, if selected: resizeOne(folder/name, outputPathFor(folder/name))
 // when its name gives a resized format (resizedFormatOf; any other runs nothing), and
-// afterEachItem; finally finish. The run walks a copy of `items` taken at its start, so hooks
-// that change the caller's list cannot disturb it. Nothing is caught: an error from a file or a
-// hook stops the run where it is, and finish is not called.
+// afterEachItem; finally finish. The steps get `run` with the sources of the selected items
+// filled in. The run walks a copy of `items` taken at its start, so hooks that change the
+// caller's list cannot disturb it. Nothing is caught: an error from a file or a hook stops the
+// run where it is, and finish is not called.
 void runBatch(const RunDescription& run, const std::vector<BatchItem>& items,
               const BatchHooks& hooks);
 

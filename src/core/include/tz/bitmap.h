@@ -123,7 +123,8 @@ class Bitmap {
 std::size_t bitmapBytes(int width, int height, PixelFormat format);
 
 // Throws tz::Error with a clear message when `bytes` more cannot be allocated without running
-// the machine out of memory (checked against the memory the system reports as available).
+// the machine out of memory: admitted against the memory budget of the current thread's job
+// (admitAllocation, tz/memory_budget.h), which may wait for other jobs to end.
 void ensureAllocatable(std::size_t bytes, int width, int height);
 
 }  // namespace tz

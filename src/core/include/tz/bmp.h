@@ -14,13 +14,15 @@ namespace tz {
 // copied, palettes shorter than the depth allows kept short; 2-bit files become 4-bit indexed);
 // 16-, 24- and 32-bit files become 24-bit. Understands OS/2 1.x and 2.x headers and Windows
 // headers of 40, 52, 56, 108 and 124 bytes, RLE4, RLE8 and bit-field masks; alpha is ignored.
-// Pixels an RLE stream leaves unwritten take colour-table index 0.
+// Pixels an RLE stream leaves unwritten take colour-table index 0. When `incomplete` is given,
+// it tells whether the picture's data ended early: an RLE stream that stops without its
+// end-of-bitmap escape (uncompressed data cut short is refused instead).
 // Throws tz::Error with a message naming the problem; nothing is allocated for a size the
 // file's own data cannot back.
-Bitmap decodeBmp(std::span<const std::uint8_t> bytes);
+Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete = nullptr);
 
 // Reads and decodes a BMP file. Throws tz::Error (naming the file when it cannot be read).
-Bitmap loadBmpFile(const std::filesystem::path& file);
+Bitmap loadBmpFile(const std::filesystem::path& file, bool* incomplete = nullptr);
 
 // A 24-bit bottom-up BMP (BITMAPFILEHEADER + BITMAPINFOHEADER, rows padded to 4 bytes, no
 // colour table, resolution fields 0); any bitmap is converted to 24 bits first.

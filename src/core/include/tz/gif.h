@@ -145,6 +145,10 @@ class GifFrame {
     // "89a" when the table is sorted or the frame has an extension, else "87a".
     std::string version() const;
 
+    // False for a frame read from data that ended before its pixels did (LZW codes or the
+    // file running out): the pixels never decoded are index 0.
+    bool complete() const { return m_complete; }
+
   private:
     friend class GifReader;
     friend class GifImage;
@@ -154,6 +158,7 @@ class GifFrame {
     int m_width = 0;
     int m_height = 0;
     bool m_interlaced = false;
+    bool m_complete = true;
     GifColorTable m_localTable;
     std::vector<GifExtension> m_extensions;
     ByteBuffer m_pixels;  // whole rows, storedRows() × width
@@ -204,11 +209,13 @@ class GifImage {
 
     // Draws the first frame into `rect` of `canvas` (made 24-bit), scaled by the ratio of the
     // rectangle to the logical screen and placed at its scaled position; transparent pixels
-    // are left undrawn. An animated picture draws its first frame the same way.
+    // are left undrawn. An animated picture draws its first frame the same way. A first frame
+    // with pixels but neither a local nor a global table throws GifError "No global or local
+    // color table defined" and draws nothing.
     void draw(Bitmap& canvas, const Rect& rect) const;
     // The first frame as a bitmap: an 8-bit copy with its own table when it covers exactly the
     // logical screen, else a 24-bit white screen-sized bitmap with the frame drawn at its
-    // position. An empty picture leaves `target` unchanged.
+    // position. An empty picture leaves `target` unchanged. Throws as draw.
     void assignTo(Bitmap& target) const;
     // The content becomes one frame built from `source`: 1-, 4- and 8-bit bitmaps with their
     // colour tables, other depths reduced to the web palette.
@@ -238,7 +245,8 @@ class GifAnimation {
   public:
     // Starts on the first frame drawn over a white screen-sized background. Keeps its own copy
     // of the picture's frames. `speedPercent` scales the waits (100 = as written). Throws
-    // tz::Error when the logical screen needs more memory than the machine has.
+    // tz::Error when the logical screen needs more memory than the machine has, and GifError
+    // "No global or local color table defined" when the first frame has no colour table.
     explicit GifAnimation(const GifImage& image, int speedPercent = 100);
     // The same over `background` (any size: it is stretched to the logical screen), as when a
     // picture is drawn over what its destination already shows.

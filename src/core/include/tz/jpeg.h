@@ -146,6 +146,9 @@ class JpegImage {
     void decode();
     // The decoded or assigned bitmap, or nullptr.
     const Bitmap* bitmap() const { return m_bitmap ? &*m_bitmap : nullptr; }
+    // Whether the last decoding ran out of data before the picture's end, which the library
+    // then completes (the rest comes out grey, or as the previous scans left it).
+    bool incomplete() const { return m_incomplete; }
 
     const JpegSettings& settings() const { return m_settings; }
 
@@ -180,6 +183,7 @@ class JpegImage {
     JpegMetadata m_metadataToWrite;
     std::shared_ptr<const JpegData> m_data;
     std::optional<Bitmap> m_bitmap;
+    bool m_incomplete = false;
     // The header's size at the output scale.
     int m_scaledWidth = 0;
     int m_scaledHeight = 0;

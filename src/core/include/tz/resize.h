@@ -6,15 +6,19 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tz/errors.h"
+#include "tz/file_io.h"
 #include "tz/picture_format.h"
 
 namespace tz {
 
 struct KernelEntry;
+class MemoryBudget;
 
 // The subfolder beside its source where an output goes.
 inline constexpr std::string_view kOutputFolder = "resized";
@@ -70,6 +74,33 @@ struct ResizeRequest {
     std::optional<PictureFormat> outputFormat;
     // WebP outputs are lossless; without it only those of lossless WebP sources are.
     bool webpLossless = false;
+    // The sources of the whole run, which no output may replace (the file's own source never
+    // may); the caller keeps them alive through the call.
+    std::span<const FileIdentity> runSources = {};
+    // A picture declaring more pixels fails with PixelLimitError before anything is allocated
+    // for it; 0: no limit.
+    std::uint64_t maxPixels = 0;
+    // The budget the file's large allocations are admitted against (MemoryBudget::Job);
+    // nullptr: the process's.
+    MemoryBudget* memoryBudget = nullptr;
+    // A picture whose data ends before the picture does fails with IncompletePictureError
+    // instead of being written with its missing part filled.
+    bool refuseIncomplete = false;
+};
+
+// A picture whose data ends early, refused at the request's wish: "The picture's data ends
+// early".
+class IncompletePictureError : public Error {
+  public:
+    using Error::Error;
+};
+
+// What resizing a file found besides the output it wrote.
+struct ResizeResult {
+    // The source's data ended before its picture did, and the missing part was filled as its
+    // format's reader fills it: JPEG data the library completes, GIF pixels the LZW codes never
+    // reached (index 0 of the first frame), an RLE BMP without its end-of-bitmap escape.
+    bool incomplete = false;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
@@ -79,16 +110,23 @@ using BeforeWrite = std::function<void()>;
 // Resizes one file: decodes `source` as the format its name gives it (resizedFormatOf),
 // scales it by `request` and encodes it in the output format (outputFormatFor: JPEG at quality
 // 89, GIF in the web palette, BMP at 24 bits, PNG lossless, WebP at quality 89 or lossless),
-// then replaces `output` atomically. The output's folder must exist. A picture with
+// then replaces `output` atomically (OpenFolder::writeFileAtomically). A picture with
 // transparency is composed over white before resizing when its output format has none; PNG
 // and WebP outputs keep it. Outputs of files without an orientation tag or a colour profile,
 // under the default request, are exactly those of the plain decode, resample and encode.
+// The output's folder is opened without following a symbolic link in its last component, the
+// one the output rule adds beside the sources, and is created when missing (a folder named by
+// the user that is a link is to be passed resolved); everything is written relative to it. An
+// output that is the same file as its source or one of the run's is refused. A source whose
+// size or modification time changes while it is resized is resized once more; changing again,
+// it fails with FileReadError "Cannot read FILE: the file changed while being read".
 // Throws the codec's error (tz::JpegError, tz::GifError, tz::Error) or tz::Error for I/O
 // failures and names that give no resized format; nothing is written then.
-void resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
-                const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
+ResizeResult resizeFile(const std::filesystem::path& source, const std::filesystem::path& output,
+                        const ResizeRequest& request, const BeforeWrite& beforeWrite = {});
 
-// The encoded output resizeFile would write for a source in `format`, without writing it.
+// The encoded output resizeFile would write for a source in `format`, without writing it: one
+// job of the request's memory budget from reading to encoding, with its pixel limit.
 std::vector<std::uint8_t> resizeToBytes(const std::filesystem::path& source, PictureFormat format,
                                         const ResizeRequest& request);
 

@@ -110,8 +110,10 @@ struct SettingsStore {
     friend bool operator==(const SettingsStore&, const SettingsStore&) = default;
 };
 
-// Limits that keep a damaged or hostile file from exhausting memory.
-inline constexpr std::size_t kMaxStoreFileSize = 16 * 1024 * 1024;
+// Limits that keep a damaged or hostile file from exhausting memory. The program's own store
+// holds a few short values; a file beyond a mebibyte is not one it wrote, and is treated as
+// damaged rather than parsed on every start.
+inline constexpr std::size_t kMaxStoreFileSize = 1024 * 1024;
 inline constexpr std::size_t kMaxKeyPathLength = 1024;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
 

@@ -12,6 +12,7 @@
 #include "bmp/rle.h"
 #include "tz/errors.h"
 #include "tz/file_io.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -230,7 +231,7 @@ std::span<const std::uint8_t> readInfoHeader(std::span<const std::uint8_t> bytes
 
 }  // namespace
 
-Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
+Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete) {
     const auto header = readInfoHeader(bytes);
     const HeaderKind kind = headerKind(static_cast<std::uint32_t>(header.size()));
     const bool core = kind == HeaderKind::Os2Core;
@@ -247,6 +248,7 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
         throw Error("Invalid BMP plane count " + std::to_string(planes));
     }
     readSize(layout, header, kind);
+    admitDeclaredSize(layout.width, layout.height);
     const std::size_t headersEnd = readMasks(layout, bytes, header, compressionCode);
 
     const std::size_t dataOffset = readU32(bytes, 10);
@@ -258,15 +260,20 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes) {
     }
 
     const auto data = bytes.subspan(dataOffset);
-    if (layout.compression == Compression::Rle8 || layout.compression == Compression::Rle4) {
-        return bmp::decodeRle(layout, data);
+    bool ended = false;
+    Bitmap bitmap =
+        layout.compression == Compression::Rle8 || layout.compression == Compression::Rle4
+            ? bmp::decodeRle(layout, data, ended)
+            : bmp::decodeUncompressed(layout, data);
+    if (incomplete != nullptr) {
+        *incomplete = ended;
     }
-    return bmp::decodeUncompressed(layout, data);
+    return bitmap;
 }
 
-Bitmap loadBmpFile(const std::filesystem::path& file) {
+Bitmap loadBmpFile(const std::filesystem::path& file, bool* incomplete) {
     // The format's sizes and offsets are 32-bit; a larger file cannot be a sound BMP.
-    return decodeBmp(readWholeFile(file, std::numeric_limits<std::uint32_t>::max()));
+    return decodeBmp(readWholeFile(file, std::numeric_limits<std::uint32_t>::max()), incomplete);
 }
 
 }  // namespace tz

@@ -67,7 +67,7 @@ class RleCanvas {
 
 }  // namespace
 
-Bitmap decodeRle(const Layout& layout, std::span<const std::uint8_t> data) {
+Bitmap decodeRle(const Layout& layout, std::span<const std::uint8_t> data, bool& endedEarly) {
     checkDescribable(layout, data.size());
     const bool fourBit = layout.compression == Compression::Rle4;
     Bitmap bitmap(layout.width, layout.height, fourBit ? PixelFormat::Bits4 : PixelFormat::Bits8,
@@ -78,6 +78,7 @@ Bitmap decodeRle(const Layout& layout, std::span<const std::uint8_t> data) {
 
     // Each pass consumes at least two bytes, so the loop ends with the data. A stream that ends
     // without its end-of-bitmap escape keeps what it wrote.
+    endedEarly = false;
     std::size_t at = 0;
     while (data.size() - at >= 2) {
         const int count = data[at];
@@ -118,6 +119,7 @@ Bitmap decodeRle(const Layout& layout, std::span<const std::uint8_t> data) {
     if (at != data.size()) {
         truncatedRun();
     }
+    endedEarly = true;
     return bitmap;
 }
 

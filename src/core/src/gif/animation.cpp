@@ -66,6 +66,8 @@ GifAnimation::GifAnimation(const GifImage& image, const Bitmap& background, int 
     }
     m_screen = m_background;
     if (!m_frames.empty()) {
+        // The first look is the picture's own drawing, so it fails where drawing does.
+        static_cast<void>(gif::renderingTable(m_image, m_image.images()[m_frames.front()]));
         drawFrame(0);
     }
 }

@@ -8,6 +8,7 @@
 #include "gif/lzw.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -98,6 +99,7 @@ class GifReader {
         const auto descriptor = take(7);
         image.m_screenWidth = descriptor[0] | (descriptor[1] << 8);
         image.m_screenHeight = descriptor[2] | (descriptor[3] << 8);
+        admitDeclaredSize(image.m_screenWidth, image.m_screenHeight);
         const std::uint8_t packed = descriptor[4];
         image.m_backgroundIndex = descriptor[5];
         image.m_aspectRatio = descriptor[6];
@@ -234,14 +236,16 @@ class GifReader {
             frame.m_localTable = readColorTable(packed, (packed & kSortedFlag) != 0);
         }
         if (atEnd()) {
+            frame.m_complete = frame.empty();
             return;  // no image data at all: a warning, the frame keeps index 0
         }
         const int minCodeSize = byte();
         const gif::SubBlocks data(m_bytes, m_position);
         m_position = data.end();
         // How the data ended (end code, frame complete, or data cut short) is only a warning.
-        gif::lzwDecodeFrame(data, minCodeSize, frame.m_width, frame.m_height, frame.m_interlaced,
-                            frame.m_pixels);
+        frame.m_complete =
+            gif::lzwDecodeFrame(data, minCodeSize, frame.m_width, frame.m_height,
+                                frame.m_interlaced, frame.m_pixels) != gif::LzwEnd::DataExhausted;
     }
 
     std::span<const std::uint8_t> m_bytes;

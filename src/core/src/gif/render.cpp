@@ -5,6 +5,8 @@
 #include <array>
 #include <vector>
 
+#include "tz/errors.h"
+
 namespace tz::gif {
 
 namespace {
@@ -94,6 +96,14 @@ void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeig
     }
 }
 
+const GifColorTable& renderingTable(const GifImage& image, const GifFrame& frame) {
+    const GifColorTable& table = image.activeColorTable(frame);
+    if (table.empty() && !frame.empty()) {
+        throw GifError("No global or local color table defined");
+    }
+    return table;
+}
+
 }  // namespace tz::gif
 
 namespace tz {
@@ -103,7 +113,8 @@ void GifImage::draw(Bitmap& canvas, const Rect& rect) const {
         return;
     }
     const GifFrame& first = m_images.front();
-    gif::drawFrame(canvas, rect, m_screenWidth, m_screenHeight, first, activeColorTable(first));
+    gif::drawFrame(canvas, rect, m_screenWidth, m_screenHeight, first,
+                   gif::renderingTable(*this, first));
 }
 
 void GifImage::assignTo(Bitmap& target) const {
@@ -114,7 +125,7 @@ void GifImage::assignTo(Bitmap& target) const {
     if (first.width() == m_screenWidth && first.height() == m_screenHeight) {
         // The frame itself; transparent pixels keep their table colour.
         Bitmap bitmap(first.width(), first.height(), PixelFormat::Bits8,
-                      activeColorTable(first).colors());
+                      gif::renderingTable(*this, first).colors());
         for (int y = 0; y < first.height(); ++y) {
             const auto line = first.row(y);
             std::uint8_t* out = bitmap.row(y);

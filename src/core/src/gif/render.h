@@ -13,4 +13,9 @@ namespace tz::gif {
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
                const GifFrame& frame, const GifColorTable& table);
 
+// The table `frame` of `image` is rendered with: its local table, else the global one. Throws
+// GifError "No global or local color table defined" for a frame with pixels and neither table,
+// rather than rendering it in black.
+const GifColorTable& renderingTable(const GifImage& image, const GifFrame& frame);
+
 }  // namespace tz::gif

@@ -35,6 +35,7 @@ struct ErrorManager {
     std::jmp_buf jump;
     int code;
     bool tooManyScans;
+    bool dataEnded;  // the data ran out and the library supplied its end
 };
 
 [[noreturn]] void exitWithError(j_common_ptr cinfo) {
@@ -43,8 +44,13 @@ struct ErrorManager {
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings and trace messages go nowhere: data the library recovers from decodes silently.
-void discardMessage(j_common_ptr, int) {}
+// Warnings and trace messages go nowhere: data the library recovers from decodes silently. Only
+// the end of the data coming before the picture's is noted, for whoever wants to know.
+void noteMessage(j_common_ptr cinfo, int level) {
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) {
+        reinterpret_cast<ErrorManager*>(cinfo->err)->dataEnded = true;
+    }
+}
 void discardOutput(j_common_ptr) {}
 
 void checkScanLimit(j_common_ptr cinfo) {
@@ -61,10 +67,11 @@ void checkScanLimit(j_common_ptr cinfo) {
 void initErrorManager(ErrorManager& errors) {
     jpeg_std_error(&errors.pub);
     errors.pub.error_exit = exitWithError;
-    errors.pub.emit_message = discardMessage;
+    errors.pub.emit_message = noteMessage;
     errors.pub.output_message = discardOutput;
     errors.code = 0;
     errors.tooManyScans = false;
+    errors.dataEnded = false;
 }
 
 // Runs `step` with the library's fatal errors landing in this frame, which owns no C++ objects.
@@ -279,6 +286,8 @@ class Decompressor {
 
     // Whether the opened file has several scans.
     bool multipleScans() const { return m_multipleScans; }
+    // Whether the data ran out before the library was done with it.
+    bool dataEnded() const { return m_errors.dataEnded; }
 
   private:
     ErrorManager m_errors{};
@@ -287,6 +296,12 @@ class Decompressor {
     DecompressObject m_object{};
     bool m_multipleScans = false;
 };
+
+void reportDataEnd(const Decompressor& decompressor, bool* incomplete) {
+    if (incomplete != nullptr) {
+        *incomplete = decompressor.dataEnded();
+    }
+}
 
 unsigned int scaleDenominator(JpegScale scale) {
     switch (scale) {
@@ -489,7 +504,7 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
     return info;
 }
 
-Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings) {
+Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings, bool* incomplete) {
     Decompressor decompressor;
     decompressor.open(bytes);
     jpeg_decompress_struct& cinfo = decompressor.cinfo();
@@ -561,6 +576,7 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings)
             readConvertedRows(cinfo, conversion, bitmap, buffer.data());
             jpeg_finish_decompress(&cinfo);
         });
+        reportDataEnd(decompressor, incomplete);
         return bitmap;
     }
     if (!buffered) {
@@ -568,6 +584,7 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings)
             readRows(cinfo, bitmap);
             jpeg_finish_decompress(&cinfo);
         });
+        reportDataEnd(decompressor, incomplete);
         return bitmap;
     }
 
@@ -593,6 +610,7 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings)
         jpeg_finish_output(&cinfo);
         jpeg_finish_decompress(&cinfo);
     });
+    reportDataEnd(decompressor, incomplete);
     return bitmap;
 }
 

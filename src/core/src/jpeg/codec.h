@@ -31,9 +31,12 @@ enum class MetadataReading { Skip, Read };
 HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
                       MetadataReading metadata = MetadataReading::Skip);
 
-// Decodes a JPEG file with the decoding settings. Throws tz::JpegError for library failures and
-// tz::Error when the picture needs more memory than the machine can give.
-Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings);
+// Decodes a JPEG file with the decoding settings. When `incomplete` is given, it tells whether
+// the data ended before the picture did (the library completes such a picture; its warning is
+// otherwise discarded). Throws tz::JpegError for library failures and tz::Error when the
+// picture needs more memory than the machine can give.
+Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
+              bool* incomplete = nullptr);
 
 // The largest payload of one segment, and the largest ICC profile the APP2 segments can carry.
 inline constexpr std::size_t kSegmentPayloadLimit = 65533;

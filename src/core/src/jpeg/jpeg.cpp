@@ -10,6 +10,7 @@
 #include "tz/exif.h"
 #include "tz/file_io.h"
 #include "tz/jpeg.h"
+#include "tz/memory_budget.h"
 
 namespace tz {
 
@@ -103,6 +104,7 @@ void JpegImage::adoptBytes(ByteBuffer&& bytesToOwn) {
     }
     jpegcodec::HeaderInfo header =
         jpegcodec::readHeader(bytes, m_settings.scale, jpegcodec::MetadataReading::Read);
+    admitDeclaredSize(header.width, header.height);
     data->width = header.width;
     data->height = header.height;
     data->grayscale = header.grayscale;
@@ -235,7 +237,7 @@ void JpegImage::decode() {
     if (m_bitmap) {
         return;
     }
-    m_bitmap = jpegcodec::decode(m_data->bytes, m_settings);
+    m_bitmap = jpegcodec::decode(m_data->bytes, m_settings, &m_incomplete);
 }
 
 void JpegImage::setGrayscale(bool on) {

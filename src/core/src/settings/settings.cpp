@@ -63,6 +63,25 @@ LoadedStore loadStore(const fs::path& file) {
     }
 }
 
+// The file a store path names in the end: a store kept elsewhere through symbolic links (as
+// dotfile managers keep it) is replaced there, and the links stay. Nothing for a loop of links.
+std::optional<fs::path> linkTarget(fs::path file) {
+    // As many links as the system itself follows before it gives up (ELOOP).
+    constexpr int kMostLinks = 40;
+    for (int link = 0; link <= kMostLinks; ++link) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(file, error))) {
+            return file;
+        }
+        const fs::path target = fs::read_symlink(file, error);
+        if (error) {
+            return std::nullopt;
+        }
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
 // Replaces the store file atomically, private to the user, so that a crash leaves either the
 // old or the new file whole. False when that fails.
 bool saveStore(const fs::path& file, const SettingsStore& store) {
@@ -71,9 +90,14 @@ bool saveStore(const fs::path& file, const SettingsStore& store) {
     if (text.size() > kMaxStoreFileSize || !createFolders(file.parent_path(), 0700)) {
         return false;
     }
+    const std::optional<fs::path> target = linkTarget(file);
+    if (!target) {
+        return false;
+    }
     try {
         writeFileAtomically(
-            file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0600);
+            *target, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+            0600);
     } catch (const Error&) {
         return false;
     }
