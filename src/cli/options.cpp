@@ -150,6 +150,15 @@ Options parseOptions(const std::vector<std::string>& commandLine) {
             options.request.maxPixels = parsePixelCount(takeValue());
         } else if (name == "--strict") {
             options.request.refuseIncomplete = true;
+        } else if (name == "--files-from") {
+            options.filesFrom = takeValue();
+            if (options.filesFrom->empty()) {
+                throw UsageError("invalid value for --files-from: an empty file name");
+            }
+        } else if (name == "--null" || name == "-0") {
+            options.nullSeparated = true;
+        } else if (name == "--dry-run" || name == "-n") {
+            options.dryRun = true;
         } else if (name == "--keep-going") {
             options.keepGoing = true;
         } else if (name == "--quiet" || name == "-q") {
@@ -169,8 +178,11 @@ Options parseOptions(const std::vector<std::string>& commandLine) {
             arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest);
         }
     }
-    if (options.files.empty() && !options.help && !options.version) {
+    if (options.files.empty() && !options.filesFrom && !options.help && !options.version) {
         throw UsageError("no files given");
+    }
+    if (options.nullSeparated && !options.filesFrom) {
+        throw UsageError("--null needs --files-from");
     }
     if (options.request.keepMetadata && !options.request.keepColorProfile) {
         throw UsageError("--strip and --keep-metadata cannot be used together");
@@ -180,6 +192,7 @@ Options parseOptions(const std::vector<std::string>& commandLine) {
 
 std::string usageText() {
     return R"(Usage: zevediz-resize [options] FILE...
+       zevediz-resize [options] --files-from LIST [FILE...]
 Resizes pictures so that their longer side has the given length, and writes each one under its
 own name, in its own format, into the folder "resized" beside it. The sources are never changed.
 Reads JPEG (.jpg, .jpeg, .jpe), GIF, BMP, PNG, WebP and HEIF (.heic, .heif, .avif) files.
@@ -206,12 +219,16 @@ Options:
                         (default 268435456; 0: no limit but the memory's)
       --strict          fail a picture whose data ends early instead of writing it filled
       --keep-going      go on past a failing file (default: stop at the first failure)
+      --files-from LIST read more files from LIST, one per line ('-': standard input)
+  -0, --null            the names in LIST end with a NUL byte instead (find -print0)
+  -n, --dry-run         print what would be written where, and write nothing
   -q, --quiet           print nothing but errors and warnings
   -h, --help            show this help
       --version         show the version
 
 Exit status: 0 when every file was written, 1 when any file failed or was skipped (each has
-a line saying why), 2 for a usage error.
+a line saying why), 2 for a usage error, 130 when interrupted (Ctrl+C): the files in flight are
+abandoned unwritten, those written stay.
 )";
 }
 

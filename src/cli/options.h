@@ -20,6 +20,12 @@ class UsageError : public std::runtime_error {
 struct Options {
     ResizeRequest request;
     std::vector<std::string> files;
+    // More files, one per line (or NUL-separated with `nullSeparated`), read from this file or,
+    // for "-", from standard input; they follow those of the command line.
+    std::optional<std::string> filesFrom;
+    bool nullSeparated = false;
+    // Prints what would be written where, and writes nothing.
+    bool dryRun = false;
     // Outputs go here (created when absent) instead of "resized" beside each source.
     std::optional<std::filesystem::path> outputFolder;
     // Folders among the files are walked for pictures.

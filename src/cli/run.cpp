@@ -2,28 +2,42 @@
 // in list order.
 #include "run.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <istream>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "file_list.h"
 #include "printable.h"
+#include "tz/file_io.h"
 #include "tz/memory_budget.h"
+#include "tz/ordered_run.h"
 
 namespace tz::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 std::string messageOf(const std::exception_ptr& failure) {
     try {
@@ -41,189 +55,329 @@ std::string messageOf(const std::exception_ptr& failure) {
     }
 }
 
-// Draws "[#####.....] 3/10 name" on one terminal line.
-void drawProgress(std::ostream& errors, std::size_t done, std::size_t total,
-                  const std::string& name) {
-    constexpr std::size_t kWidth = 30;
-    const std::size_t filled = total == 0 ? kWidth : done * kWidth / total;
-    errors << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done
-           << '/' << total << ' ' << printable(name.substr(0, 40)) << "\x1b[K" << std::flush;
+// "0:42", "12:05", "1:02:03".
+std::string clockText(double seconds) {
+    const auto whole = static_cast<long long>(std::max(0.0, seconds) + 0.5);
+    char text[32];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    }
+    return text;
 }
 
-// Lets files settle (be written, or reported as failed) strictly in list order, whichever
-// thread finishes first. A file waits for its turn holding at most its own encoded output, so
-// the memory held by finished, unwritten outputs is bounded by the number of threads.
-class ListOrder {
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+// Watches SIGINT, SIGTERM and SIGHUP from construction to destruction: they are blocked in the
+// constructing thread and in every thread it starts later, and a thread of its own takes them.
+// The first one asks the run to stop (files in flight are abandoned at their write, so no
+// temporary file stays); a second one ends the process at once, removing the temporary files
+// of the writes in flight.
+class SignalWatch {
   public:
-    // Waits until every earlier file has settled; false when the run stopped meanwhile.
-    bool waitForTurn(std::size_t index) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_stopped || m_next == index; });
-        return !m_stopped;
+    SignalWatch() {
+        sigemptyset(&m_signals);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&m_signals, signal);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
+        m_watcher = std::jthread([this](std::stop_token stop) { watch(stop); });
     }
 
-    // The file whose turn it is has settled; `stop` ends the run after it.
-    void settle(bool stop) {
-        std::lock_guard lock(m_mutex);
-        ++m_next;
-        m_stopped = m_stopped || stop;
-        m_changed.notify_all();
+    ~SignalWatch() {
+        m_watcher.request_stop();
+        m_watcher.join();
+        // A signal that came in the last moments is handled as it would have been without us.
+        ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
     }
 
-    bool stopped() {
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    // `stop` is called once on the first signal; at once when one came already.
+    void onFirstSignal(std::function<void()> stop) {
         std::lock_guard lock(m_mutex);
-        return m_stopped;
+        m_stop = std::move(stop);
+        if (m_signal != 0) {
+            m_stop();
+        }
+    }
+
+    // The first signal received, or 0.
+    int received() const {
+        std::lock_guard lock(m_mutex);
+        return m_signal;
     }
 
   private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::size_t m_next = 0;
-    bool m_stopped = false;
+    void watch(const std::stop_token& stop) {
+        const timespec tick{0, 100'000'000};
+        while (!stop.stop_requested()) {
+            const int signal = ::sigtimedwait(&m_signals, nullptr, &tick);
+            if (signal <= 0) {
+                continue;
+            }
+            std::lock_guard lock(m_mutex);
+            if (m_signal != 0) {
+                removeInFlightTemporaryFiles();
+                ::_exit(128 + signal);
+            }
+            m_signal = signal;
+            if (m_stop) {
+                m_stop();
+            }
+        }
+    }
+
+    sigset_t m_signals{};
+    sigset_t m_previous{};
+    mutable std::mutex m_mutex;
+    int m_signal = 0;              // guarded by m_mutex
+    std::function<void()> m_stop;  // guarded by m_mutex
+    std::jthread m_watcher;        // declared last: started once the rest is ready
 };
 
-// Thrown from the hook before writing when the run stopped: the file is dropped unwritten.
-struct Abandoned {};
+// What the run did, counted as its files settle.
+struct Tally {
+    std::size_t written = 0;
+    std::size_t failed = 0;
+    std::size_t skipped = 0;
+    std::uint64_t pixels = 0;  // of the sources written
+};
 
 class Run {
   public:
-    Run(const Options& options, std::vector<Job> jobs, std::ostream& out, std::ostream& errors,
-        bool progressBar, bool skipped)
+    Run(const Options& options, std::vector<Job> jobs, std::size_t skipped, std::ostream& out,
+        std::ostream& errors, bool progressBar)
         : m_options(options),
           m_jobs(std::move(jobs)),
+          m_results(m_jobs.size()),
           m_out(out),
           m_errors(errors),
-          m_progressBar(progressBar),
-          m_failed(skipped) {}
+          m_progressBar(progressBar) {
+        m_tally.skipped = skipped;
+    }
 
-    // Resizes every job on `threads` threads; returns the exit status.
-    int execute(int threads) {
+    // Resizes every job; returns the exit status.
+    int execute(SignalWatch& signals) {
+        OrderedRun run(
+            m_jobs.size(), m_options.jobs,
+            [this](std::size_t index, const BeforeWrite& beforeWrite) {
+                resize(index, beforeWrite);
+            },
+            [this](std::size_t index, std::exception_ptr error) { return settle(index, error); });
         m_request = m_options.request;
-        // Files running side by side already use the cores; each resamples on its own thread.
-        m_request.resampleThreads = threads > 1 ? 1 : 0;
+        // Files running side by side already use the cores; each one keeps to its thread.
+        m_request.resampleThreads = run.jobs() > 1 ? 1 : 0;
         for (const Job& job : m_jobs) {
             if (const std::optional<FileIdentity> identity = fileIdentity(job.source)) {
                 m_sources.push_back(*identity);
             }
         }
         m_request.runSources = m_sources;
-        {
-            std::vector<std::jthread> workers;
-            for (int t = 1; t < threads; ++t) {
-                workers.emplace_back([this] { work(); });
-            }
-            work();
+        m_start = Clock::now();
+        signals.onFirstSignal([&run] { run.requestStop(); });
+        if (signals.received() == 0) {
+            run.run();
         }
-        if (m_progressBar) {
-            m_errors << '\n';
+        if (m_progressBar && m_settled > 0) {
+            m_errors << '\r' << "\x1b[K";
         }
-        return m_failed ? 1 : 0;
+        const int signal = signals.received();
+        // A stopped run says what it left undone even when quiet.
+        if (signal != 0 || (!m_options.quiet && m_jobs.size() + m_tally.skipped > 1)) {
+            m_errors << summary(signal != 0) << '\n';
+        }
+        if (signal != 0) {
+            return 128 + signal;
+        }
+        return m_tally.failed + m_tally.skipped > 0 ? 1 : 0;
     }
 
   private:
-    void work() {
-        for (;;) {
-            const std::size_t index = m_nextJob.fetch_add(1);
-            if (index >= m_jobs.size() || m_order.stopped()) {
-                return;
-            }
-            process(index);
-        }
-    }
-
-    void process(std::size_t index) {
+    // A worker's step: resizes the file, writing it in its turn.
+    void resize(std::size_t index, const BeforeWrite& beforeWrite) {
         const Job& job = m_jobs[index];
-        bool holdsTurn = false;
-        std::string error = job.refusal;
-        ResizeResult result;
-        try {
-            if (error.empty()) {
-                result = resizeFile(job.source, job.output, m_request, [&] {
-                    holdsTurn = m_order.waitForTurn(index);
-                    if (!holdsTurn) {
-                        throw Abandoned{};
-                    }
-                    // A failure to create them is reported by the write that follows.
-                    std::error_code ignored;
-                    fs::create_directories(job.output.parent_path(), ignored);
-                });
-            }
-        } catch (const Abandoned&) {
-            return;
-        } catch (...) {
-            error = messageOf(std::current_exception());
+        if (!job.refusal.empty()) {
+            throw Error(job.refusal);
         }
-        if (!holdsTurn && !m_order.waitForTurn(index)) {
-            return;
-        }
-        const bool stop = report(index, error, result);
-        m_order.settle(stop);
+        m_results[index] = resizeFile(job.source, job.output, m_request, [&] {
+            beforeWrite();
+            // The folders above the output's own, for --output-dir and --recursive; resizeFile
+            // makes the last one itself. A failure is reported by the write that follows.
+            std::error_code ignored;
+            fs::create_directories(job.output.parent_path().parent_path(), ignored);
+        });
     }
 
-    // Prints the outcome of the file whose turn it is; true when the run stops after it.
-    bool report(std::size_t index, const std::string& error, const ResizeResult& result) {
+    // Reports the file whose turn it is; true when the run stops after it.
+    bool settle(std::size_t index, const std::exception_ptr& error) {
         const Job& job = m_jobs[index];
         const std::string source = printable(job.source.string());
+        ++m_settled;
         if (m_progressBar) {
             m_errors << '\r' << "\x1b[K";
         }
-        if (!error.empty()) {
-            m_errors << source << ": " << printable(error) << '\n';
-            m_failed = true;
-            if (!m_options.keepGoing) {
-                return true;
-            }
+        bool stop = false;
+        if (error) {
+            m_errors << source << ": " << printable(messageOf(error)) << '\n';
+            ++m_tally.failed;
+            stop = !m_options.keepGoing;
         } else {
+            const ResizeResult& result = m_results[index];
             if (result.incomplete) {
                 m_errors
                     << source
                     << ": warning: the picture's data ends early; the missing part is filled\n";
             }
+            ++m_tally.written;
+            m_tally.pixels += static_cast<std::uint64_t>(result.sourceSize.width) *
+                              static_cast<std::uint64_t>(result.sourceSize.height);
             if (!m_options.quiet && !m_progressBar) {
                 m_out << source << " -> " << printable(job.output.string()) << '\n';
             }
         }
-        if (m_progressBar) {
-            drawProgress(m_errors, index + 1, m_jobs.size(), job.source.filename().string());
+        if (m_progressBar && !stop) {
+            drawProgress(job.source.filename().string());
         }
-        return false;
+        return stop;
+    }
+
+    // "[#####.....] 3/10 12.5 MP/s 0:42 left name" on one terminal line.
+    void drawProgress(const std::string& name) {
+        constexpr std::size_t kWidth = 30;
+        const std::size_t total = m_jobs.size();
+        const std::size_t filled = total == 0 ? kWidth : m_settled * kWidth / total;
+        m_errors << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
+                 << m_settled << '/' << total;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
+        if (elapsed > 0 && m_settled > 0) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, " %.1f MP/s",
+                          static_cast<double>(m_tally.pixels) / 1e6 / elapsed);
+            m_errors << rate;
+            if (m_settled < total) {
+                const double left = elapsed / static_cast<double>(m_settled) *
+                                    static_cast<double>(total - m_settled);
+                m_errors << ' ' << clockText(left) << " left";
+            }
+        }
+        m_errors << ' ' << printable(name.substr(0, 40)) << "\x1b[K" << std::flush;
+    }
+
+    // "3 written, 1 failed, 1 skipped (2.4 s)", with the files not reached when the run stopped
+    // early.
+    std::string summary(bool interrupted) const {
+        std::ostringstream text;
+        if (interrupted) {
+            text << "Interrupted: ";
+        }
+        text << m_tally.written << " written, " << m_tally.failed << " failed, " << m_tally.skipped
+             << " skipped";
+        if (m_settled < m_jobs.size()) {
+            text << ", " << m_jobs.size() - m_settled << " not done";
+        }
+        text << " (" << secondsText(std::chrono::duration<double>(Clock::now() - m_start).count())
+             << ')';
+        return text.str();
     }
 
     const Options& m_options;
     const std::vector<Job> m_jobs;
+    std::vector<ResizeResult> m_results;  // each written by its file's step, read when it settles
     std::ostream& m_out;
     std::ostream& m_errors;
     const bool m_progressBar;
     ResizeRequest m_request;
-    ListOrder m_order;
-    std::atomic<std::size_t> m_nextJob{0};
     std::vector<FileIdentity> m_sources;  // no output may replace one of them
-    bool m_failed;  // a file was skipped; later written only by the file whose turn it is
+    Clock::time_point m_start;
+    // Touched by the settling file only.
+    Tally m_tally;
+    std::size_t m_settled = 0;
 };
+
+// Prints where each file would be written; returns the exit status. Files that cannot be read
+// and outputs refused are reported as the run would report them.
+int dryRun(const Options& options, const JobList& list, std::ostream& out, std::ostream& errors) {
+    bool failed = list.skipped > 0;
+    for (const Job& job : list.jobs) {
+        const std::string source = printable(job.source.string());
+        if (!job.refusal.empty()) {
+            errors << source << ": " << printable(job.refusal) << '\n';
+            failed = true;
+        } else if (::access(job.source.c_str(), R_OK) != 0) {
+            // As the run would say it.
+            errors << source << ": Cannot open " << source << ": " << std::strerror(errno) << '\n';
+            failed = true;
+        } else if (!options.quiet) {
+            out << source << " -> " << printable(job.output.string()) << '\n';
+        }
+    }
+    return failed ? 1 : 0;
+}
+
+// The names of a --files-from list: lines, or NUL-terminated names; empty ones are left out.
+std::vector<std::string> readNameList(std::istream& in, bool nullSeparated) {
+    std::vector<std::string> names;
+    std::string name;
+    while (std::getline(in, name, nullSeparated ? '\0' : '\n')) {
+        if (!name.empty()) {
+            names.push_back(std::move(name));
+        }
+    }
+    return names;
+}
 
 }  // namespace
 
-int runFiles(const Options& options, std::ostream& out, std::ostream& errors, bool progressBar) {
+int runFiles(const Options& given, std::istream& input, std::ostream& out, std::ostream& errors,
+             bool progressBar) {
+    // Signals are watched from the start: a Ctrl+C while a long list is read or a tree walked
+    // stops the run before it starts.
+    SignalWatch signals;
+    Options options = given;
+    if (options.filesFrom) {
+        std::ifstream file;
+        std::istream* list = &input;
+        if (*options.filesFrom != "-") {
+            file.open(*options.filesFrom, std::ios::binary);
+            if (!file) {
+                errors << "zevediz-resize: cannot read " << printable(*options.filesFrom) << ": "
+                       << std::strerror(errno) << '\n';
+                return 2;
+            }
+            list = &file;
+        }
+        for (std::string& name : readNameList(*list, options.nullSeparated)) {
+            options.files.push_back(std::move(name));
+        }
+    }
     // Outputs are never written through a link in the folder they go to, as a "resized" that
     // is a link could lead them anywhere; a --output-dir the user named as a link is meant.
-    Options resolved = options;
-    if (resolved.outputFolder) {
-        fs::path folder = resolved.outputFolder->lexically_normal();
+    if (options.outputFolder) {
+        fs::path folder = options.outputFolder->lexically_normal();
         if (!folder.has_filename()) {
             folder = folder.parent_path();
         }
         std::error_code error;
         if (fs::is_symlink(folder, error)) {
             if (fs::path target = fs::canonical(folder, error); !error) {
-                resolved.outputFolder = std::move(target);
+                options.outputFolder = std::move(target);
             }
         }
     }
-    JobList list = listJobs(resolved, errors);
-    std::vector<Job>& jobs = list.jobs;
-    const int threads = std::clamp(options.jobs, 1, std::max(1, static_cast<int>(jobs.size())));
-    return Run(resolved, std::move(jobs), out, errors, progressBar, list.skipped > 0)
-        .execute(threads);
+    JobList list = listJobs(options, errors);
+    if (options.dryRun) {
+        return dryRun(options, list, out, errors);
+    }
+    return Run(options, std::move(list.jobs), list.skipped, out, errors, progressBar)
+        .execute(signals);
 }
 
 }  // namespace tz::cli

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -36,6 +37,15 @@ struct Outcome {
     int status = -1;
     std::string out;
     std::string err;
+
+    // Standard error without the summary line a run of several files ends with.
+    std::string messages() const {
+        const std::size_t start = err.empty() ? 0 : err.rfind('\n', err.size() - 2);
+        const std::string last = err.substr(start == std::string::npos ? 0 : start + 1);
+        const bool summary =
+            last.find(" written, ") != std::string::npos && last.ends_with(" s)\n");
+        return summary ? err.substr(0, err.size() - last.size()) : err;
+    }
 };
 
 std::string slurp(const fs::path& file) {
@@ -50,14 +60,15 @@ class CliTest : public ::testing::Test {
     // Runs the tool in the test's folder, after `prefix` (a command that runs it) if any. What
     // it prints is caught beside the folder, which the tool may be unable to write into and
     // whose content some tests compare.
-    Outcome run(const std::string& arguments, const std::string& prefix = "") {
+    Outcome run(const std::string& arguments, const std::string& prefix = "",
+                const std::string& input = "/dev/null") {
         const fs::path out =
             m_folder.path().parent_path() / (m_folder.path().filename().string() + ".out");
         const fs::path err =
             m_folder.path().parent_path() / (m_folder.path().filename().string() + ".err");
         const std::string command = "cd '" + m_folder.path().string() + "' && " + prefix + "'" +
                                     TZ_CLI_PATH "' " + arguments + " >'" + out.string() + "' 2>'" +
-                                    err.string() + "' </dev/null";
+                                    err.string() + "' <'" + input + "'";
         const int raw = std::system(command.c_str());
         Outcome outcome;
         outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -151,7 +162,7 @@ TEST_F(CliTest, OtherExtensionsAreSkippedWithANoticeAndTheStatusIsOne) {
     writeFile(m_folder / "b.tiff", {1, 2, 3});
     const Outcome outcome = run("--size 8 b.tiff a.bmp");
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err,
+    EXPECT_EQ(outcome.messages(),
               "b.tiff: skipped: not a .jpg, .gif, .bmp, .jpeg, .jpe, .png, .webp, .heic, .heif or "
               ".avif file\n");
     EXPECT_TRUE(written("a.bmp"));
@@ -224,7 +235,7 @@ TEST_F(CliTreeTest, RecursiveWalksInNameOrderAndWritesBesideEachPicture) {
               "tree/2024/a.bmp -> tree/2024/resized/a.bmp\n"
               "tree/2024/trip/c.bmp -> tree/2024/trip/resized/c.bmp\n"
               "tree/b.bmp -> tree/resized/b.bmp\n");
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.messages(), "");
     EXPECT_EQ(filesUnder("tree/2024/resized"), (std::vector<std::string>{"a.bmp", "old.bmp"}));
     EXPECT_TRUE(fs::exists(m_folder / "tree/resized/b.bmp"));
     EXPECT_FALSE(fs::exists(m_folder / "tree/.thumbs/resized"));
@@ -251,7 +262,7 @@ TEST_F(CliTest, AnOutputIsNeverWrittenTwiceInOneRun) {
     writePicture("two/x.bmp", 40, 20);
     const Outcome outcome = run("--size 10 -o out one/x.bmp two/x.bmp");
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err,
+    EXPECT_EQ(outcome.messages(),
               "two/x.bmp: not written: out/x.bmp is already the output of one/x.bmp\n");
     EXPECT_EQ(loadBmpFile(m_folder / "out/x.bmp").height(), 10);  // the first one's
     // The same file twice, spelt two ways; with --keep-going the rest still runs.
@@ -347,7 +358,7 @@ TEST_F(CliTest, NamesArePrintedWithControlCharactersAndBadBytesEscaped) {
     EXPECT_EQ(outcome.out,
               "new\\nline\\xff\\x1b[31m.bmp -> resized/new\\nline\\xff\\x1b[31m.bmp\n"
               "caf\xc3\xa9.bmp -> resized/caf\xc3\xa9.bmp\n");
-    EXPECT_EQ(outcome.err,
+    EXPECT_EQ(outcome.messages(),
               "tab\\there.txt: skipped: not a .jpg, .gif, .bmp, .jpeg, .jpe, .png, .webp, "
               ".heic, .heif or .avif file\n");
     EXPECT_TRUE(written(odd));
@@ -439,20 +450,22 @@ std::vector<std::string> hiddenEntries(const fs::path& folder) {
     return names;
 }
 
-// SIGTERM arriving while an output is written (the moment a temporary file shows in
-// "resized") ends the run without leaving the temporary file behind.
-TEST_F(CliTest, TerminationDuringARunOfLargeBmpsLeavesNoTemporaryFile) {
+// A run over four large BMPs with `signal` sent to it when the first name shows in "resized"
+// that `when` accepts; what it printed on standard error goes to `errors`. Returns the raw
+// status from waitpid, or -1 when no such name showed before the run ended.
+int signalDuringRun(const fs::path& folder, int signal,
+                    const std::function<bool(const std::string&)>& when, const fs::path& errors) {
     const Bitmap large(3000, 2000);
     std::vector<std::string> arguments{TZ_CLI_PATH, "--size", "3000", "--jobs", "2"};
     for (const char* name : {"1.bmp", "2.bmp", "3.bmp", "4.bmp"}) {
-        writeFile(m_folder / name, encodeBmp(large));
-        arguments.push_back((m_folder / name).string());
+        writeFile(folder / name, encodeBmp(large));
+        arguments.push_back((folder / name).string());
     }
-    const fs::path resized = m_folder / "resized";
+    const fs::path resized = folder / "resized";
     fs::create_directory(resized);
     const int watch = ::inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(::inotify_add_watch(watch, resized.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    EXPECT_GE(watch, 0);
+    EXPECT_GE(::inotify_add_watch(watch, resized.c_str(), IN_CREATE | IN_MOVED_TO), 0);
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -461,35 +474,154 @@ TEST_F(CliTest, TerminationDuringARunOfLargeBmpsLeavesNoTemporaryFile) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     pid_t child = 0;
-    ASSERT_EQ(::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    // The first name made in "resized" that starts with a dot is a temporary file in
-    // flight.
     bool signalled = false;
     alignas(inotify_event) char events[4096];
     for (ssize_t got = 0; !signalled && (got = ::read(watch, events, sizeof events)) > 0;) {
         for (char* at = events; at < events + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
-            if (event->len > 0 && event->name[0] == '.' && !signalled) {
-                ::kill(child, SIGTERM);
+            if (event->len > 0 && !signalled && when(event->name)) {
+                ::kill(child, signal);
                 signalled = true;
             }
             at += sizeof(inotify_event) + event->len;
         }
         if (!signalled &&
             std::distance(fs::directory_iterator(resized), fs::directory_iterator()) == 4) {
-            break;  // every output written without a temporary name showing
+            break;  // every output written before the name showed
         }
     }
     ::close(watch);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(signalled) << "no temporary file was seen";
-    EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) ||
-                (WIFEXITED(status) && WEXITSTATUS(status) == 0));
-    EXPECT_EQ(hiddenEntries(resized), std::vector<std::string>{});
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    return signalled ? status : -1;
+}
+
+// SIGTERM arriving while an output is written (the moment a temporary file shows in
+// "resized") ends the run without leaving the temporary file behind.
+TEST_F(CliTest, TerminationDuringARunOfLargeBmpsLeavesNoTemporaryFile) {
+    const fs::path errors = m_folder.path().parent_path() / "term.err";
+    const int status = signalDuringRun(
+        m_folder.path(), SIGTERM, [](const std::string& name) { return name[0] == '.'; }, errors);
+    fs::remove(errors);
+    ASSERT_NE(status, -1) << "no temporary file was seen";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_EQ(hiddenEntries(m_folder / "resized"), std::vector<std::string>{});
+}
+
+// Ctrl+C once the first output is in place: the files in flight are abandoned unwritten, what
+// was written stays whole, the status is 130 and one line says how far the run came.
+TEST_F(CliTest, InterruptStopsCleanlyWithStatus130AndASummary) {
+    const fs::path errors = m_folder.path().parent_path() / "int.err";
+    const int status = signalDuringRun(
+        m_folder.path(), SIGINT, [](const std::string& name) { return name == "1.bmp"; }, errors);
+    const std::string printed = slurp(errors);
+    fs::remove(errors);
+    ASSERT_NE(status, -1) << "the first output never showed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_EQ(printed.rfind("Interrupted: ", 0), 0u) << printed;
+    EXPECT_NE(printed.find(" failed, 0 skipped"), std::string::npos) << printed;
+    EXPECT_EQ(hiddenEntries(m_folder / "resized"), std::vector<std::string>{});
+    std::size_t written = 0;
+    for (const auto& entry : fs::directory_iterator(m_folder / "resized")) {
+        EXPECT_EQ(loadBmpFile(entry.path()).width(), 3000) << entry.path();
+        ++written;
+    }
+    EXPECT_GE(written, 1u);
+    EXPECT_NE(printed.find(std::to_string(written) + " written"), std::string::npos) << printed;
+}
+
+// Names from a list: one per line, or ended by NUL bytes, from a file or standard input; any
+// byte but NUL may be in a name. They follow the names of the command line, in list order.
+TEST_F(CliTest, FilesFromReadsLinesOrNulSeparatedNamesFromAFileOrStandardInput) {
+    for (const char* name : {"a.bmp", "b c.bmp", "new\nline.bmp", "d.bmp"}) {
+        writePicture(name, 40, 20);
+    }
+    writeFile(m_folder / "lines.txt", test::Bytes{'b', ' ', 'c', '.', 'b', 'm', 'p', '\n', '\n',
+                                                  'a', '.', 'b', 'm', 'p', '\n'});
+    const Outcome lines = run("-s 10 --files-from lines.txt d.bmp");
+    EXPECT_EQ(lines.status, 0) << lines.err;
+    EXPECT_EQ(lines.out,
+              "d.bmp -> resized/d.bmp\nb c.bmp -> resized/b c.bmp\n"
+              "a.bmp -> resized/a.bmp\n");
+    const std::string nul = "new\nline.bmp";
+    test::Bytes list(nul.begin(), nul.end());
+    list.push_back(0);
+    list.insert(list.end(), {'a', '.', 'b', 'm', 'p', 0});
+    writeFile(m_folder.path().parent_path() / "list0", list);
+    const Outcome nulls =
+        run("-s 10 -0 --files-from -", "", (m_folder.path().parent_path() / "list0").string());
+    fs::remove(m_folder.path().parent_path() / "list0");
+    EXPECT_EQ(nulls.status, 0) << nulls.err;
+    EXPECT_EQ(nulls.out, "new\\nline.bmp -> resized/new\\nline.bmp\na.bmp -> resized/a.bmp\n");
+    EXPECT_TRUE(written(nul));
+    const Outcome missing = run("--files-from absent.txt");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "zevediz-resize: cannot read absent.txt: No such file or directory\n");
+    EXPECT_EQ(run("--null a.bmp").status, 2);
+}
+
+// A dry run names every output and writes nothing, not even the folder; what the run would
+// refuse it reports as the run would.
+TEST_F(CliTest, DryRunPrintsWhereOutputsWouldGoAndWritesNothing) {
+    writePicture("a.bmp", 40, 20);
+    writePicture("b.bmp", 40, 20);
+    const auto before = snapshot(m_folder.path());
+    const Outcome outcome = run("--dry-run -f png -o out a.bmp gone.bmp b.bmp ./b.bmp");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "a.bmp -> out/a.png\nb.bmp -> out/b.png\n");
+    EXPECT_EQ(outcome.err,
+              "gone.bmp: Cannot open gone.bmp: No such file or directory\n"
+              "./b.bmp: not written: out/b.png is already the output of b.bmp\n");
+    EXPECT_EQ(snapshot(m_folder.path()), before);
+    EXPECT_FALSE(fs::exists(m_folder / "out"));
+    EXPECT_EQ(run("-n a.bmp").status, 0);
+}
+
+// A run of more than one file ends with one line of counts; one file, or --quiet, has none.
+TEST_F(CliTest, ARunOfSeveralFilesEndsWithASummaryLine) {
+    writePicture("a.bmp", 40, 20);
+    writePicture("b.bmp", 40, 20);
+    writeFile(m_folder / "c.bmp", {'B', 'M', 1});
+    const Outcome outcome = run("-s 10 --keep-going a.bmp c.bmp notes.txt b.bmp");
+    EXPECT_EQ(outcome.status, 1);
+    const std::string last =
+        outcome.err.substr(outcome.err.rfind('\n', outcome.err.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("2 written, 1 failed, 1 skipped (", 0), 0u) << outcome.err;
+    EXPECT_EQ(last.substr(last.size() - 4), " s)\n") << last;
+    // Stopped at the failure, the files not reached are counted.
+    const Outcome stopped = run("-s 10 -j1 a.bmp c.bmp b.bmp");
+    EXPECT_NE(stopped.err.find("1 written, 1 failed, 0 skipped, 1 not done ("), std::string::npos)
+        << stopped.err;
+    EXPECT_EQ(run("-s 10 a.bmp").err, "");
+    EXPECT_EQ(run("-s 10 -q a.bmp b.bmp").err, "");
+}
+
+// On a terminal the bar shows the rate and the time left; nothing of it goes to a file.
+TEST_F(CliTest, ProgressBarOnATerminalShowsTheRateAndTheTimeLeft) {
+    if (std::system("command -v script >/dev/null") != 0) {
+        GTEST_SKIP() << "script (util-linux) is not installed to give the tool a terminal";
+    }
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+        writePicture(name, 400, 300);
+    }
+    // script runs the tool on a terminal of its own and copies what it shows to a file.
+    const fs::path shown = m_folder.path().parent_path() / "terminal.txt";
+    const std::string command = "cd '" + m_folder.path().string() + "' && script -qec \"'" +
+                                TZ_CLI_PATH "' -s 10 -j1 a.bmp b.bmp c.bmp\" /dev/null >'" +
+                                shown.string() + "' </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string terminal = slurp(shown);
+    fs::remove(shown);
+    EXPECT_NE(terminal.find("] 1/3 "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" MP/s "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" left a.bmp"), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("3 written, 0 failed, 0 skipped ("), std::string::npos) << terminal;
+    EXPECT_EQ(run("-s 10 a.bmp b.bmp").out.find("MP/s"), std::string::npos);
 }
 
 // A picture whose data ends early is written filled, with a warning; --strict makes it a

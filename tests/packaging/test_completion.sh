@@ -47,7 +47,10 @@ expect() {
 lines() { printf '%s\n' "$@" | sort; }
 
 # Every option the tool's help lists, and the end-of-options marker.
-options=$("$cli" --help | grep -oE '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
+# (The option column of the lines that start with an option, so words in the descriptions are
+# left out.)
+options=$("$cli" --help | grep -E '^ +-' | sed -E 's/^ +//; s/  .*//' |
+  grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | tr -d ' ,' | sort -u)
 expect "options after '-'" "$(lines $options --)" "$(complete_at "zevediz-resize -" zevediz-resize -)"
 expect "options after '--k'" "$(lines --keep-date --keep-going --keep-metadata --kernel)" \
   "$(complete_at "zevediz-resize --k" zevediz-resize --k)"

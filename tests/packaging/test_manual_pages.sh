@@ -24,7 +24,9 @@ for page in "$@"; do
   if [ "$(basename "$page")" = zevediz-resize.1 ]; then
     # The page as plain ASCII text on long lines, so options are neither styled nor hyphenated.
     text=$(groff -man -Tascii -P-cbou -rLL=200n "$page" 2>/dev/null)
-    options=$("$cli" --help | grep -oE '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
+    # (The option column of the help's lines that start with an option.)
+    options=$("$cli" --help | grep -E '^ +-' | sed -E 's/^ +//; s/  .*//' |
+      grep -oE '(^|[ ,])--?[a-z0-9][a-z0-9-]*' | tr -d ' ,' | sort -u)
     [ -n "$options" ] || fail "no options found in $cli --help"
     for option in $options; do
       grep -qE -- "(^|[ ,])$option([ ,=]|$)" <<<"$text" || fail "zevediz-resize.1 lacks $option"

@@ -298,7 +298,7 @@ std::vector<std::uint8_t> encoded(Bitmap target, PictureFormat format, const Sou
 }
 
 std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat format,
-                                        const ResizeRequest& request, bool& incomplete) {
+                                        const ResizeRequest& request, ResizeResult& result) {
     const PictureFormat outputFormat = outputFormatFor(format, request.outputFormat);
     if (!canWrite(outputFormat)) {
         throw Error("HEIF pictures cannot be written");
@@ -308,7 +308,8 @@ std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat fo
     const MemoryBudget::Job job(
         request.memoryBudget != nullptr ? *request.memoryBudget : processMemoryBudget(),
         request.maxPixels);
-    SourcePicture decoded = decodedSource(source, format, request, incomplete);
+    SourcePicture decoded = decodedSource(source, format, request, result.incomplete);
+    result.sourceSize = Size{decoded.raster.width(), decoded.raster.height()};
     if (!keepsAlpha(outputFormat)) {
         // Transparency is shown over white, as a transparent GIF's always was.
         decoded.raster.convertTo24();
@@ -321,8 +322,8 @@ std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat fo
 
 std::vector<std::uint8_t> resizeToBytes(const fs::path& source, PictureFormat format,
                                         const ResizeRequest& request) {
-    bool incomplete = false;
-    return encodedOutput(source, format, request, incomplete);
+    ResizeResult result;
+    return encodedOutput(source, format, request, result);
 }
 
 namespace {
@@ -358,7 +359,7 @@ ResizeResult resizeFile(const fs::path& source, const fs::path& output,
     std::vector<std::uint8_t> bytes;
     for (int attempt = 1;; ++attempt) {
         try {
-            bytes = encodedOutput(source, *format, request, result.incomplete);
+            bytes = encodedOutput(source, *format, request, result);
         } catch (const Error&) {
             if (fileVersion(source) == version) {
                 throw;

@@ -101,6 +101,8 @@ struct ResizeResult {
     // format's reader fills it: JPEG data the library completes, GIF pixels the LZW codes never
     // reached (index 0 of the first frame), an RLE BMP without its end-of-bitmap escape.
     bool incomplete = false;
+    // The source picture's size as decoded (turned upright when it was).
+    Size sourceSize;
 };
 
 // Called once the output is encoded, just before it is written. A caller that writes outputs in
