@@ -806,6 +806,8 @@ void MainWindow::startResizing() {
     };
     run->workers = std::make_unique<OrderedRun>(run->files.size(), m_runJobs, std::move(step),
                                                 std::move(settled), std::move(finished));
+    // Files running side by side already keep the cores busy; each one keeps to its thread.
+    run->description.threadsPerFile = run->workers->jobs() > 1 ? 1 : 0;
     m_run = std::move(run);
     m_run->workers->start();
 }

@@ -457,7 +457,7 @@ TEST(ResizeMemory, TwoJobsThatFitOneAtATimeBothFinish) {
     MemoryBudget budget([] { return std::size_t{4} << 20; }, 1 << 20);
     ResizeRequest request;
     request.size = 10;
-    request.resampleThreads = 1;
+    request.threadsPerFile = 1;
     request.memoryBudget = &budget;
     std::string errors[2];
     const auto resizeOne = [&](int index, const char* name) {

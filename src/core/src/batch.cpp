@@ -28,6 +28,7 @@ void resizeRunFile(const std::filesystem::path& source, const std::filesystem::p
     request.keepDate = run.keepDate;
     request.shrinkOnly = run.shrinkOnly;
     request.runSources = run.sources;
+    request.threadsPerFile = run.threadsPerFile;
     resizeFile(source, output, request, beforeWrite);
 }
 

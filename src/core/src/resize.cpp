@@ -78,7 +78,7 @@ Bitmap resampled(Bitmap raster, const ResizeRequest& request) {
     Bitmap target(size.width, size.height, format);
     const KernelEntry& kernel = kernelOf(request);
     ResampleOptions options;
-    options.threads = request.resampleThreads;
+    options.threads = request.threadsPerFile;
     resampleBitmap(raster, target, kernel.function, kernel.support, options);
     return target;
 }
@@ -155,8 +155,8 @@ namespace {
 
 // The threads a codec may use for one file: one while files run side by side.
 int codecThreads(const ResizeRequest& request) {
-    if (request.resampleThreads > 0) {
-        return request.resampleThreads;
+    if (request.threadsPerFile > 0) {
+        return request.threadsPerFile;
     }
     return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
 }

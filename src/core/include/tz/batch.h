@@ -18,6 +18,7 @@ struct RunDescription {
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
     bool keepDate = false;                // outputs get their sources' modification times
     bool shrinkOnly = false;              // pictures are never enlarged (ResizeRequest)
+    int threadsPerFile = 0;               // ResizeRequest::threadsPerFile
     // The run's sources, which no output may replace (sourceIdentities of its files).
     std::vector<FileIdentity> sources;
 };

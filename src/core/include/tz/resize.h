@@ -56,7 +56,9 @@ struct ResizeRequest {
     int size = 640;                       // target length of the longer side
     std::optional<Size> geometry;         // exact output size, ignoring the aspect ratio
     const KernelEntry* kernel = nullptr;  // nullptr: "Lanczos3"
-    int resampleThreads = 0;              // 0: the resampler chooses; 1 when files run side by side
+    // The threads one file's resampling and codecs may use: 0 lets them choose (up to the
+    // cores); 1 when files run side by side, which already keep the cores busy.
+    int threadsPerFile = 0;
     // A JPEG whose EXIF orientation is not Normal is turned upright right after decoding, before
     // the target size is computed; the output then needs no orientation.
     bool autoOrient = true;
