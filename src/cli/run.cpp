@@ -81,9 +81,9 @@ std::string secondsText(double seconds) {
 // of the writes in flight.
 class SignalWatch {
   public:
-    SignalWatch() {
+    SignalWatch() : m_wake(SIGRTMIN + 1) {
         sigemptyset(&m_signals);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, m_wake}) {
             sigaddset(&m_signals, signal);
         }
         ::pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
@@ -92,6 +92,8 @@ class SignalWatch {
 
     ~SignalWatch() {
         m_watcher.request_stop();
+        // Sent to the watcher alone, and blocked there until it waits: it cannot be missed.
+        ::pthread_kill(m_watcher.native_handle(), m_wake);
         m_watcher.join();
         // A signal that came in the last moments is handled as it would have been without us.
         ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
@@ -117,10 +119,9 @@ class SignalWatch {
 
   private:
     void watch(const std::stop_token& stop) {
-        const timespec tick{0, 100'000'000};
         while (!stop.stop_requested()) {
-            const int signal = ::sigtimedwait(&m_signals, nullptr, &tick);
-            if (signal <= 0) {
+            int signal = 0;
+            if (::sigwait(&m_signals, &signal) != 0 || signal == m_wake) {
                 continue;
             }
             std::lock_guard lock(m_mutex);
@@ -135,6 +136,7 @@ class SignalWatch {
         }
     }
 
+    const int m_wake;  // a real-time signal that only ends the watcher's wait
     sigset_t m_signals{};
     sigset_t m_previous{};
     mutable std::mutex m_mutex;
