@@ -363,9 +363,11 @@ DeflatedPart deflatePart(const Bitmap& bitmap, int first, int end, bool last) {
         }
     }
     z_stream stream{};
-    // Raw deflate: the stream's header and checksum are written around the parts. The filtered
-    // strategy is what the PNG library uses for filtered rows.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK) {
+    // Raw deflate: the stream's header and checksum are written around the parts. The default
+    // strategy with the largest hash table deflates photographs' filtered rows about an eighth
+    // faster than the filtered strategy, for files about 3 % larger.
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
         throw std::bad_alloc();
     }
     struct StreamEnd {

@@ -25,7 +25,8 @@ PictureHeader readWebpHeader(std::span<const std::uint8_t> bytes);
 // Throws tz::WebpError "Not a WebP file", "WebP file truncated", "Invalid WebP file: " and
 // what is wrong, or "Unsupported WebP file"; tz::Error when the picture needs more memory than
 // the machine has.
-// With `useThreads` the library may filter on a second thread; the pixels are the same.
+// With `useThreads` the library may filter on a second thread when the picture is large (8 MP
+// or more); the pixels are the same.
 DecodedPicture decodeWebp(std::span<const std::uint8_t> bytes, bool useThreads = false);
 
 // Reads and decodes a WebP file. Throws as decodeWebp, and tz::Error naming the file when it
@@ -40,7 +41,8 @@ struct WebpEncoding {
     // Lossy quality, 0 (smallest) to 100 (best); lossless files use the library's default
     // effort instead.
     int quality = kWebpDefaultQuality;
-    // The library may analyse on a second thread; the bytes are the same.
+    // The library may analyse on a second thread for large pictures (8 MP or more); the bytes
+    // are the same.
     bool useThreads = false;
 };
 
