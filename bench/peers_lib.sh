@@ -31,17 +31,19 @@ PEERS_SIDE_PIXELS=4000000
 PEERS_MIN_MP=2.5
 PEERS_MAX_MP=20.5
 
-PEERS_TOOLS=(ours imagemagick vips pillow vipsthumbnail floor)
+PEERS_TOOLS=(ours fast imagemagick vips pillow vipsthumbnail floor)
 declare -A PEERS_LABEL=(
   [ours]="zevediz-resize --jobs 1"
+  [fast]="zevediz-resize --fast --jobs 1"
   [imagemagick]="ImageMagick convert -filter Lanczos"
   [vips]="vips resize --kernel lanczos3"
   [pillow]="Pillow Image.LANCZOS (in-process)"
   [vipsthumbnail]="vipsthumbnail (shrink-on-load)"
   [floor]="decode floor: djpeg -dct float"
 )
-# Rows timed on the JPEG set only: the decode floor decodes nothing else.
-declare -A PEERS_JPEG_ONLY=([floor]=1)
+# Rows timed on the JPEG set only: --fast changes nothing for other formats, and the decode
+# floor decodes nothing else.
+declare -A PEERS_JPEG_ONLY=([fast]=1 [floor]=1)
 declare -A PEERS_WIDTH=() PEERS_HEIGHT=()
 
 # Whether a tool has a row in the tables of a set.
@@ -195,6 +197,7 @@ peers_cmd_ours() { # N file outdir(unused: the program writes into resized/ besi
   "$PEERS_OURS" --size "$1" --jobs 1 --quiet "$2"
 }
 peers_out_ours() { printf '%s/resized/%s' "$(dirname "$2")" "$(basename "$2")"; }
+peers_cmd_fast() { "$PEERS_OURS" --fast --size "$1" --jobs 1 --quiet --output-dir "$3" "$2"; }
 
 peers_cmd_imagemagick() {
   # For PNG, ImageMagick reads -quality as the compression level and filter: left at its default.
@@ -315,7 +318,7 @@ peers_time_set() {
   done
   for tool in "${PEERS_TOOLS[@]}"; do # warm-up
     peers_tool_applies "$set" "$tool" || continue
-    [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ] && continue
+    { [ "$tool" = ours ] || [ "$tool" = fast ]; } && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ] && continue
     if [ "$tool" = pillow ]; then
       peers_pillow_file "$size" "${files[0]}" "$PEERS_WORK/out/pillow/$set" 1 || true
     else
@@ -326,8 +329,8 @@ peers_time_set() {
     for tool in "${PEERS_TOOLS[@]}"; do
       peers_tool_applies "$set" "$tool" || continue
       log="$PEERS_WORK/logs/$set-$size-$tool.log"
-      if [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
-        peers_record "$set" "$size" ours "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"
+      if { [ "$tool" = ours ] || [ "$tool" = fast ]; } && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
+        peers_record "$set" "$size" "$tool" "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"
       elif [ "$tool" = pillow ]; then
         if peers_pillow_file "$size" "$file" "$PEERS_WORK/out/pillow/$set" "$PEERS_RUNS"; then
           peers_record "$set" "$size" pillow "$file" OK "$PEERS_PILLOW_MS" "$PEERS_PILLOW_CPU_MS" "$PEERS_DONE"
@@ -399,7 +402,7 @@ peers_table() {
         t = tools[i]
         if (!(t in count)) continue
         if (ok[t] == 0) {
-          printf "  %-38s %9s %8s %9s %7s  %s\n", names[i], "-", "-", "-", "-", (t == "ours" ? "unavailable: " : "failed: ") why[t]
+          printf "  %-38s %9s %8s %9s %7s  %s\n", names[i], "-", "-", "-", "-", (t == "ours" || t == "fast" ? "unavailable: " : "failed: ") why[t]
           continue
         }
         note = ""
@@ -416,6 +419,14 @@ peers_table() {
           # The floor is read the other way round: how many times the bare decode ours takes.
           if (t == "floor" && a > 0 && ac > 0 && note == "")
             note = sprintf("ours / floor: cpu %.2f, wall %.2f", bc / ac, b / a)
+          # The fast mode is measured against the fastest peer, which reduces its decode too.
+          if (t == "fast" && note == "") {
+            a = 0; ac = 0; b = 0; bc = 0
+            for (f in files) if (status["fast", f] == "OK" && status["vipsthumbnail", f] == "OK") {
+              a += ms["fast", f]; ac += cpu["fast", f]; b += ms["vipsthumbnail", f]; bc += cpu["vipsthumbnail", f]
+            }
+            if (b > 0 && bc > 0) note = sprintf("fast / vipsthumbnail: cpu %.2f, wall %.2f", ac / bc, a / b)
+          }
         }
         printf "  %-38s %9.1f %8.2f %9.1f %7s  %s\n", names[i], okms[t] / okmp[t], okms[t] / 1000, okcpu[t] / okmp[t], ratio, note
       }
