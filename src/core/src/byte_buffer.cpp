@@ -52,8 +52,8 @@ bool usesHugePages(std::size_t bytes) {
 // thread's arena keep them for reuse, and mix them with small blocks that pin them), so a long
 // batch grew to several times the memory of its largest file; an unmapped buffer is gone at
 // once. A mapping is whole huge pages on a huge-page boundary: more is mapped and the overhang
-// on both sides unmapped again.
-void* mappedHugePages(std::size_t rounded) {
+// on both sides unmapped again. Sanitized builds leave it unused.
+[[maybe_unused]] void* mappedHugePages(std::size_t rounded) {
     if (rounded > SIZE_MAX - kHugePage) {
         throw std::bad_alloc();
     }
