@@ -31,15 +31,23 @@ PEERS_SIDE_PIXELS=4000000
 PEERS_MIN_MP=2.5
 PEERS_MAX_MP=20.5
 
-PEERS_TOOLS=(ours imagemagick vips pillow vipsthumbnail)
+PEERS_TOOLS=(ours fast imagemagick vips pillow vipsthumbnail floor)
 declare -A PEERS_LABEL=(
   [ours]="zevediz-resize --jobs 1"
+  [fast]="zevediz-resize --fast --jobs 1"
   [imagemagick]="ImageMagick convert -filter Lanczos"
   [vips]="vips resize --kernel lanczos3"
   [pillow]="Pillow Image.LANCZOS (in-process)"
   [vipsthumbnail]="vipsthumbnail (shrink-on-load)"
+  [floor]="decode floor: djpeg -dct float"
 )
+# Rows timed on the JPEG set only: --fast changes nothing for other formats, and the decode
+# floor decodes nothing else.
+declare -A PEERS_JPEG_ONLY=([fast]=1 [floor]=1)
 declare -A PEERS_WIDTH=() PEERS_HEIGHT=()
+
+# Whether a tool has a row in the tables of a set.
+peers_tool_applies() { [ "$1" = jpeg ] || [ -z "${PEERS_JPEG_ONLY[$2]:-}" ]; }
 
 # CPU time (user + system) of all waited-for children so far, in microseconds, into PEERS_CPU_US.
 # `times` is a builtin: redirecting it to a file forks nothing, so it sees this shell's children.
@@ -80,6 +88,7 @@ peers_require_tools() {
     || missing+=(libvips-tools)
   /usr/bin/python3 -c 'import PIL' 2>/dev/null || missing+=(python3-pil)
   [ -x /usr/bin/time ] || missing+=(time)
+  command -v djpeg >/dev/null || missing+=(libjpeg-turbo-progs)
   command -v dpkg-deb >/dev/null || missing+=(dpkg)
   command -v cwebp >/dev/null || missing+=(webp)
   if [ "$PEERS_BUILD" = 1 ]; then
@@ -188,6 +197,7 @@ peers_cmd_ours() { # N file outdir(unused: the program writes into resized/ besi
   "$PEERS_OURS" --size "$1" --jobs 1 --quiet "$2"
 }
 peers_out_ours() { printf '%s/resized/%s' "$(dirname "$2")" "$(basename "$2")"; }
+peers_cmd_fast() { "$PEERS_OURS" --fast --size "$1" --jobs 1 --quiet --output-dir "$3" "$2"; }
 
 peers_cmd_imagemagick() {
   # For PNG, ImageMagick reads -quality as the compression level and filter: left at its default.
@@ -206,6 +216,10 @@ peers_cmd_vips() {
     --kernel lanczos3
 }
 
+# What decoding alone costs: the library's float IDCT, the one our decoder uses, and nothing
+# written. Its time bounds ours from below.
+peers_cmd_floor() { djpeg -dct float -outfile /dev/null "$2"; }
+
 peers_cmd_vipsthumbnail() {
   VIPS_CONCURRENCY=1 vipsthumbnail "$2" --size "$1" -o "$(peers_out_peer "$@")$(peers_vips_options "$2")"
 }
@@ -219,8 +233,12 @@ peers_time_file() {
   local tool="$1" size="$2" file="$3" outdir="$4" log="$5"
   local output start stop elapsed spent=0 cpu_start
   PEERS_BEST_US="" PEERS_BEST_CPU_US="" PEERS_DONE=0 PEERS_ERROR=""
-  if [ "$tool" = ours ]; then output=$(peers_out_ours "$size" "$file"); else output=$(peers_out_peer "$size" "$file" "$outdir"); fi
-  rm -f "$output"
+  case "$tool" in
+    ours) output=$(peers_out_ours "$size" "$file") ;;
+    floor) output="" ;;
+    *) output=$(peers_out_peer "$size" "$file" "$outdir") ;;
+  esac
+  [ -z "$output" ] || rm -f "$output"
   while ((PEERS_DONE < PEERS_RUNS)); do
     peers_children_cpu
     cpu_start=$PEERS_CPU_US
@@ -235,7 +253,7 @@ peers_time_file() {
     if [ -z "$PEERS_BEST_CPU_US" ] || ((PEERS_CPU_US - cpu_start < PEERS_BEST_CPU_US)); then
       PEERS_BEST_CPU_US=$((PEERS_CPU_US - cpu_start))
     fi
-    if [ ! -s "$output" ]; then
+    if [ -n "$output" ] && [ ! -s "$output" ]; then
       PEERS_ERROR="no output written"
       return 1
     fi
@@ -299,7 +317,8 @@ peers_time_set() {
     : >"$PEERS_WORK/logs/$set-$size-$tool.log"
   done
   for tool in "${PEERS_TOOLS[@]}"; do # warm-up
-    [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ] && continue
+    peers_tool_applies "$set" "$tool" || continue
+    { [ "$tool" = ours ] || [ "$tool" = fast ]; } && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ] && continue
     if [ "$tool" = pillow ]; then
       peers_pillow_file "$size" "${files[0]}" "$PEERS_WORK/out/pillow/$set" 1 || true
     else
@@ -308,9 +327,10 @@ peers_time_set() {
   done
   for file in "${files[@]}"; do
     for tool in "${PEERS_TOOLS[@]}"; do
+      peers_tool_applies "$set" "$tool" || continue
       log="$PEERS_WORK/logs/$set-$size-$tool.log"
-      if [ "$tool" = ours ] && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
-        peers_record "$set" "$size" ours "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"
+      if { [ "$tool" = ours ] || [ "$tool" = fast ]; } && [ -n "${PEERS_OURS_UNAVAILABLE[$set]:-}" ]; then
+        peers_record "$set" "$size" "$tool" "$file" NA "" "" 0 "${PEERS_OURS_UNAVAILABLE[$set]}"
       elif [ "$tool" = pillow ]; then
         if peers_pillow_file "$size" "$file" "$PEERS_WORK/out/pillow/$set" "$PEERS_RUNS"; then
           peers_record "$set" "$size" pillow "$file" OK "$PEERS_PILLOW_MS" "$PEERS_PILLOW_CPU_MS" "$PEERS_DONE"
@@ -366,6 +386,7 @@ peers_table() {
       files[file] = 1
       status[tool, file] = $6
       ms[tool, file] = $7
+      cpu[tool, file] = $8
       if ($6 == "OK") { okms[tool] += $7; okcpu[tool] += $8; okmp[tool] += $5; ok[tool]++ }
       else { bad[tool]++; if (!(tool in why)) why[tool] = $10 }
       count[tool]++
@@ -381,7 +402,7 @@ peers_table() {
         t = tools[i]
         if (!(t in count)) continue
         if (ok[t] == 0) {
-          printf "  %-38s %9s %8s %9s %7s  %s\n", names[i], "-", "-", "-", "-", (t == "ours" ? "unavailable: " : "failed: ") why[t]
+          printf "  %-38s %9s %8s %9s %7s  %s\n", names[i], "-", "-", "-", "-", (t == "ours" || t == "fast" ? "unavailable: " : "failed: ") why[t]
           continue
         }
         note = ""
@@ -390,9 +411,22 @@ peers_table() {
         if (t == "ours") ratio = "1.00"
         else {
           # Over the files that both this tool and ours did.
-          a = 0; b = 0
-          for (f in files) if (status[t, f] == "OK" && status["ours", f] == "OK") { a += ms[t, f]; b += ms["ours", f] }
+          a = 0; b = 0; ac = 0; bc = 0
+          for (f in files) if (status[t, f] == "OK" && status["ours", f] == "OK") {
+            a += ms[t, f]; b += ms["ours", f]; ac += cpu[t, f]; bc += cpu["ours", f]
+          }
           if (b > 0) ratio = sprintf("%.2f", a / b)
+          # The floor is read the other way round: how many times the bare decode ours takes.
+          if (t == "floor" && a > 0 && ac > 0 && note == "")
+            note = sprintf("ours / floor: cpu %.2f, wall %.2f", bc / ac, b / a)
+          # The fast mode is measured against the fastest peer, which reduces its decode too.
+          if (t == "fast" && note == "") {
+            a = 0; ac = 0; b = 0; bc = 0
+            for (f in files) if (status["fast", f] == "OK" && status["vipsthumbnail", f] == "OK") {
+              a += ms["fast", f]; ac += cpu["fast", f]; b += ms["vipsthumbnail", f]; bc += cpu["vipsthumbnail", f]
+            }
+            if (b > 0 && bc > 0) note = sprintf("fast / vipsthumbnail: cpu %.2f, wall %.2f", ac / bc, a / b)
+          }
         }
         printf "  %-38s %9.1f %8.2f %9.1f %7s  %s\n", names[i], okms[t] / okmp[t], okms[t] / 1000, okcpu[t] / okmp[t], ratio, note
       }

@@ -129,6 +129,8 @@ Options parseOptions(const std::vector<std::string>& commandLine) {
             options.request.keepDate = true;
         } else if (name == "--shrink-only") {
             options.request.shrinkOnly = true;
+        } else if (name == "--fast") {
+            options.request.fastJpegScaling = true;
         } else if (name == "--output-dir" || name == "-o") {
             const std::string folder = takeValue();
             if (folder.empty()) {
@@ -205,6 +207,9 @@ Options:
   -g, --geometry WxH    exactly this size, ignoring the aspect ratio
   -k, --kernel NAME     Box, Triangle, Hermite, Bell, B-Spline, Lanczos3 (default) or Mitchell
       --shrink-only     never enlarge: smaller pictures keep their size
+      --fast            decode JPEGs reduced (1/2, 1/4 or 1/8) while still at least twice
+                        the output size, then resize: faster, close to but not exactly
+                        the default output
   -f, --format NAME     write every output as jpeg, png, webp, gif or bmp, with that extension
       --webp-lossless   write WebP outputs lossless (otherwise only those of lossless WebPs)
   -o, --output-dir DIR  write the outputs into DIR (created when absent)

@@ -156,6 +156,19 @@ TEST_F(CliTest, GeometryAndKernelOptions) {
     EXPECT_EQ(output.height(), 9);
 }
 
+// --fast takes JPEGs through a reduced decode, here an eighth (100 x 75, more than twice
+// 40 x 30), and writes them at the size of the whole picture.
+TEST_F(CliTest, FastWritesJpegsAtTheWholePicturesSize) {
+    writePicture("a.jpg", 800, 600);
+    const Outcome outcome = run("--fast --size 40 a.jpg");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    JpegImage output;
+    output.loadFromFile(m_folder / "resized" / "a.jpg");
+    EXPECT_EQ(output.width(), 40);
+    EXPECT_EQ(output.height(), 30);
+    EXPECT_NE(run("--help").out.find("--fast"), std::string::npos);
+}
+
 // A skipped file is a file not written: the run goes on, and its status says so.
 TEST_F(CliTest, OtherExtensionsAreSkippedWithANoticeAndTheStatusIsOne) {
     writePicture("a.bmp", 4, 4);

@@ -62,19 +62,19 @@ bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
     return std::max(width, height) <= request.size;
 }
 
-// Scales a raster of the source's own size into a new bitmap of the output size: 32-bit with
-// alpha when the raster is, else 24-bit. A picture that shrinkOnly leaves is handed back as it
-// is, in one of those formats.
-Bitmap resampled(Bitmap raster, const ResizeRequest& request) {
+// Scales a raster into a new bitmap of the output size of a picture of `pictureSize`, the
+// raster's own size unless it was decoded reduced: 32-bit with alpha when the raster is, else
+// 24-bit. A picture that shrinkOnly leaves is handed back as it is, in one of those formats.
+Bitmap resampled(Bitmap raster, Size pictureSize, const ResizeRequest& request) {
     const PixelFormat format =
         raster.format() == PixelFormat::Bits32 ? PixelFormat::Bits32 : PixelFormat::Bits24;
-    if (request.shrinkOnly && needsNoShrinking(raster.width(), raster.height(), request)) {
+    if (request.shrinkOnly && needsNoShrinking(pictureSize.width, pictureSize.height, request)) {
         if (format == PixelFormat::Bits24) {
             raster.convertTo24();
         }
         return raster;
     }
-    const Size size = outputSize(raster.width(), raster.height(), request);
+    const Size size = outputSize(pictureSize.width, pictureSize.height, request);
     Bitmap target(size.width, size.height, format);
     const KernelEntry& kernel = kernelOf(request);
     ResampleOptions options;
@@ -135,6 +135,20 @@ int parseSizeText(const std::string& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+JpegScale fastJpegScale(Size source, Size target) {
+    constexpr std::pair<int, JpegScale> kReductions[] = {
+        {8, JpegScale::Eighth}, {4, JpegScale::Quarter}, {2, JpegScale::Half}};
+    for (const auto& [reduction, scale] : kReductions) {
+        const long long width = (static_cast<long long>(source.width) + reduction - 1) / reduction;
+        const long long height =
+            (static_cast<long long>(source.height) + reduction - 1) / reduction;
+        if (width >= 2LL * target.width && height >= 2LL * target.height) {
+            return scale;
+        }
+    }
+    return JpegScale::Full;
+}
+
 Size targetSize(int width, int height, int n) {
     if (n < 1) {
         throw Error("Invalid target size " + std::to_string(n) + ": it must be at least 1 pixel");
@@ -164,6 +178,7 @@ int codecThreads(const ResizeRequest& request) {
 // A source decoded for resizing: its pixels and what of its file goes into the output.
 struct SourcePicture {
     Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
+    Size size;      // the upright picture's, of which a reduced decode gives a smaller raster
     std::vector<std::uint8_t> iccProfile;
     std::optional<JpegMetadata> jpegMetadata;  // a JPEG source's, to keep in a JPEG output
     bool turned = false;                       // turned upright by its EXIF orientation
@@ -179,17 +194,41 @@ void noteCompleteness(bool endedEarly, const ResizeRequest& request, bool& incom
     }
 }
 
+// The scale a JPEG of `stored` size is decoded at: Full unless the request asks for speed and
+// the picture is to be shrunk.
+JpegScale decodeScale(Size stored, bool swapsSides, const ResizeRequest& request) {
+    Size upright = stored;
+    if (swapsSides) {
+        std::swap(upright.width, upright.height);
+    }
+    if (!request.fastJpegScaling ||
+        (request.shrinkOnly && needsNoShrinking(upright.width, upright.height, request))) {
+        return JpegScale::Full;
+    }
+    Size target = outputSize(upright.width, upright.height, request);
+    if (swapsSides) {
+        std::swap(target.width, target.height);
+    }
+    return fastJpegScale(stored, target);
+}
+
 SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, bool& incomplete) {
     JpegImage picture;
     picture.loadFromFile(source);
     SourcePicture decoded;
+    const Orientation orientation = picture.metadata().orientation;
+    decoded.turned = request.autoOrient && orientation != Orientation::Normal;
+    const bool swapsSides = decoded.turned && swapsWidthAndHeight(orientation);
+    decoded.size = {picture.width(), picture.height()};
+    picture.setScale(decodeScale(decoded.size, swapsSides, request));
+    if (swapsSides) {
+        std::swap(decoded.size.width, decoded.size.height);
+    }
     // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
     decoded.raster = picture.releaseBitmap();
     noteCompleteness(picture.incomplete(), request, incomplete);
     decoded.raster.convertTo24();
-    const Orientation orientation = picture.metadata().orientation;
-    decoded.turned = request.autoOrient && orientation != Orientation::Normal;
     if (decoded.turned) {
         decoded.raster = orientedUpright(std::move(decoded.raster), orientation);
     }
@@ -208,12 +247,14 @@ SourcePicture decodedGif(const fs::path& source, const ResizeRequest& request, b
     SourcePicture decoded;
     decoded.raster = Bitmap(picture.width(), picture.height());
     picture.draw(decoded.raster, Rect{0, 0, decoded.raster.width(), decoded.raster.height()});
+    decoded.size = {decoded.raster.width(), decoded.raster.height()};
     return decoded;
 }
 
 SourcePicture fromDecoded(DecodedPicture&& picture) {
     SourcePicture decoded;
     decoded.raster = std::move(picture.bitmap);
+    decoded.size = {decoded.raster.width(), decoded.raster.height()};
     decoded.iccProfile = std::move(picture.iccProfile);
     decoded.lossless = picture.lossless;
     return decoded;
@@ -230,6 +271,7 @@ SourcePicture decodedSource(const fs::path& source, PictureFormat format,
             SourcePicture decoded;
             bool endedEarly = false;
             decoded.raster = loadBmpFile(source, &endedEarly);
+            decoded.size = {decoded.raster.width(), decoded.raster.height()};
             noteCompleteness(endedEarly, request, incomplete);
             return decoded;
         }
@@ -314,7 +356,7 @@ std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat fo
         // Transparency is shown over white, as a transparent GIF's always was.
         decoded.raster.convertTo24();
     }
-    Bitmap target = resampled(std::move(decoded.raster), request);
+    Bitmap target = resampled(std::move(decoded.raster), decoded.size, request);
     return encoded(std::move(target), outputFormat, decoded, request);
 }
 

@@ -11,7 +11,9 @@ namespace tz {
 
 // Allocates large buffers on huge-page boundaries and asks the system to back them with huge
 // pages: a photograph's raster or file then costs a few page faults instead of thousands,
-// which on some virtual machines is as much time as decoding it. Small buffers are ordinary.
+// which on some virtual machines is as much time as decoding it. A released large buffer goes
+// back to the system at once, so a long batch holds no more than its largest file needed.
+// Small buffers are ordinary.
 template <typename T>
 struct LargeBufferAllocator {
     using value_type = T;

@@ -19,6 +19,7 @@ namespace tz {
 
 struct KernelEntry;
 class MemoryBudget;
+enum class JpegScale;
 
 // The subfolder beside its source where an output goes.
 inline constexpr std::string_view kOutputFolder = "resized";
@@ -51,6 +52,11 @@ int parseSizeText(const std::string& text);
 // Throws tz::Error for n < 1 and "Source bitmap too small" for an empty source.
 Size targetSize(int width, int height, int n);
 
+// The JPEG decode scale of fastJpegScaling: the most reduced one (1/2, 1/4, 1/8 of each side,
+// rounded up as the library rounds it) that leaves both sides of `source` at least twice those
+// of `target`; Full when even a half does not.
+JpegScale fastJpegScale(Size source, Size target);
+
 // How one file is resized.
 struct ResizeRequest {
     int size = 640;                       // target length of the longer side
@@ -79,6 +85,10 @@ struct ResizeRequest {
     // The sources of the whole run, which no output may replace (the file's own source never
     // may); the caller keeps them alive through the call.
     std::span<const FileIdentity> runSources = {};
+    // JPEGs are decoded reduced by fastJpegScale, then resized exactly from there to the size
+    // their full picture gives: much faster for small outputs, and close to the exact output,
+    // but not the same bytes. Other formats are unaffected.
+    bool fastJpegScaling = false;
     // A picture declaring more pixels fails with PixelLimitError before anything is allocated
     // for it; 0: no limit.
     std::uint64_t maxPixels = 0;
