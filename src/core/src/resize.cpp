@@ -63,9 +63,10 @@ bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
 }
 
 // Scales a raster into a new bitmap of the output size of a picture of `pictureSize`, the
-// raster's own size unless it was decoded reduced: 32-bit with alpha when the raster is, else
-// 24-bit. A picture that shrinkOnly leaves is handed back as it is, in one of those formats.
-Bitmap resampled(Bitmap raster, Size pictureSize, const ResizeRequest& request) {
+// raster's own size unless it was decoded reduced (`reduction` picture pixels per raster pixel
+// on each axis): 32-bit with alpha when the raster is, else 24-bit. A picture that shrinkOnly
+// leaves is handed back as it is, in one of those formats.
+Bitmap resampled(Bitmap raster, Size pictureSize, int reduction, const ResizeRequest& request) {
     const PixelFormat format =
         raster.format() == PixelFormat::Bits32 ? PixelFormat::Bits32 : PixelFormat::Bits24;
     if (request.shrinkOnly && needsNoShrinking(pictureSize.width, pictureSize.height, request)) {
@@ -79,6 +80,11 @@ Bitmap resampled(Bitmap raster, Size pictureSize, const ResizeRequest& request) 
     const KernelEntry& kernel = kernelOf(request);
     ResampleOptions options;
     options.threads = request.threadsPerFile;
+    if (reduction > 1) {
+        options.sourceReduction = reduction;
+        options.reducedFromWidth = pictureSize.width;
+        options.reducedFromHeight = pictureSize.height;
+    }
     resampleBitmap(raster, target, kernel.function, kernel.support, options);
     return target;
 }
@@ -177,8 +183,9 @@ int codecThreads(const ResizeRequest& request) {
 
 // A source decoded for resizing: its pixels and what of its file goes into the output.
 struct SourcePicture {
-    Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
-    Size size;      // the upright picture's, of which a reduced decode gives a smaller raster
+    Bitmap raster;      // as the source's decoder gives it; 32-bit when the source has alpha
+    Size size;          // the upright picture's, of which a reduced decode gives a smaller raster
+    int reduction = 1;  // picture pixels per raster pixel on each axis (JpegScale)
     std::vector<std::uint8_t> iccProfile;
     std::optional<JpegMetadata> jpegMetadata;  // a JPEG source's, to keep in a JPEG output
     bool turned = false;                       // turned upright by its EXIF orientation
@@ -220,7 +227,12 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, 
     decoded.turned = request.autoOrient && orientation != Orientation::Normal;
     const bool swapsSides = decoded.turned && swapsWidthAndHeight(orientation);
     decoded.size = {picture.width(), picture.height()};
-    picture.setScale(decodeScale(decoded.size, swapsSides, request));
+    const JpegScale scale = decodeScale(decoded.size, swapsSides, request);
+    picture.setScale(scale);
+    decoded.reduction = scale == JpegScale::Eighth    ? 8
+                        : scale == JpegScale::Quarter ? 4
+                        : scale == JpegScale::Half    ? 2
+                                                      : 1;
     if (swapsSides) {
         std::swap(decoded.size.width, decoded.size.height);
     }
@@ -356,7 +368,7 @@ std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat fo
         // Transparency is shown over white, as a transparent GIF's always was.
         decoded.raster.convertTo24();
     }
-    Bitmap target = resampled(std::move(decoded.raster), decoded.size, request);
+    Bitmap target = resampled(std::move(decoded.raster), decoded.size, decoded.reduction, request);
     return encoded(std::move(target), outputFormat, decoded, request);
 }
 

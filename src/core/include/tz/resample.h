@@ -47,6 +47,14 @@ struct ResampleOptions {
     // Threads for the weight lists and the passes: 0 chooses by image size and processor count;
     // 1 keeps all the work on the caller's thread.
     int threads = 0;
+    // The source is a reduced decode (a JPEG decoded at 1/2, 1/4 or 1/8): each of its pixels
+    // stands for a block of `sourceReduction` × `sourceReduction` pixels of a picture of
+    // `reducedFrom` size. The destination then maps onto that picture's pixel centres, corner to
+    // corner, as it would from the whole picture, each block's value taken at its centre. 1: the
+    // source is the picture itself.
+    int sourceReduction = 1;
+    int reducedFromWidth = 0;
+    int reducedFromHeight = 0;
 };
 
 // Scales `source` into `destination` at the destination's current size, which is never changed.

@@ -48,10 +48,13 @@ void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, 
         : options.threads > 0
             ? options.threads
             : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    const int reduction = std::max(options.sourceReduction, 1);
     const detail::WeightLists horizontal =
-        detail::buildWeightLists(destinationWidth, sourceWidth, kernel, support, listThreads);
+        detail::buildWeightLists(destinationWidth, sourceWidth, kernel, support, listThreads,
+                                 {reduction, options.reducedFromWidth});
     const detail::WeightLists vertical =
-        detail::buildWeightLists(destinationHeight, sourceHeight, kernel, support, listThreads);
+        detail::buildWeightLists(destinationHeight, sourceHeight, kernel, support, listThreads,
+                                 {reduction, options.reducedFromHeight});
     if (withAlpha) {
         detail::resampleWithAlpha(source, destination, horizontal, vertical, options);
         return;

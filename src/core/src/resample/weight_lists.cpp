@@ -90,7 +90,27 @@ class AxisMapping {
           m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f),
           m_sourceExtent(sourceExtent) {}
 
+    // A reduced source: the scale is the full axis's, seen from the blocks. (Never the exact
+    // path's mapping: only the fast decode's outputs come from here.)
+    AxisMapping(int destinationExtent, int sourceExtent, float support, AxisReduction reduction)
+        : m_centreOnly(destinationExtent == 1 && reduction.fullExtent > 1),
+          m_scale(toSingle(
+              (m_centreOnly ? 1.0L : scaleFactor(destinationExtent, reduction.fullExtent)) *
+              reduction.factor)),
+          m_shrinking(m_scale < 1.0f),
+          m_reach(m_shrinking ? toSingle(support / static_cast<long double>(m_scale)) : support),
+          m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f),
+          m_sourceExtent(sourceExtent),
+          m_factor(reduction.factor),
+          m_fullScale(m_centreOnly ? 1.0f : scaleFactor(destinationExtent, reduction.fullExtent)),
+          m_fullExtent(reduction.fullExtent) {}
+
     float centre(int i) const {
+        if (m_factor > 1) {
+            const long double full = m_centreOnly ? (m_fullExtent - 1) / 2.0L
+                                                  : static_cast<long double>(i) / m_fullScale;
+            return toSingle((full - (m_factor - 1) / 2.0L) / m_factor);
+        }
         return m_centreOnly ? toSingle((m_sourceExtent - 1) / 2.0L)
                             : toSingle(static_cast<long double>(i) / m_scale);
     }
@@ -116,6 +136,9 @@ class AxisMapping {
     float m_reach;
     float m_widening;
     int m_sourceExtent;
+    int m_factor = 1;
+    float m_fullScale = 1.0f;
+    int m_fullExtent = 0;
 };
 
 // Lists first … end − 1 of an axis.
@@ -159,11 +182,13 @@ void WeightLists::appendLists(const WeightLists& other) {
 }
 
 WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
-                             float support, int threads) {
+                             float support, int threads, AxisReduction reduction) {
     if (destinationExtent <= 0 || sourceExtent <= 0) {
         return WeightLists{};
     }
-    const AxisMapping axis(destinationExtent, sourceExtent, support);
+    const AxisMapping axis = reduction.factor > 1 && reduction.fullExtent > 0
+                                 ? AxisMapping(destinationExtent, sourceExtent, support, reduction)
+                                 : AxisMapping(destinationExtent, sourceExtent, support);
     // The kernel evaluations (a sine each for Lanczos3) cost as much as a pass; threads take
     // ranges of lists, joined in order.
     const double evaluations = destinationExtent * (2.0 * axis.reach() + 3.0);

@@ -54,10 +54,19 @@ class WeightLists {
 // (destination − 1)/(source − 1). 0 for a destination of 1 pixel from a longer source.
 float scaleFactor(int destinationExtent, int sourceExtent);
 
+// A source axis decoded reduced: each source pixel the mean of `factor` pixels of an axis
+// `fullExtent` long (see ResampleOptions::sourceReduction). Factor 1: no reduction.
+struct AxisReduction {
+    int factor = 1;
+    int fullExtent = 0;
+};
+
 // The lists for destination extent d from source extent n ≥ 1 (d ≥ 0), built by up to
-// `threads` threads when there are enough of them to be worth it.
+// `threads` threads when there are enough of them to be worth it. With a reduction, the
+// destination maps corner to corner onto the full axis, and a full-axis position x onto the
+// source at (x − (factor − 1) / 2) / factor, the centre of the block that holds it.
 WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunction kernel,
-                             float support, int threads = 1);
+                             float support, int threads = 1, AxisReduction reduction = {});
 
 // Which arithmetic is exact for a list (see ExactIn).
 ExactIn exactArithmetic(std::span<const WeightPair> pairs);
