@@ -229,10 +229,7 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, 
     decoded.size = {picture.width(), picture.height()};
     const JpegScale scale = decodeScale(decoded.size, swapsSides, request);
     picture.setScale(scale);
-    decoded.reduction = scale == JpegScale::Eighth    ? 8
-                        : scale == JpegScale::Quarter ? 4
-                        : scale == JpegScale::Half    ? 2
-                                                      : 1;
+    decoded.reduction = scaleDivisor(scale);
     if (swapsSides) {
         std::swap(decoded.size.width, decoded.size.height);
     }

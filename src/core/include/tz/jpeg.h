@@ -19,6 +19,8 @@ namespace tz {
 
 // Output scale of decoding: full size, 1/2, 1/4, 1/8 (codes 0 to 3).
 enum class JpegScale { Full, Half, Quarter, Eighth };
+// Picture pixels per decoded pixel on each axis: 1, 2, 4 or 8.
+int scaleDivisor(JpegScale scale);
 // Output depth of decoding: 24 bits per pixel, or 8 bits with a palette of up to 236 colours.
 enum class JpegPixelFormat { Bits24, Bits8 };
 enum class JpegPerformance { BestQuality, BestSpeed };

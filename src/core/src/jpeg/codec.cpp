@@ -303,20 +303,6 @@ void reportDataEnd(const Decompressor& decompressor, bool* incomplete) {
     }
 }
 
-unsigned int scaleDenominator(JpegScale scale) {
-    switch (scale) {
-        case JpegScale::Full:
-            return 1;
-        case JpegScale::Half:
-            return 2;
-        case JpegScale::Quarter:
-            return 4;
-        case JpegScale::Eighth:
-            return 8;
-    }
-    return 1;
-}
-
 // What the library keeps in whole-image buffers besides our bitmap: the coefficients of every
 // block for files of several scans and buffered-image output, and the colour-converted picture
 // for two-pass quantisation.
@@ -488,7 +474,7 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
     decompressor.open(bytes, metadata == MetadataReading::Read ? &segments : nullptr);
     jpeg_decompress_struct& cinfo = decompressor.cinfo();
     cinfo.scale_num = 1;
-    cinfo.scale_denom = scaleDenominator(scale);
+    cinfo.scale_denom = static_cast<unsigned int>(scaleDivisor(scale));
     decompressor.run([&] { jpeg_calc_output_dimensions(&cinfo); });
     HeaderInfo info;
     info.width = static_cast<int>(cinfo.image_width);
@@ -510,7 +496,7 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
     jpeg_decompress_struct& cinfo = decompressor.cinfo();
 
     cinfo.scale_num = 1;
-    cinfo.scale_denom = scaleDenominator(settings.scale);
+    cinfo.scale_denom = static_cast<unsigned int>(scaleDivisor(settings.scale));
     cinfo.do_block_smoothing = settings.smoothing ? TRUE : FALSE;
     // The library converts only grey, RGB and YCbCr files to our formats. Four-channel files
     // are read as CMYK and others as they come, both converted here, always to 24 bits.

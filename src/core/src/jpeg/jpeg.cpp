@@ -14,6 +14,20 @@
 
 namespace tz {
 
+int scaleDivisor(JpegScale scale) {
+    switch (scale) {
+        case JpegScale::Full:
+            return 1;
+        case JpegScale::Half:
+            return 2;
+        case JpegScale::Quarter:
+            return 4;
+        case JpegScale::Eighth:
+            return 8;
+    }
+    return 1;
+}
+
 namespace {
 
 const std::shared_ptr<const JpegData>& emptyData() {

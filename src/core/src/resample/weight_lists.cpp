@@ -80,39 +80,27 @@ namespace {
 // How destination pixels of one axis map onto the source.
 class AxisMapping {
   public:
-    AxisMapping(int destinationExtent, int sourceExtent, float support)
-        // One destination pixel from a longer source has scale 0: it samples the source's
-        // centre at scale 1 instead.
-        : m_centreOnly(destinationExtent == 1 && sourceExtent > 1),
-          m_scale(m_centreOnly ? 1.0f : scaleFactor(destinationExtent, sourceExtent)),
-          m_shrinking(m_scale < 1.0f),
-          m_reach(m_shrinking ? toSingle(support / static_cast<long double>(m_scale)) : support),
-          m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f),
-          m_sourceExtent(sourceExtent) {}
-
-    // A reduced source: the scale is the full axis's, seen from the blocks. (Never the exact
-    // path's mapping: only the fast decode's outputs come from here.)
+    // Without a reduction the full axis is the source's own, and every expression below reduces
+    // to the plain corner-aligned mapping exactly (a factor of 1 changes no value).
     AxisMapping(int destinationExtent, int sourceExtent, float support, AxisReduction reduction)
-        : m_centreOnly(destinationExtent == 1 && reduction.fullExtent > 1),
-          m_scale(toSingle(
-              (m_centreOnly ? 1.0L : scaleFactor(destinationExtent, reduction.fullExtent)) *
-              reduction.factor)),
+        : m_factor(reduction.factor > 1 && reduction.fullExtent > 0 ? reduction.factor : 1),
+          m_fullExtent(m_factor > 1 ? reduction.fullExtent : sourceExtent),
+          // One destination pixel from a longer source has scale 0: it samples the source's
+          // centre at scale 1 instead.
+          m_centreOnly(destinationExtent == 1 && m_fullExtent > 1),
+          m_fullScale(m_centreOnly ? 1.0f : scaleFactor(destinationExtent, m_fullExtent)),
+          // Seen from a reduced source's blocks; the factor is a power of 2, so it is exact.
+          m_scale(m_fullScale * static_cast<float>(m_factor)),
           m_shrinking(m_scale < 1.0f),
           m_reach(m_shrinking ? toSingle(support / static_cast<long double>(m_scale)) : support),
-          m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f),
-          m_sourceExtent(sourceExtent),
-          m_factor(reduction.factor),
-          m_fullScale(m_centreOnly ? 1.0f : scaleFactor(destinationExtent, reduction.fullExtent)),
-          m_fullExtent(reduction.fullExtent) {}
+          m_widening(m_shrinking ? toSingle(1.0L / m_scale) : 1.0f) {}
 
+    // The full axis's corner-aligned position, moved into the source's block units: a block's
+    // value stands for its centre, (factor − 1) / 2 pixels into it.
     float centre(int i) const {
-        if (m_factor > 1) {
-            const long double full = m_centreOnly ? (m_fullExtent - 1) / 2.0L
-                                                  : static_cast<long double>(i) / m_fullScale;
-            return toSingle((full - (m_factor - 1) / 2.0L) / m_factor);
-        }
-        return m_centreOnly ? toSingle((m_sourceExtent - 1) / 2.0L)
-                            : toSingle(static_cast<long double>(i) / m_scale);
+        const long double full =
+            m_centreOnly ? (m_fullExtent - 1) / 2.0L : static_cast<long double>(i) / m_fullScale;
+        return toSingle((full - (m_factor - 1) / 2.0L) / m_factor);
     }
     // The unfolded source indices around a centre that the kernel is asked about.
     std::int64_t left(float centre) const { return exactFloorOfDifference(centre, m_reach); }
@@ -130,15 +118,14 @@ class AxisMapping {
     float reach() const { return m_reach; }
 
   private:
+    int m_factor;
+    int m_fullExtent;
     bool m_centreOnly;
+    float m_fullScale;
     float m_scale;
     bool m_shrinking;
     float m_reach;
     float m_widening;
-    int m_sourceExtent;
-    int m_factor = 1;
-    float m_fullScale = 1.0f;
-    int m_fullExtent = 0;
 };
 
 // Lists first … end − 1 of an axis.
@@ -186,9 +173,7 @@ WeightLists buildWeightLists(int destinationExtent, int sourceExtent, KernelFunc
     if (destinationExtent <= 0 || sourceExtent <= 0) {
         return WeightLists{};
     }
-    const AxisMapping axis = reduction.factor > 1 && reduction.fullExtent > 0
-                                 ? AxisMapping(destinationExtent, sourceExtent, support, reduction)
-                                 : AxisMapping(destinationExtent, sourceExtent, support);
+    const AxisMapping axis(destinationExtent, sourceExtent, support, reduction);
     // The kernel evaluations (a sine each for Lanczos3) cost as much as a pass; threads take
     // ranges of lists, joined in order.
     const double evaluations = destinationExtent * (2.0 * axis.reach() + 3.0);
