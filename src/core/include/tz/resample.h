@@ -2,6 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
 #include <string_view>
 
 #include "tz/bitmap.h"
@@ -89,6 +92,50 @@ struct ResampleOptions {
 void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support);
 void resampleBitmap(Bitmap& source, Bitmap& destination, KernelFunction kernel, float support,
                     const ResampleOptions& options);
+
+// A picture read row by row, top to bottom, so that it never needs to be held whole: a decoder
+// that delivers 24-bit rows (blue, green, red) as it goes.
+class RowReader {
+  public:
+    virtual ~RowReader() = default;
+    // The next `count` rows (count ≥ 1, never past the picture's end), each width × 3 bytes;
+    // the pointers stay valid until the next call.
+    virtual std::span<const std::uint8_t* const> nextRows(int count) = 0;
+};
+
+class RowSource {
+  public:
+    virtual ~RowSource() = default;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    // What a reader starting at a row costs for each row before it, as a share of what reading
+    // and scaling a row costs: 0 where rows are reached directly (a bitmap, a file of plain
+    // rows), 1 or more where they must all be decoded first. Parts of the picture are read on
+    // several threads only when this is below 1.
+    virtual double skipCost() const = 0;
+    // A reader whose first row is `first`. Readers may be in use at once, each on one thread.
+    virtual std::unique_ptr<RowReader> readerFrom(int first) = 0;
+};
+
+// The rows of a bitmap, 24-bit, as a row source: the resampler reads them where they are.
+class BitmapRows final : public RowSource {
+  public:
+    explicit BitmapRows(const Bitmap& bitmap24) : m_bitmap(bitmap24) {}
+    int width() const override { return m_bitmap.width(); }
+    int height() const override { return m_bitmap.height(); }
+    double skipCost() const override { return 0.0; }
+    std::unique_ptr<RowReader> readerFrom(int first) override;
+
+  private:
+    const Bitmap& m_bitmap;
+};
+
+// Scales the rows of `source` (at least 1 × 1) into the 24-bit `destination` at its size: the
+// same bytes resampleBitmap gives for the whole source as a bitmap, with the same errors, but
+// only the horizontal results of the rows the vertical filter needs next are ever held. A
+// reader's failure is passed on once every reader has stopped.
+void resampleRows(RowSource& source, Bitmap& destination, KernelFunction kernel, float support,
+                  const ResampleOptions& options = {});
 
 // The plain extended-precision algorithm (ResamplePath::Reference): the yardstick of the tests.
 void resampleBitmapReference(Bitmap& source, Bitmap& destination, KernelFunction kernel,

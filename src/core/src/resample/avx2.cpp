@@ -77,14 +77,10 @@ constexpr int ungroupedRegister(int r) {
     return ((r & 1) << 2) | ((r >> 2) << 1) | ((r >> 1) & 1);
 }
 
-// Rows top … top + 7 of the source (rows past `rows` read as 0) into `grouped`, where byte
+// Rows in[0] … in[7] of `length` bytes (rows past `rows` read as 0) into `grouped`, where byte
 // position p of row r lands at grouped[p·8 + r].
-TZ_VECTOR void group(const Bitmap& source, int top, int rows, std::uint8_t* grouped) {
-    const std::size_t length = static_cast<std::size_t>(source.width()) * 3;
-    const std::uint8_t* in[kRows] = {};
-    for (int r = 0; r < rows; ++r) {
-        in[r] = source.row(top + r);
-    }
+TZ_VECTOR void group(const std::uint8_t* const* in, int rows, std::size_t length,
+                     std::uint8_t* grouped) {
     std::size_t p = 0;
     for (; p + 16 <= length; p += 16) {
         __m128i x[8];
@@ -391,11 +387,13 @@ std::size_t rowScratchBytes(int sourceWidth, int destinationWidth) {
            3 * kRows;
 }
 
-TZ_VECTOR void filterRows(const Bitmap& source, int top, int rows, const WeightLists& lists,
-                          std::uint8_t* const* out, std::span<std::uint8_t> scratch) {
+TZ_VECTOR void filterRows(const std::uint8_t* const* in, int rows, int sourceWidth,
+                          const WeightLists& lists, std::uint8_t* const* out,
+                          std::span<std::uint8_t> scratch) {
+    const std::size_t length = static_cast<std::size_t>(sourceWidth) * 3;
     std::uint8_t* grouped = scratch.data();
-    std::uint8_t* results = grouped + static_cast<std::size_t>(source.width()) * 3 * kRows;
-    group(source, top, rows, grouped);
+    std::uint8_t* results = grouped + length * kRows;
+    group(in, rows, length, grouped);
     filterBlock(lists, grouped, results);
     ungroup(results, out, rows, static_cast<std::size_t>(lists.size()) * 3);
 }

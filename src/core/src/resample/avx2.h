@@ -17,9 +17,9 @@ bool available();
 // Scratch bytes one thread needs for filterRows.
 std::size_t rowScratchBytes(int sourceWidth, int destinationWidth);
 
-// The horizontal filter of source rows top … top + rows − 1 (rows ≤ kBlockRows) into out[0] …
-// out[rows − 1], each lists.size() pixels long.
-void filterRows(const Bitmap& source, int top, int rows, const WeightLists& lists,
+// The horizontal filter of source rows in[0] … in[rows − 1] (rows ≤ kBlockRows), each
+// `sourceWidth` pixels long, into out[0] … out[rows − 1], each lists.size() pixels long.
+void filterRows(const std::uint8_t* const* in, int rows, int sourceWidth, const WeightLists& lists,
                 std::uint8_t* const* out, std::span<std::uint8_t> scratch);
 
 // The vertical filter of one destination row of `length` bytes: byte x is the sum over t of

@@ -30,11 +30,11 @@ void filterColumn(const std::uint8_t* const* in, std::span<const WeightPair> pai
 
 }  // namespace
 
-void filterRowsPortable(const Bitmap& source, int top, int rows, const WeightLists& lists,
+void filterRowsPortable(const std::uint8_t* const* rowsIn, int rows, const WeightLists& lists,
                         std::uint8_t* const* out) {
     const std::uint8_t* in[kBlockRows] = {};
     for (int r = 0; r < kBlockRows; ++r) {
-        in[r] = source.row(r < rows ? top + r : top);
+        in[r] = rowsIn[r < rows ? r : 0];
     }
     for (int i = 0; i < lists.size(); ++i) {
         const std::size_t offset = static_cast<std::size_t>(i) * 3;

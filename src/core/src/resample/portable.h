@@ -10,9 +10,9 @@
 
 namespace tz::detail {
 
-// The horizontal filter of source rows top … top + rows − 1 (rows ≤ kBlockRows) into out[0] …
-// out[rows − 1], each lists.size() pixels long.
-void filterRowsPortable(const Bitmap& source, int top, int rows, const WeightLists& lists,
+// The horizontal filter of source rows in[0] … in[rows − 1] (1 ≤ rows ≤ kBlockRows) into
+// out[0] … out[rows − 1], each lists.size() pixels long.
+void filterRowsPortable(const std::uint8_t* const* in, int rows, const WeightLists& lists,
                         std::uint8_t* const* out);
 
 // The vertical filter of one destination row of sums.size() bytes: byte x is the sum over t of
