@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -475,6 +476,81 @@ TEST(JpegDecoding, TruncatedScanDataDecodes) {
     EXPECT_EQ(decoded.height(), 96);
 }
 
+// ---- Rows decoded while read ----
+
+// Reads the rows first … end of a reader starting at `first`, in blocks of up to 8 as the
+// resampler reads them, into `into` (of the source's size).
+void readRowsFrom(tz::JpegRowSource& rows, int first, Bitmap& into) {
+    const std::unique_ptr<tz::RowReader> reader = rows.readerFrom(first);
+    for (int top = first; top < rows.height(); top += 8) {
+        const auto block = reader->nextRows(std::min(8, rows.height() - top));
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            std::copy_n(block[r], into.stride(), into.row(top + static_cast<int>(r)));
+        }
+    }
+}
+
+// The rows of a picture, read from the top and from part-way (as a second thread reads them),
+// are the decoded picture's, and say as much about the data's end.
+void expectRowsAsDecoded(const JpegImage& picture, const Bitmap& decoded) {
+    const std::unique_ptr<tz::JpegRowSource> rows = picture.rows();
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->width(), decoded.width());
+    ASSERT_EQ(rows->height(), decoded.height());
+    const Bitmap expected = decoded.to24();
+    for (const int first : {0, decoded.height() / 3 | 1, decoded.height() - 1}) {
+        if (first >= decoded.height()) {
+            continue;
+        }
+        Bitmap read = expected;
+        readRowsFrom(*rows, first, read);
+        ASSERT_EQ(read, expected) << "rows from " << first;
+    }
+    rows->finish();
+    EXPECT_EQ(rows->incomplete(), picture.incomplete());
+}
+
+TEST(JpegRows, AreTheDecodedPictureFromAnyRow) {
+    const Bitmap detailed = tz::test::detailedBitmap(203, 131);
+    JpegImage progressive;
+    progressive.setProgressiveEncoding(true);
+    progressive.assign(detailed);
+    const Bytes whole = jpegBytes(detailed, 95);
+    struct Case {
+        const char* name;
+        Bytes file;
+        JpegScale scale;
+    };
+    for (const Case& c :
+         {Case{"baseline", whole, JpegScale::Full},
+          Case{"baseline at 1/4", whole, JpegScale::Quarter},
+          Case{"progressive", progressive.saveToBytes(), JpegScale::Full},
+          Case{"cut short", Bytes(whole.begin(), whole.begin() + 3000), JpegScale::Full}}) {
+        SCOPED_TRACE(c.name);
+        JpegImage picture;
+        picture.loadFromBytes(c.file);
+        picture.setScale(c.scale);
+        picture.decode();
+        expectRowsAsDecoded(picture, *picture.bitmap());
+    }
+}
+
+// Greyscale and 8-bit output go through a palette made from the whole picture.
+TEST(JpegRows, NoneWhereThePictureGoesThroughAPalette) {
+    JpegImage grey;
+    grey.setGrayscale(true);
+    grey.assign(gradientBitmap(40, 30));
+    JpegImage greyFile;
+    greyFile.loadFromBytes(grey.saveToBytes());
+    EXPECT_FALSE(greyFile.rows());
+    JpegImage eightBit;
+    eightBit.loadFromBytes(jpegBytes(gradientBitmap(40, 30)));
+    eightBit.setPixelFormat(tz::JpegPixelFormat::Bits8);
+    EXPECT_FALSE(eightBit.rows());
+    eightBit.setPixelFormat(tz::JpegPixelFormat::Bits24);
+    EXPECT_TRUE(eightBit.rows());
+}
+
 TEST(JpegDecoding, NotAJpegFailsOnLoad) {
     const Bytes text = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0};
     JpegImage picture;
@@ -878,6 +954,14 @@ void JpegCorpusFile::check(const CorpusEntry& entry, bool decodeHuge) {
     Bitmap decoded;
     if (entry.outcome == CorpusOutcome::Loads && !entry.failure.empty()) {
         expectJpegError([&] { picture.assignTo(decoded); }, jpegErrorCode(entry.failure));
+        // Read as rows, it fails alike.
+        expectJpegError(
+            [&] {
+                const std::unique_ptr<tz::JpegRowSource> rows = picture.rows();
+                Bitmap read(rows->width(), rows->height());
+                readRowsFrom(*rows, 0, read);
+            },
+            jpegErrorCode(entry.failure));
         return;
     }
     // Four-channel files are left open; ours decode them to 24-bit colour.
@@ -891,6 +975,8 @@ void JpegCorpusFile::check(const CorpusEntry& entry, bool decodeHuge) {
         }
         if (components == 1) {
             expectGreyWithAtMost236Levels(decoded);
+        } else {
+            expectRowsAsDecoded(picture, decoded);
         }
         return;
     }

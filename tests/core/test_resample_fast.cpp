@@ -2,12 +2,17 @@
 // random pictures, and sum for sum on millions of random weight lists.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "resample/arithmetic.h"
@@ -323,23 +328,98 @@ std::string describe(const KernelEntry& entry, const Bitmap& source, int width, 
            " threads " + std::to_string(options.threads);
 }
 
+// A picture's rows handed out as a decoder hands them out: copied into the reader's own buffer,
+// which the next call overwrites, from any starting row. It checks that readers keep to the
+// contract, and can be told to fail at a row.
+class DecoderLikeRows final : public RowSource {
+  public:
+    DecoderLikeRows(const Bitmap& bitmap, double skipCost) : m_bitmap(bitmap), m_skip(skipCost) {}
+
+    int width() const override { return m_bitmap.width(); }
+    int height() const override { return m_bitmap.height(); }
+    double skipCost() const override { return m_skip; }
+    std::unique_ptr<RowReader> readerFrom(int first) override {
+        EXPECT_GE(first, 0);
+        EXPECT_LT(first, height());
+        ++m_readers;
+        return std::make_unique<Reader>(*this, first);
+    }
+
+    // Reading `row` throws "row N is damaged", after `delay`.
+    void failAt(int row, std::chrono::milliseconds delay = {}) { m_failures[row] = delay; }
+    int readers() const { return m_readers; }
+    std::int64_t rowsRead() const { return m_rowsRead; }
+
+  private:
+    class Reader final : public RowReader {
+      public:
+        Reader(DecoderLikeRows& rows, int first) : m_rows(rows), m_next(first) {}
+        std::span<const std::uint8_t* const> nextRows(int count) override {
+            EXPECT_GE(count, 1);
+            EXPECT_LE(m_next + count, m_rows.height()) << "read past the end";
+            const std::size_t stride = m_rows.m_bitmap.stride();
+            // Stale rows from the last call must not be used: overwrite them first.
+            std::fill(m_buffer.begin(), m_buffer.end(), std::uint8_t{0xA5});
+            m_buffer.resize(stride * static_cast<std::size_t>(count));
+            m_pointers.clear();
+            for (int r = 0; r < count; ++r, ++m_next) {
+                if (const auto failure = m_rows.m_failures.find(m_next);
+                    failure != m_rows.m_failures.end()) {
+                    std::this_thread::sleep_for(failure->second);
+                    throw Error("row " + std::to_string(m_next) + " is damaged");
+                }
+                std::uint8_t* row = m_buffer.data() + stride * static_cast<std::size_t>(r);
+                std::copy_n(m_rows.m_bitmap.row(m_next), stride, row);
+                m_pointers.push_back(row);
+            }
+            m_rows.m_rowsRead += count;
+            return m_pointers;
+        }
+
+      private:
+        DecoderLikeRows& m_rows;
+        int m_next;
+        std::vector<std::uint8_t> m_buffer;
+        std::vector<const std::uint8_t*> m_pointers;
+    };
+
+    const Bitmap& m_bitmap;
+    double m_skip;
+    std::map<int, std::chrono::milliseconds> m_failures;
+    std::atomic<int> m_readers{0};
+    std::atomic<std::int64_t> m_rowsRead{0};
+};
+
 // The number of bytes that differ, and the first of them reported.
+void expectSameBytes(const Bitmap& actual, const Bitmap& expected, const std::string& what) {
+    const auto want = expected.pixels();
+    const auto got = actual.pixels();
+    ASSERT_EQ(want.size(), got.size());
+    for (std::size_t p = 0; p < want.size(); ++p) {
+        ASSERT_EQ(got[p], want[p])
+            << what << ", byte " << p << " (row " << p / expected.stride() << ")";
+    }
+}
+
+// Every fast path gives the reference's bytes, from the whole bitmap and from its rows read as
+// a decoder gives them, read from any row for free, at a cost, or only from the top.
 void expectSameAsReference(const KernelEntry& entry, const Bitmap& source, int width, int height) {
     Bitmap referenceSource = source;
     Bitmap expected(width, height);
     resampleBitmapReference(referenceSource, expected, entry.function, entry.support);
     for (const ResampleOptions& options : fastPaths()) {
+        for (const double skipCost : {0.0, 0.4, 1.5}) {
+            DecoderLikeRows rows(source, skipCost);
+            Bitmap actual(width, height);
+            resampleRows(rows, actual, entry.function, entry.support, options);
+            expectSameBytes(actual, expected,
+                            describe(entry, source, width, height, options) + " from rows, skip " +
+                                std::to_string(skipCost));
+        }
         Bitmap copy = source;
         Bitmap actual(width, height);
         resampleBitmap(copy, actual, entry.function, entry.support, options);
-        const auto want = expected.pixels();
-        const auto got = actual.pixels();
-        ASSERT_EQ(want.size(), got.size());
-        for (std::size_t p = 0; p < want.size(); ++p) {
-            ASSERT_EQ(got[p], want[p])
-                << describe(entry, source, width, height, options) << ", byte " << p << " (row "
-                << p / expected.stride() << ")";
-        }
+        expectSameBytes(actual, expected, describe(entry, source, width, height, options));
     }
 }
 
@@ -426,6 +506,63 @@ TEST(FastPasses, HostileWeightListsMatchTheReference) {
     }
     for (int kind = 0; kind < 4; ++kind) {
         EXPECT_GT(kinds[kind], 0) << "lists of kind " << kind;
+    }
+}
+
+// --- Rows read as they are needed ---
+
+// One thread reads each row once, top to bottom; two threads read about the picture once more
+// only where their bands' reaches overlap, and a source whose readers must decode everything
+// before their first row gets one reader. The bytes are the same every time.
+TEST(StreamedPasses, ReadEachRowOnceBandByBand) {
+    std::mt19937 random(5);
+    const Bitmap source = randomBitmap(300, 800, random, Content::Smooth);
+    const KernelEntry& lanczos = kKernelTable[kLanczos3Index];
+    Bitmap expected(90, 240);
+    Bitmap whole = source;
+    resampleBitmap(whole, expected, lanczos.function, lanczos.support, {ResamplePath::Portable, 1});
+
+    DecoderLikeRows single(source, 0.4);
+    Bitmap actual(90, 240);
+    resampleRows(single, actual, lanczos.function, lanczos.support, {ResamplePath::Automatic, 1});
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(single.readers(), 1);
+    EXPECT_EQ(single.rowsRead(), 800);
+
+    DecoderLikeRows split(source, 0.4);
+    resampleRows(split, actual, lanczos.function, lanczos.support, {ResamplePath::Automatic, 2});
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(split.readers(), 2);
+    // Lanczos3 at 0.3 reaches 10 rows each way: the bands share at most 3 blocks of 8.
+    EXPECT_GE(split.rowsRead(), 800);
+    EXPECT_LE(split.rowsRead(), 800 + 3 * 8);
+
+    DecoderLikeRows fromTheTop(source, 1.0);
+    resampleRows(fromTheTop, actual, lanczos.function, lanczos.support,
+                 {ResamplePath::Automatic, 2});
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(fromTheTop.readers(), 1);
+}
+
+// A reader's failure is passed on; when rows fail in several bands, the one met first in row
+// order is, even when a later band fails sooner, as reading the rows in order would have it.
+TEST(StreamedPasses, TheFirstFailingRowInOrderIsReported) {
+    std::mt19937 random(6);
+    const Bitmap source = randomBitmap(40, 400, random, Content::Noise);
+    const KernelEntry& lanczos = kKernelTable[kLanczos3Index];
+    for (const int threads : {1, 2, 3}) {
+        SCOPED_TRACE(threads);
+        DecoderLikeRows rows(source, 0.0);
+        rows.failAt(350);
+        rows.failAt(20, std::chrono::milliseconds(50));
+        Bitmap destination(20, 200);
+        try {
+            resampleRows(rows, destination, lanczos.function, lanczos.support,
+                         {ResamplePath::Automatic, threads});
+            ADD_FAILURE() << "no error";
+        } catch (const Error& error) {
+            EXPECT_STREQ(error.what(), "row 20 is damaged");
+        }
     }
 }
 

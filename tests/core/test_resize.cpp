@@ -19,6 +19,7 @@
 #include "tz/gif.h"
 #include "tz/jpeg.h"
 #include "tz/memory_budget.h"
+#include "tz/resample.h"
 #include "tz/resize.h"
 
 namespace tz {
@@ -138,6 +139,44 @@ TEST_F(ResizeFileTest, JpegIsWrittenAtTheTargetSize) {
     output.loadFromFile(m_folder / "resized" / "p.jpg");
     EXPECT_EQ(output.width(), 62);
     EXPECT_EQ(output.height(), 100);
+}
+
+// Pictures are resized from rows decoded as they are needed, in parts on several threads when
+// the file allows: the output is that of decoding the whole picture and resampling it, with
+// any number of threads, also from a reduced decode.
+TEST_F(ResizeFileTest, OutputIsTheWholePicturesWithAnyNumberOfThreads) {
+    writeFile(m_folder / "p.jpg", test::jpegBytes(detailedBitmap(331, 517), 92));
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "exact");
+        JpegImage picture;
+        picture.loadFromFile(m_folder / "p.jpg");
+        const JpegScale scale = fast ? fastJpegScale({331, 517}, {39, 61}) : JpegScale::Full;
+        ASSERT_EQ(scale, fast ? JpegScale::Quarter : JpegScale::Full);
+        picture.setScale(scale);
+        Bitmap whole = picture.releaseBitmap();
+        Bitmap target(39, 61);
+        ResampleOptions options;
+        if (fast) {
+            options.sourceReduction = 4;
+            options.reducedFromWidth = 331;
+            options.reducedFromHeight = 517;
+        }
+        const KernelEntry& lanczos = kKernelTable[kLanczos3Index];
+        resampleBitmap(whole, target, lanczos.function, lanczos.support, options);
+        JpegImage expected;
+        expected.assign(std::move(target));
+        expected.setCompressionQuality(89);
+
+        ResizeRequest request;
+        request.size = 61;
+        request.fastJpegScaling = fast;
+        for (const int threads : {1, 2, 3}) {
+            request.threadsPerFile = threads;
+            EXPECT_EQ(resizeToBytes(m_folder / "p.jpg", PictureFormat::Jpeg, request),
+                      expected.saveToBytes())
+                << threads << " threads";
+        }
+    }
 }
 
 TEST_F(ResizeFileTest, GifIsWrittenAsOneWebPaletteFrame) {

@@ -62,6 +62,17 @@ bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
     return std::max(width, height) <= request.size;
 }
 
+ResampleOptions resampleOptionsFor(Size pictureSize, int reduction, const ResizeRequest& request) {
+    ResampleOptions options;
+    options.threads = request.threadsPerFile;
+    if (reduction > 1) {
+        options.sourceReduction = reduction;
+        options.reducedFromWidth = pictureSize.width;
+        options.reducedFromHeight = pictureSize.height;
+    }
+    return options;
+}
+
 // Scales a raster into a new bitmap of the output size of a picture of `pictureSize`, the
 // raster's own size unless it was decoded reduced (`reduction` picture pixels per raster pixel
 // on each axis): 32-bit with alpha when the raster is, else 24-bit. A picture that shrinkOnly
@@ -78,14 +89,19 @@ Bitmap resampled(Bitmap raster, Size pictureSize, int reduction, const ResizeReq
     const Size size = outputSize(pictureSize.width, pictureSize.height, request);
     Bitmap target(size.width, size.height, format);
     const KernelEntry& kernel = kernelOf(request);
-    ResampleOptions options;
-    options.threads = request.threadsPerFile;
-    if (reduction > 1) {
-        options.sourceReduction = reduction;
-        options.reducedFromWidth = pictureSize.width;
-        options.reducedFromHeight = pictureSize.height;
-    }
-    resampleBitmap(raster, target, kernel.function, kernel.support, options);
+    resampleBitmap(raster, target, kernel.function, kernel.support,
+                   resampleOptionsFor(pictureSize, reduction, request));
+    return target;
+}
+
+// The same from rows read as they are needed, for a picture shrinkOnly does not leave: 24-bit.
+Bitmap resampled(RowSource& rows, Size pictureSize, int reduction, const ResizeRequest& request) {
+    const Size size = outputSize(pictureSize.width, pictureSize.height, request);
+    // Every pixel is written by the resampler, by the threads that compute it.
+    Bitmap target(Bitmap::ForOverwrite{}, size.width, size.height, PixelFormat::Bits24);
+    const KernelEntry& kernel = kernelOf(request);
+    resampleRows(rows, target, kernel.function, kernel.support,
+                 resampleOptionsFor(pictureSize, reduction, request));
     return target;
 }
 
@@ -183,7 +199,10 @@ int codecThreads(const ResizeRequest& request) {
 
 // A source decoded for resizing: its pixels and what of its file goes into the output.
 struct SourcePicture {
-    Bitmap raster;      // as the source's decoder gives it; 32-bit when the source has alpha
+    Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
+    // Instead of the raster, for a picture that is resampled as it is: its rows, decoded while
+    // the resampler reads them.
+    std::unique_ptr<JpegRowSource> rows;
     Size size;          // the upright picture's, of which a reduced decode gives a smaller raster
     int reduction = 1;  // picture pixels per raster pixel on each axis (JpegScale)
     std::vector<std::uint8_t> iccProfile;
@@ -233,6 +252,15 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, 
     if (swapsSides) {
         std::swap(decoded.size.width, decoded.size.height);
     }
+    decoded.iccProfile = picture.metadata().iccProfile;
+    decoded.jpegMetadata = picture.metadata();
+    if (!decoded.turned && !(request.shrinkOnly &&
+                             needsNoShrinking(decoded.size.width, decoded.size.height, request))) {
+        decoded.rows = picture.rows();
+        if (decoded.rows) {
+            return decoded;
+        }
+    }
     // Drawing the whole picture at its own size onto a new raster gives exactly the decoded
     // pixels, so the decoded bitmap serves as the raster: one full-size copy less.
     decoded.raster = picture.releaseBitmap();
@@ -241,8 +269,6 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, 
     if (decoded.turned) {
         decoded.raster = orientedUpright(std::move(decoded.raster), orientation);
     }
-    decoded.iccProfile = picture.metadata().iccProfile;
-    decoded.jpegMetadata = picture.metadata();
     return decoded;
 }
 
@@ -360,6 +386,13 @@ std::vector<std::uint8_t> encodedOutput(const fs::path& source, PictureFormat fo
         request.memoryBudget != nullptr ? *request.memoryBudget : processMemoryBudget(),
         request.maxPixels);
     SourcePicture decoded = decodedSource(source, format, request, result.incomplete);
+    if (decoded.rows) {
+        result.sourceSize = Size{decoded.rows->width(), decoded.rows->height()};
+        Bitmap target = resampled(*decoded.rows, decoded.size, decoded.reduction, request);
+        decoded.rows->finish();
+        noteCompleteness(decoded.rows->incomplete(), request, result.incomplete);
+        return encoded(std::move(target), outputFormat, decoded, request);
+    }
     result.sourceSize = Size{decoded.raster.width(), decoded.raster.height()};
     if (!keepsAlpha(outputFormat)) {
         // Transparency is shown over white, as a transparent GIF's always was.

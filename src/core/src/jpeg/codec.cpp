@@ -1,11 +1,13 @@
 // The adapter over libjpeg: header parsing, decoding into bitmaps and encoding from them. With
 // coefficient_store.cpp, the only file that includes the library's headers.
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -490,29 +492,42 @@ HeaderInfo readHeader(std::span<const std::uint8_t> bytes, JpegScale scale,
     return info;
 }
 
-Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings, bool* incomplete) {
-    Decompressor decompressor;
-    decompressor.open(bytes);
-    jpeg_decompress_struct& cinfo = decompressor.cinfo();
+namespace {
 
+// How a file is decoded with the decoding settings.
+struct DecodingSetup {
+    Conversion conversion = Conversion::Direct;
+    bool indexed = false;   // 8-bit output through a palette
+    bool buffered = false;  // buffered-image display, scan by scan
+    OutputQuality finalQuality{};
+    int width = 0;
+    int height = 0;
+};
+
+// Sets the library's decoding parameters for an opened file, and checks that what the library
+// keeps of the whole picture, and the picture's bitmap when `wholeBitmap`, fit in memory.
+DecodingSetup setUpDecoding(Decompressor& decompressor, const JpegSettings& settings,
+                            bool wholeBitmap) {
+    jpeg_decompress_struct& cinfo = decompressor.cinfo();
+    DecodingSetup setup;
     cinfo.scale_num = 1;
     cinfo.scale_denom = static_cast<unsigned int>(scaleDivisor(settings.scale));
     cinfo.do_block_smoothing = settings.smoothing ? TRUE : FALSE;
     // The library converts only grey, RGB and YCbCr files to our formats. Four-channel files
     // are read as CMYK and others as they come, both converted here, always to 24 bits.
-    const Conversion conversion = conversionFor(cinfo);
-    if (conversion == Conversion::Cmyk) {
+    setup.conversion = conversionFor(cinfo);
+    if (setup.conversion == Conversion::Cmyk) {
         cinfo.out_color_space = JCS_CMYK;
-    } else if (conversion == Conversion::Direct && settings.grayscale) {
+    } else if (setup.conversion == Conversion::Direct && settings.grayscale) {
         cinfo.out_color_space = JCS_GRAYSCALE;
     }
-    const bool indexed =
-        conversion == Conversion::Direct &&
+    setup.indexed =
+        setup.conversion == Conversion::Direct &&
         (settings.pixelFormat == JpegPixelFormat::Bits8 || cinfo.out_color_space == JCS_GRAYSCALE);
-    if (indexed) {
+    if (setup.indexed) {
         cinfo.quantize_colors = TRUE;
         cinfo.desired_number_of_colors = kQuantizedColors;
-    } else if (conversion == Conversion::Direct) {
+    } else if (setup.conversion == Conversion::Direct) {
         // Rows exchanged with the library are in the bitmap's blue, green, red order.
         cinfo.out_color_space = JCS_EXT_BGR;
     }
@@ -524,31 +539,50 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
     if (settings.performance == JpegPerformance::BestSpeed) {
         setOutputQuality(cinfo, kFastOutput);
     }
-    const OutputQuality finalQuality{cinfo.dct_method, cinfo.two_pass_quantize, cinfo.dither_mode};
-    const bool buffered = conversion == Conversion::Direct && settings.progressiveDisplay &&
-                          decompressor.multipleScans();
-    if (buffered) {
+    setup.finalQuality = {cinfo.dct_method, cinfo.two_pass_quantize, cinfo.dither_mode};
+    setup.buffered = setup.conversion == Conversion::Direct && settings.progressiveDisplay &&
+                     decompressor.multipleScans();
+    if (setup.buffered) {
         setOutputQuality(cinfo, kFastOutput);
         cinfo.buffered_image = TRUE;
-        if (indexed) {
+        if (setup.indexed) {
             cinfo.enable_1pass_quant = TRUE;
-            cinfo.enable_2pass_quant = finalQuality.twoPassQuantize;
+            cinfo.enable_2pass_quant = setup.finalQuality.twoPassQuantize;
         }
     }
 
     // Refuse before the library allocates its whole-image buffers and before the bitmap exists.
     decompressor.run([&] { jpeg_calc_output_dimensions(&cinfo); });
-    const int width = static_cast<int>(cinfo.output_width);
-    const int height = static_cast<int>(cinfo.output_height);
-    const PixelFormat format = indexed ? PixelFormat::Bits8 : PixelFormat::Bits24;
-    std::size_t needed = bitmapBytes(width, height, format);
+    setup.width = static_cast<int>(cinfo.output_width);
+    setup.height = static_cast<int>(cinfo.output_height);
+    std::size_t needed = wholeBitmap
+                             ? bitmapBytes(setup.width, setup.height,
+                                           setup.indexed ? PixelFormat::Bits8 : PixelFormat::Bits24)
+                             : 0;
     const std::size_t libraryBytes = libraryImageBytes(cinfo, decompressor.multipleScans());
     if (libraryBytes > std::numeric_limits<std::size_t>::max() - needed) {
-        throw Error("Not enough memory for a picture of " + std::to_string(width) + " x " +
-                    std::to_string(height) + " pixels");
+        throw Error("Not enough memory for a picture of " + std::to_string(setup.width) + " x " +
+                    std::to_string(setup.height) + " pixels");
     }
     needed += libraryBytes;
-    ensureAllocatable(needed, width, height);
+    ensureAllocatable(needed, setup.width, setup.height);
+    return setup;
+}
+
+}  // namespace
+
+Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings, bool* incomplete) {
+    Decompressor decompressor;
+    decompressor.open(bytes);
+    jpeg_decompress_struct& cinfo = decompressor.cinfo();
+    const DecodingSetup setup = setUpDecoding(decompressor, settings, true);
+    const Conversion conversion = setup.conversion;
+    const bool indexed = setup.indexed;
+    const bool buffered = setup.buffered;
+    const OutputQuality finalQuality = setup.finalQuality;
+    const int width = setup.width;
+    const int height = setup.height;
+    const PixelFormat format = indexed ? PixelFormat::Bits8 : PixelFormat::Bits24;
 
     decompressor.run([&] { jpeg_start_decompress(&cinfo); });
     // Every row is written below: the library delivers all of them, even from cut-short data.
@@ -598,6 +632,158 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
     });
     reportDataEnd(decompressor, incomplete);
     return bitmap;
+}
+
+namespace {
+
+// Starting a reader part-way costs the library's entropy decoding of every row before it: about
+// half of decoding a row, and about a third of decoding and scaling it.
+constexpr double kBaselineSkipCost = 0.35;
+
+class JpegRows;
+
+class JpegRowReader final : public RowReader {
+  public:
+    JpegRowReader(JpegRows& owner, int first);
+    ~JpegRowReader() override;
+    JpegRowReader(const JpegRowReader&) = delete;
+    JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+    std::span<const std::uint8_t* const> nextRows(int count) override;
+
+  private:
+    JpegRows& m_owner;
+    Decompressor m_decompressor;
+    Conversion m_conversion = Conversion::Direct;
+    std::vector<std::uint8_t> m_libraryRows;  // the library's output, when converted here
+    std::vector<std::uint8_t> m_rows;
+    std::vector<const std::uint8_t*> m_pointers;
+};
+
+class JpegRows final : public JpegRowSource {
+  public:
+    JpegRows(std::shared_ptr<const JpegData> data, const JpegSettings& settings, int width,
+             int height, bool multipleScans)
+        : m_data(std::move(data)),
+          m_settings(settings),
+          m_width(width),
+          m_height(height),
+          m_multipleScans(multipleScans) {}
+
+    int width() const override { return m_width; }
+    int height() const override { return m_height; }
+    // A file of several scans is decoded whole before its first row comes out.
+    double skipCost() const override { return m_multipleScans ? 1.0 : kBaselineSkipCost; }
+    std::unique_ptr<RowReader> readerFrom(int first) override {
+        return std::make_unique<JpegRowReader>(*this, first);
+    }
+    bool incomplete() const override { return m_dataEnded; }
+    void finish() override {
+        if (!m_readToEnd) {
+            readerFrom(m_height - 1)->nextRows(1);
+        }
+    }
+
+    std::span<const std::uint8_t> bytes() const { return m_data->bytes; }
+    const JpegSettings& settings() const { return m_settings; }
+    void noteEnd(bool dataEnded, bool readToEnd) {
+        if (dataEnded) {
+            m_dataEnded = true;
+        }
+        if (readToEnd) {
+            m_readToEnd = true;
+        }
+    }
+
+  private:
+    std::shared_ptr<const JpegData> m_data;
+    JpegSettings m_settings;
+    int m_width;
+    int m_height;
+    bool m_multipleScans;
+    std::atomic<bool> m_dataEnded{false};
+    std::atomic<bool> m_readToEnd{false};
+};
+
+JpegRowReader::JpegRowReader(JpegRows& owner, int first) : m_owner(owner) {
+    m_decompressor.open(owner.bytes());
+    jpeg_decompress_struct& cinfo = m_decompressor.cinfo();
+    m_conversion = setUpDecoding(m_decompressor, owner.settings(), false).conversion;
+    m_decompressor.run([&] {
+        jpeg_start_decompress(&cinfo);
+        if (first > 0) {
+            jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(first));
+        }
+    });
+}
+
+JpegRowReader::~JpegRowReader() {
+    jpeg_decompress_struct& cinfo = m_decompressor.cinfo();
+    m_owner.noteEnd(m_decompressor.dataEnded(), cinfo.output_scanline >= cinfo.output_height);
+}
+
+std::span<const std::uint8_t* const> JpegRowReader::nextRows(int count) {
+    jpeg_decompress_struct& cinfo = m_decompressor.cinfo();
+    const std::size_t rowBytes = static_cast<std::size_t>(cinfo.output_width) * 3;
+    const auto rows = static_cast<std::size_t>(count);
+    if (m_pointers.size() < rows) {
+        m_rows.resize(rowBytes * rows);
+        m_pointers.resize(rows);
+        if (m_conversion != Conversion::Direct) {
+            m_libraryRows.resize(static_cast<std::size_t>(cinfo.output_width) *
+                                 static_cast<std::size_t>(cinfo.out_color_components) * rows);
+        }
+    }
+    const std::size_t libraryRowBytes =
+        m_conversion == Conversion::Direct
+            ? rowBytes
+            : static_cast<std::size_t>(cinfo.output_width) *
+                  static_cast<std::size_t>(cinfo.out_color_components);
+    std::uint8_t* target =
+        m_conversion == Conversion::Direct ? m_rows.data() : m_libraryRows.data();
+    JSAMPROW libraryRows[kRowsPerCall];
+    std::size_t done = 0;
+    m_decompressor.run([&] {
+        while (done < rows) {
+            const std::size_t asked = std::min<std::size_t>(kRowsPerCall, rows - done);
+            for (std::size_t r = 0; r < asked; ++r) {
+                libraryRows[r] = target + (done + r) * libraryRowBytes;
+            }
+            const JDIMENSION read =
+                jpeg_read_scanlines(&cinfo, libraryRows, static_cast<JDIMENSION>(asked));
+            if (read == 0) {
+                break;  // see whitenRowsFrom
+            }
+            done += read;
+        }
+        if (cinfo.output_scanline >= cinfo.output_height) {
+            jpeg_finish_decompress(&cinfo);
+        }
+    });
+    for (std::size_t r = 0; r < rows; ++r) {
+        std::uint8_t* row = m_rows.data() + r * rowBytes;
+        if (r >= done) {
+            std::memset(row, 0xFF, rowBytes);
+        } else if (m_conversion != Conversion::Direct) {
+            convertRow(cinfo, m_conversion, m_libraryRows.data() + r * libraryRowBytes, row);
+        }
+        m_pointers[r] = row;
+    }
+    return std::span<const std::uint8_t* const>(m_pointers).first(rows);
+}
+
+}  // namespace
+
+std::unique_ptr<JpegRowSource> openRows(std::shared_ptr<const JpegData> data,
+                                        const JpegSettings& settings) {
+    Decompressor decompressor;
+    decompressor.open(data->bytes);
+    const DecodingSetup setup = setUpDecoding(decompressor, settings, false);
+    if (setup.indexed || setup.buffered) {
+        return nullptr;
+    }
+    return std::make_unique<JpegRows>(std::move(data), settings, setup.width, setup.height,
+                                      decompressor.multipleScans());
 }
 
 namespace {

@@ -247,6 +247,10 @@ void JpegImage::assign(const JpegImage& other) {
     }
 }
 
+std::unique_ptr<JpegRowSource> JpegImage::rows() const {
+    return jpegcodec::openRows(m_data, m_settings);
+}
+
 void JpegImage::decode() {
     if (m_bitmap) {
         return;

@@ -205,17 +205,24 @@ struct Passes {
     const WeightLists& horizontal;
     const WeightLists& vertical;
     bool vector = false;
-    std::atomic<bool> failed{false};  // a band failed: the others stop at their next block
+    // The first band that failed: the bands after it stop at their next block, their work being
+    // lost anyway, while those before it go on, so that the error reported is the one the rows
+    // in order meet first.
+    std::atomic<int> firstFailed{INT_MAX};
 
     void filter(FilteredRows& filtered, int block, std::span<const std::uint8_t* const> in,
                 ThreadState& state) {
         filtered.fill(block, in, source.width(), horizontal, vector, state);
     }
 
-    std::span<const std::uint8_t* const> readBlock(RowReader& reader, int block) {
-        if (failed.load(std::memory_order_relaxed)) {
-            throw Error("Resampling stopped");
+    bool stopped(int part) const { return firstFailed.load(std::memory_order_relaxed) < part; }
+    void noteFailure(int part) {
+        int failed = firstFailed.load();
+        while (part < failed && !firstFailed.compare_exchange_weak(failed, part)) {
         }
+    }
+
+    std::span<const std::uint8_t* const> readBlock(RowReader& reader, int block) {
         const int rows = std::min(kBlockRows, source.height() - block * kBlockRows);
         return reader.nextRows(rows);
     }
@@ -237,7 +244,8 @@ struct Passes {
 
     // The band's rows, reading its blocks from the source in order (none when `shared` already
     // holds every block).
-    void runBand(const Band& band, FilteredRows& filtered, ThreadState& state, bool shared) {
+    void runBand(int part, const Band& band, FilteredRows& filtered, ThreadState& state,
+                 bool shared) {
         std::unique_ptr<RowReader> reader;
         if (!shared && band.firstBlock < band.endBlock) {
             reader = source.readerFrom(band.firstBlock * kBlockRows);
@@ -245,6 +253,9 @@ struct Passes {
         int next = band.firstBlock;
         for (int i = band.firstRow; i < band.endRow; ++i) {
             for (const int last = blocksOf(vertical[i]).last; !shared && next <= last; ++next) {
+                if (stopped(part)) {
+                    return;
+                }
                 const std::span<const std::uint8_t* const> in = readBlock(*reader, next);
                 if (band.needed[static_cast<std::size_t>(next - band.firstBlock)]) {
                     filter(filtered, next, in, state);
@@ -314,31 +325,30 @@ void resampleFast(RowSource& source, Bitmap& destination, const WeightLists& hor
     }
     std::vector<ThreadState> states(static_cast<std::size_t>(threads));
     for (ThreadState& state : states) {
-        state.scratch.resize(passes.vector ? avx2::rowScratchBytes(source.width(),
-                                                                   destination.width())
-                                           : 0);
+        state.scratch.resize(
+            passes.vector ? avx2::rowScratchBytes(source.width(), destination.width()) : 0);
         state.sums.resize(passes.vector ? 0 : rowBytes);
         state.rows.reserve(longestList);
     }
 
-    const auto guarded = [&](const auto& work) {
+    const auto guarded = [&](int part, const auto& work) {
         try {
             work();
         } catch (...) {
-            passes.failed = true;
+            passes.noteFailure(part);
             throw;
         }
     };
     if (shared) {
         // Threads fill disjoint blocks; the bands then only read them.
         inParallel(threads, blocks, [&](int t, int first, int end) {
-            guarded([&] {
+            guarded(t, [&] {
                 if (first == end) {
                     return;
                 }
                 const std::unique_ptr<RowReader> reader = source.readerFrom(first * kBlockRows);
                 ThreadState& state = states[static_cast<std::size_t>(t)];
-                for (int block = first; block < end; ++block) {
+                for (int block = first; block < end && !passes.stopped(t); ++block) {
                     passes.filter(filtered[0], block, passes.readBlock(*reader, block), state);
                 }
             });
@@ -346,8 +356,8 @@ void resampleFast(RowSource& source, Bitmap& destination, const WeightLists& hor
     }
     inParallel(threads, threads, [&](int t, int, int) {
         const auto index = static_cast<std::size_t>(t);
-        guarded([&] {
-            passes.runBand(bands[index], filtered[shared ? 0 : index], states[index], shared);
+        guarded(t, [&] {
+            passes.runBand(t, bands[index], filtered[shared ? 0 : index], states[index], shared);
         });
     });
 }
@@ -365,9 +375,9 @@ bool indicesWithin(const WeightLists& lists, int extent) {
 
 void checkFit(int sourceWidth, int sourceHeight, const Bitmap& destination,
               const WeightLists& horizontal, const WeightLists& vertical) {
-    if (destination.format() != PixelFormat::Bits24 ||
-        destination.width() != horizontal.size() || destination.height() != vertical.size() ||
-        !indicesWithin(horizontal, sourceWidth) || !indicesWithin(vertical, sourceHeight)) {
+    if (destination.format() != PixelFormat::Bits24 || destination.width() != horizontal.size() ||
+        destination.height() != vertical.size() || !indicesWithin(horizontal, sourceWidth) ||
+        !indicesWithin(vertical, sourceHeight)) {
         throw Error("Weight lists do not fit the bitmaps");
     }
 }

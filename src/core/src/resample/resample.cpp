@@ -33,8 +33,8 @@ struct Lists {
     detail::WeightLists vertical;
 };
 
-Lists listsFor(const Bitmap& destination, int sourceWidth, int sourceHeight,
-               KernelFunction kernel, float support, const ResampleOptions& options) {
+Lists listsFor(const Bitmap& destination, int sourceWidth, int sourceHeight, KernelFunction kernel,
+               float support, const ResampleOptions& options) {
     const int threads =
         options.path == ResamplePath::Reference ? 1
         : options.threads > 0
