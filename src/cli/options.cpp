@@ -119,6 +119,8 @@ Options parseOptions(const std::vector<std::string>& commandLine) {
             options.request.geometry = parseGeometry(takeValue());
         } else if (name == "--jobs" || name == "-j") {
             options.jobs = parsePositive(takeValue(), "--jobs", 256);
+        } else if (name == "--threads") {
+            options.threadsPerFile = parsePositive(takeValue(), "--threads", 256);
         } else if (name == "--no-auto-orient") {
             options.request.autoOrient = false;
         } else if (name == "--strip") {
@@ -220,6 +222,8 @@ Options:
       --keep-metadata   copy EXIF, XMP and comments of JPEGs into their outputs
       --keep-date       give each output its source's modification time
   -j, --jobs N          files resized at the same time (default: the number of cores)
+      --threads N       threads each file may use (default: the number of cores when one
+                        file runs at a time, else 1)
       --max-pixels N    refuse pictures declaring more than N pixels, before decoding
                         (default 268435456; 0: no limit but the memory's)
       --strict          fail a picture whose data ends early instead of writing it filled

@@ -31,6 +31,8 @@ struct Options {
     // Folders among the files are walked for pictures.
     bool recursive = false;
     int jobs = 1;
+    // Threads one file may use; 0: the cores when files run one at a time, else 1.
+    int threadsPerFile = 0;
     bool keepGoing = false;
     bool quiet = false;
     bool help = false;

@@ -176,7 +176,9 @@ class Run {
             [this](std::size_t index, std::exception_ptr error) { return settle(index, error); });
         m_request = m_options.request;
         // Files running side by side already use the cores; each one keeps to its thread.
-        m_request.threadsPerFile = run.jobs() > 1 ? 1 : 0;
+        m_request.threadsPerFile = m_options.threadsPerFile > 0 ? m_options.threadsPerFile
+                                   : run.jobs() > 1             ? 1
+                                                                : 0;
         for (const Job& job : m_jobs) {
             if (const std::optional<FileIdentity> identity = fileIdentity(job.source)) {
                 m_sources.push_back(*identity);

@@ -169,6 +169,17 @@ TEST_F(CliTest, FastWritesJpegsAtTheWholePicturesSize) {
     EXPECT_NE(run("--help").out.find("--fast"), std::string::npos);
 }
 
+// --threads sets how many threads one file may use; the output is the same whatever it is.
+TEST_F(CliTest, ThreadsPerFileChangeNothingInTheOutput) {
+    writeFile(m_folder / "a.jpg", test::jpegBytes(test::detailedBitmap(300, 420)));
+    ASSERT_EQ(run("--threads 1 --size 50 a.jpg").status, 0);
+    const test::Bytes oneThread = test::readFile(m_folder / "resized" / "a.jpg");
+    ASSERT_EQ(run("--threads 3 --size 50 a.jpg").status, 0);
+    EXPECT_EQ(test::readFile(m_folder / "resized" / "a.jpg"), oneThread);
+    EXPECT_EQ(run("--threads 0 a.jpg").status, 2);
+    EXPECT_EQ(run("--threads 257 a.jpg").status, 2);
+}
+
 // A skipped file is a file not written: the run goes on, and its status says so.
 TEST_F(CliTest, OtherExtensionsAreSkippedWithANoticeAndTheStatusIsOne) {
     writePicture("a.bmp", 4, 4);
