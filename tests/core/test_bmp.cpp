@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -585,6 +586,72 @@ INSTANTIATE_TEST_SUITE_P(
                   }),
                   "masks are all empty"}));
 
+// ---- Rows read from the file as needed ----
+
+// The picture of `file` as openBmpRows reads it, rows from `first` on (the others white), or
+// the message it fails with; nothing for an RLE file.
+struct ReadRows {
+    std::optional<Bitmap> picture;
+    std::string message;
+    bool none = false;
+};
+
+ReadRows readRowsOf(const std::filesystem::path& file, int first = 0) {
+    ReadRows read;
+    try {
+        const std::unique_ptr<PictureRows> rows = openBmpRows(file);
+        if (!rows) {
+            read.none = true;
+            return read;
+        }
+        Bitmap picture(rows->width(), rows->height());
+        const int start = std::min(first, rows->height() - 1);
+        const std::unique_ptr<RowReader> reader = rows->readerFrom(start);
+        for (int top = start; top < rows->height(); top += 8) {
+            const auto block = reader->nextRows(std::min(8, rows->height() - top));
+            for (std::size_t r = 0; r < block.size(); ++r) {
+                std::copy_n(block[r], picture.stride(), picture.row(top + static_cast<int>(r)));
+            }
+        }
+        read.picture = std::move(picture);
+    } catch (const Error& error) {
+        read.message = error.what();
+    }
+    return read;
+}
+
+// A file read as rows gives the decoded picture in 24 bits, from the top or from part-way (the
+// rows above stay as they were), or fails with the same message; RLE files give no rows.
+void expectRowsAsDecoded(const std::filesystem::path& file) {
+    std::optional<Bitmap> decoded;
+    std::string message;
+    bool rle = false;
+    try {
+        const Bytes bytes = test::readFile(file);
+        rle = bytes.size() >= 34 && (bytes[30] == 1 || bytes[30] == 2) && bytes[14] != 12;
+        decoded = decodeBmp(bytes);
+    } catch (const Error& error) {
+        message = error.what();
+    }
+    for (const int first : {0, 5}) {
+        const ReadRows read = readRowsOf(file, first);
+        if (read.none) {
+            EXPECT_TRUE(rle) << "no rows from a file that is not RLE";
+            return;
+        }
+        if (!decoded) {
+            EXPECT_EQ(read.message, message);
+            return;
+        }
+        ASSERT_TRUE(read.picture) << read.message;
+        Bitmap expected = decoded->to24();
+        for (int y = 0; y < std::min(first, expected.height() - 1); ++y) {
+            std::fill_n(expected.row(y), expected.stride(), std::uint8_t{255});
+        }
+        EXPECT_EQ(*read.picture, expected) << "rows from " << first;
+    }
+}
+
 // Every prefix of sound files either loads or fails with a tz::Error (under the sanitizers this
 // also proves that nothing reads past the end).
 TEST(BmpDecode, EveryTruncationLoadsOrFailsCleanly) {
@@ -608,6 +675,7 @@ TEST(BmpDecode, EveryTruncationLoadsOrFailsCleanly) {
             f.pixels = Bytes(16, 0x5A);
         }),
     };
+    const test::TempDir folder;
     for (const Bytes& file : files) {
         for (std::size_t length = 0; length <= file.size(); ++length) {
             SCOPED_TRACE("length " + std::to_string(length));
@@ -616,6 +684,8 @@ TEST(BmpDecode, EveryTruncationLoadsOrFailsCleanly) {
             } catch (const Error& error) {
                 EXPECT_THAT(error.what(), HasSubstr("BMP"));
             }
+            test::writeFile(folder / "cut.bmp", firstBytes(file, length));
+            expectRowsAsDecoded(folder / "cut.bmp");
         }
     }
 }
@@ -720,6 +790,7 @@ TEST_P(BmpCorpus, GivesTheExpectedOutcome) {
     if (entry.file.empty()) {
         GTEST_SKIP() << test::corpusAbsentMessage();
     }
+    expectRowsAsDecoded(test::corpusFolder("bmp") / entry.file);
     const Bytes bytes = test::readFile(test::corpusFolder("bmp") / entry.file);
     std::optional<Bitmap> bitmap;
     std::string message;

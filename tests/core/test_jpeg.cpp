@@ -480,7 +480,7 @@ TEST(JpegDecoding, TruncatedScanDataDecodes) {
 
 // Reads the rows first … end of a reader starting at `first`, in blocks of up to 8 as the
 // resampler reads them, into `into` (of the source's size).
-void readRowsFrom(tz::JpegRowSource& rows, int first, Bitmap& into) {
+void readRowsFrom(tz::PictureRows& rows, int first, Bitmap& into) {
     const std::unique_ptr<tz::RowReader> reader = rows.readerFrom(first);
     for (int top = first; top < rows.height(); top += 8) {
         const auto block = reader->nextRows(std::min(8, rows.height() - top));
@@ -493,7 +493,7 @@ void readRowsFrom(tz::JpegRowSource& rows, int first, Bitmap& into) {
 // The rows of a picture, read from the top and from part-way (as a second thread reads them),
 // are the decoded picture's, and say as much about the data's end.
 void expectRowsAsDecoded(const JpegImage& picture, const Bitmap& decoded) {
-    const std::unique_ptr<tz::JpegRowSource> rows = picture.rows();
+    const std::unique_ptr<tz::PictureRows> rows = picture.rows();
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->width(), decoded.width());
     ASSERT_EQ(rows->height(), decoded.height());
@@ -957,7 +957,7 @@ void JpegCorpusFile::check(const CorpusEntry& entry, bool decodeHuge) {
         // Read as rows, it fails alike.
         expectJpegError(
             [&] {
-                const std::unique_ptr<tz::JpegRowSource> rows = picture.rows();
+                const std::unique_ptr<tz::PictureRows> rows = picture.rows();
                 Bitmap read(rows->width(), rows->height());
                 readRowsFrom(*rows, 0, read);
             },

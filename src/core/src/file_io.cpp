@@ -39,6 +39,7 @@ class FileDescriptor {
 
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
 
   private:
     int m_fd;
@@ -368,6 +369,49 @@ void writeFileAtomically(const OpenFolder& folder, const std::string& name,
 
 ByteBuffer readWholeFile(const fs::path& file, std::size_t maxBytes) {
     return internal::readWholeFile(file, maxBytes, {});
+}
+
+OpenFile::OpenFile(const fs::path& file) : m_path(file) {
+    using Cause = FileReadError::Cause;
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        const int error = errno;
+        throwReadError("Cannot open", file, std::strerror(error),
+                       error == ENOENT || error == ENOTDIR ? Cause::Missing : Cause::Unreadable);
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        throwReadError("Cannot read", file, std::strerror(errno), Cause::Unreadable);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throwReadError("Cannot read", file, "not a regular file", Cause::NotRegular);
+    }
+    m_size = static_cast<std::uint64_t>(status.st_size);
+    m_fd = fd.release();
+}
+
+OpenFile::~OpenFile() {
+    ::close(m_fd);
+}
+
+void OpenFile::readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::pread(m_fd, bytes.data() + done, bytes.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throwReadError("Cannot read", m_path, std::strerror(errno),
+                           FileReadError::Cause::Unreadable);
+        }
+        if (got == 0) {
+            throwReadError("Cannot read", m_path, "the file changed while being read",
+                           FileReadError::Cause::Changed);
+        }
+        done += static_cast<std::size_t>(got);
+    }
 }
 
 void writeFileAtomically(const fs::path& file, std::span<const std::uint8_t> bytes, mode_t mode,

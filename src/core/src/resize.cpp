@@ -54,12 +54,16 @@ Size outputSize(int width, int height, const ResizeRequest& request) {
     return targetSize(width, height, request.size);
 }
 
-// Whether a picture of this size is within the request's size, so that shrinkOnly leaves it.
-bool needsNoShrinking(int width, int height, const ResizeRequest& request) {
-    if (request.geometry) {
-        return width <= request.geometry->width && height <= request.geometry->height;
+// Whether the request leaves a picture of this size as it is: shrinkOnly, and the picture within
+// the request's size.
+bool keepsItsSize(Size size, const ResizeRequest& request) {
+    if (!request.shrinkOnly) {
+        return false;
     }
-    return std::max(width, height) <= request.size;
+    if (request.geometry) {
+        return size.width <= request.geometry->width && size.height <= request.geometry->height;
+    }
+    return std::max(size.width, size.height) <= request.size;
 }
 
 ResampleOptions resampleOptionsFor(Size pictureSize, int reduction, const ResizeRequest& request) {
@@ -80,7 +84,7 @@ ResampleOptions resampleOptionsFor(Size pictureSize, int reduction, const Resize
 Bitmap resampled(Bitmap raster, Size pictureSize, int reduction, const ResizeRequest& request) {
     const PixelFormat format =
         raster.format() == PixelFormat::Bits32 ? PixelFormat::Bits32 : PixelFormat::Bits24;
-    if (request.shrinkOnly && needsNoShrinking(pictureSize.width, pictureSize.height, request)) {
+    if (keepsItsSize(pictureSize, request)) {
         if (format == PixelFormat::Bits24) {
             raster.convertTo24();
         }
@@ -202,7 +206,7 @@ struct SourcePicture {
     Bitmap raster;  // as the source's decoder gives it; 32-bit when the source has alpha
     // Instead of the raster, for a picture that is resampled as it is: its rows, decoded while
     // the resampler reads them.
-    std::unique_ptr<JpegRowSource> rows;
+    std::unique_ptr<PictureRows> rows;
     Size size;          // the upright picture's, of which a reduced decode gives a smaller raster
     int reduction = 1;  // picture pixels per raster pixel on each axis (JpegScale)
     std::vector<std::uint8_t> iccProfile;
@@ -227,8 +231,7 @@ JpegScale decodeScale(Size stored, bool swapsSides, const ResizeRequest& request
     if (swapsSides) {
         std::swap(upright.width, upright.height);
     }
-    if (!request.fastJpegScaling ||
-        (request.shrinkOnly && needsNoShrinking(upright.width, upright.height, request))) {
+    if (!request.fastJpegScaling || keepsItsSize(upright, request)) {
         return JpegScale::Full;
     }
     Size target = outputSize(upright.width, upright.height, request);
@@ -254,8 +257,7 @@ SourcePicture decodedJpeg(const fs::path& source, const ResizeRequest& request, 
     }
     decoded.iccProfile = picture.metadata().iccProfile;
     decoded.jpegMetadata = picture.metadata();
-    if (!decoded.turned && !(request.shrinkOnly &&
-                             needsNoShrinking(decoded.size.width, decoded.size.height, request))) {
+    if (!decoded.turned && !keepsItsSize(decoded.size, request)) {
         decoded.rows = picture.rows();
         if (decoded.rows) {
             return decoded;
@@ -304,6 +306,14 @@ SourcePicture decodedSource(const fs::path& source, PictureFormat format,
             return decodedGif(source, request, incomplete);
         case PictureFormat::Bmp: {
             SourcePicture decoded;
+            decoded.rows = openBmpRows(source);
+            if (decoded.rows) {
+                decoded.size = {decoded.rows->width(), decoded.rows->height()};
+                if (!keepsItsSize(decoded.size, request)) {
+                    return decoded;
+                }
+                decoded.rows.reset();
+            }
             bool endedEarly = false;
             decoded.raster = loadBmpFile(source, &endedEarly);
             decoded.size = {decoded.raster.width(), decoded.raster.height()};

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/decoded_picture.h"
 
 namespace tz {
 
@@ -23,6 +25,12 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete = nullptr
 
 // Reads and decodes a BMP file. Throws tz::Error (naming the file when it cannot be read).
 Bitmap loadBmpFile(const std::filesystem::path& file, bool* incomplete = nullptr);
+
+// The picture of an uncompressed BMP file as rows for resampleRows, read from the file as they
+// are needed: the pixels loadBmpFile gives, converted to 24 bits. Null for an RLE file, whose
+// rows only come out of decoding the ones stored before them. Throws as loadBmpFile does for a
+// file it refuses, before any pixel is read.
+std::unique_ptr<PictureRows> openBmpRows(const std::filesystem::path& file);
 
 // A 24-bit bottom-up BMP (BITMAPFILEHEADER + BITMAPINFOHEADER, rows padded to 4 bytes, no
 // colour table, resolution fields 0); any bitmap is converted to 24 bits first.

@@ -41,6 +41,27 @@ class FileReadError : public Error {
 ByteBuffer readWholeFile(const std::filesystem::path& file,
                          std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 
+// A regular file held open for reading parts of it, from several threads at once. Opening
+// refuses what readWholeFile refuses; a part the file no longer holds (it shrank) fails with
+// "the file changed while being read". Throws FileReadError naming the file.
+class OpenFile {
+  public:
+    explicit OpenFile(const std::filesystem::path& file);
+    ~OpenFile();
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    // The size when opened.
+    std::uint64_t size() const { return m_size; }
+    // Fills `bytes` from `offset` on.
+    void readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
+
+  private:
+    std::filesystem::path m_path;
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
+
 // What a finished write survives. The content is always on disk before the rename, so a crash
 // leaves the old file or the new one whole; the name too costs a flush of the folder, which
 // only files that must not go back to their old content after a crash are worth.

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/decoded_picture.h"
 #include "tz/orientation.h"
-#include "tz/resample.h"
 
 namespace tz {
 
@@ -78,17 +78,6 @@ struct JpegData {
     bool grayscale = false;    // the file has a single grey channel
     bool progressive = false;  // the file has several scans
     JpegMetadata metadata;
-};
-
-// A JPEG picture as rows for resampleRows, decoded while they are read and never held whole.
-// Reading is done once every reader is gone.
-class JpegRowSource : public RowSource {
-  public:
-    // Whether the data ended before the picture did (see JpegImage::incomplete); known once
-    // reading is done and finish() was called.
-    virtual bool incomplete() const = 0;
-    // Decodes the picture's last row when no reader did, so that incomplete() is known.
-    virtual void finish() = 0;
 };
 
 // Errors: library failures throw tz::JpegError "JPEG error #N" with the library's message code;
@@ -158,7 +147,7 @@ class JpegImage {
     // The compressed data's picture as rows, with the picture's settings: the pixels decode()
     // gives, 24-bit. Null when those need the whole picture at once (8-bit or greyscale output,
     // progressive display). Throws as decode() does.
-    std::unique_ptr<JpegRowSource> rows() const;
+    std::unique_ptr<PictureRows> rows() const;
 
     // Makes sure the bitmap exists, decoding the compressed data when it does not. A picture
     // without data fails with the library's "empty input" error.

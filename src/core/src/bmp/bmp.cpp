@@ -202,7 +202,7 @@ std::size_t readMasks(Layout& layout, std::span<const std::uint8_t> bytes,
     return headersEnd + maskBytes;
 }
 
-void checkDataOffset(std::size_t dataOffset, std::size_t headersEnd, std::size_t fileSize) {
+void checkDataOffset(std::size_t dataOffset, std::size_t headersEnd, std::uint64_t fileSize) {
     if (dataOffset < headersEnd) {
         throw Error("BMP pixel data offset " + std::to_string(dataOffset) +
                     " points inside the headers");
@@ -231,13 +231,16 @@ std::span<const std::uint8_t> readInfoHeader(std::span<const std::uint8_t> bytes
 
 }  // namespace
 
-Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete) {
+namespace bmp {
+
+Headers readHeaders(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
     const auto header = readInfoHeader(bytes);
     const HeaderKind kind = headerKind(static_cast<std::uint32_t>(header.size()));
     const bool core = kind == HeaderKind::Os2Core;
     const bool hasV1Fields = header.size() >= kInfoHeaderSize;
 
-    Layout layout;
+    Headers headers;
+    Layout& layout = headers.layout;
     const std::uint32_t compressionCode = hasV1Fields ? readU32(header, 16) : 0;
     layout.compression = compressionOf(kind, compressionCode);
     layout.bitCount = readU16(header, core ? 10 : 14);
@@ -251,15 +254,22 @@ Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete) {
     admitDeclaredSize(layout.width, layout.height);
     const std::size_t headersEnd = readMasks(layout, bytes, header, compressionCode);
 
-    const std::size_t dataOffset = readU32(bytes, 10);
-    checkDataOffset(dataOffset, headersEnd, bytes.size());
+    headers.dataOffset = readU32(bytes, 10);
+    checkDataOffset(headers.dataOffset, headersEnd, fileSize);
     if (layout.bitCount <= 8) {
         const std::uint32_t colorsUsed = hasV1Fields ? readU32(header, 32) : 0;
-        layout.colorTable = readColorTable(bytes, headersEnd, dataOffset, core ? 3 : 4, colorsUsed,
-                                           layout.bitCount);
+        layout.colorTable = readColorTable(bytes, headersEnd, headers.dataOffset, core ? 3 : 4,
+                                           colorsUsed, layout.bitCount);
     }
+    return headers;
+}
 
-    const auto data = bytes.subspan(dataOffset);
+}  // namespace bmp
+
+Bitmap decodeBmp(std::span<const std::uint8_t> bytes, bool* incomplete) {
+    const bmp::Headers headers = bmp::readHeaders(bytes, bytes.size());
+    const Layout& layout = headers.layout;
+    const auto data = bytes.subspan(headers.dataOffset);
     bool ended = false;
     Bitmap bitmap =
         layout.compression == Compression::Rle8 || layout.compression == Compression::Rle4

@@ -56,6 +56,21 @@ struct Layout {
     std::vector<Rgb> colorTable;
 };
 
+// The headers of a file, checked.
+struct Headers {
+    Layout layout;
+    std::size_t dataOffset = 0;  // where the pixel data starts, within the file
+};
+
+// The bytes of a file's start that hold every header, the colour masks and the colour table
+// (the largest info header, 16 bytes of masks and 256 entries of 4 bytes, with room to spare).
+inline constexpr std::size_t kHeadersReadLimit = 4096;
+
+// Parses and checks the headers of a file of `fileSize` bytes, of which `bytes` holds the first
+// min(fileSize, kHeadersReadLimit) or more. Throws tz::Error naming the problem. Defined in
+// bmp.cpp.
+Headers readHeaders(std::span<const std::uint8_t> bytes, std::uint64_t fileSize);
+
 // Little-endian reads; the caller has checked that the bytes are there.
 inline std::uint16_t readU16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));

@@ -9,6 +9,14 @@ namespace tz::bmp {
 
 namespace {
 
+std::uint64_t usedRowBytes(const Layout& layout) {
+    const std::uint64_t bits =
+        static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.bitCount);
+    return (bits + 7) / 8;
+}
+
+}  // namespace
+
 // Stored rows are padded to a multiple of 4 bytes. The width is at most 2^31 and the bit count
 // at most 32, so 64 bits hold every product here.
 std::uint64_t storedRowBytes(const Layout& layout) {
@@ -17,15 +25,9 @@ std::uint64_t storedRowBytes(const Layout& layout) {
     return (bits + 31) / 32 * 4;
 }
 
-std::uint64_t usedRowBytes(const Layout& layout) {
-    const std::uint64_t bits =
-        static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.bitCount);
-    return (bits + 7) / 8;
-}
-
 // Refuses data too short for the picture, before anything is allocated. The padding of the
 // last row may be missing: some writers leave it out.
-void checkDataLength(const Layout& layout, std::size_t available) {
+void checkDataLength(const Layout& layout, std::uint64_t available) {
     const std::uint64_t stride = storedRowBytes(layout);
     const std::uint64_t completeRows = available / stride;
     const auto height = static_cast<std::uint64_t>(layout.height);
@@ -39,8 +41,8 @@ void checkDataLength(const Layout& layout, std::size_t available) {
                 " of " + std::to_string(layout.height));
 }
 
-PixelFormat outputFormat(int bitCount) {
-    switch (bitCount) {
+PixelFormat decodedFormat(const Layout& layout) {
+    switch (layout.bitCount) {
         case 1:
             return PixelFormat::Bits1;
         case 2:  // no 2-bit bitmaps here: the indices widen to 4 bits
@@ -52,6 +54,8 @@ PixelFormat outputFormat(int bitCount) {
             return PixelFormat::Bits24;
     }
 }
+
+namespace {
 
 // Clears the bits past the last pixel of a packed row, so equal pictures compare equal.
 void clearTrailingBits(std::uint8_t* row, int width, int bitCount, std::size_t rowBytes) {
@@ -99,33 +103,38 @@ void decodeMaskedRow(const Layout& layout, const std::uint8_t* in, std::uint8_t*
 
 }  // namespace
 
+void decodeRow(const Layout& layout, const std::uint8_t* in, std::uint8_t* out,
+               std::size_t outBytes) {
+    switch (layout.bitCount) {
+        case 1:
+        case 4:
+        case 8:
+            std::memcpy(out, in, outBytes);
+            clearTrailingBits(out, layout.width, layout.bitCount, outBytes);
+            break;
+        case 2:
+            widenTwoBitRow(in, out, layout.width);
+            break;
+        case 24:
+            std::memcpy(out, in, outBytes);
+            break;
+        default:
+            decodeMaskedRow(layout, in, out);
+            break;
+    }
+}
+
 Bitmap decodeUncompressed(const Layout& layout, std::span<const std::uint8_t> data) {
     checkDataLength(layout, data.size());
-    const PixelFormat format = outputFormat(layout.bitCount);
+    const PixelFormat format = decodedFormat(layout);
     // The data was checked to reach every row, and each row is written whole below.
     Bitmap bitmap(Bitmap::ForOverwrite{}, layout.width, layout.height, format,
                   format == PixelFormat::Bits24 ? std::vector<Rgb>{} : layout.colorTable);
     const auto stride = static_cast<std::size_t>(storedRowBytes(layout));
     for (int stored = 0; stored < layout.height; ++stored) {
         const std::uint8_t* in = data.data() + static_cast<std::size_t>(stored) * stride;
-        std::uint8_t* out = bitmap.row(layout.topDown ? stored : layout.height - 1 - stored);
-        switch (layout.bitCount) {
-            case 1:
-            case 4:
-            case 8:
-                std::memcpy(out, in, bitmap.stride());
-                clearTrailingBits(out, layout.width, layout.bitCount, bitmap.stride());
-                break;
-            case 2:
-                widenTwoBitRow(in, out, layout.width);
-                break;
-            case 24:
-                std::memcpy(out, in, bitmap.stride());
-                break;
-            default:
-                decodeMaskedRow(layout, in, out);
-                break;
-        }
+        decodeRow(layout, in, bitmap.row(layout.topDown ? stored : layout.height - 1 - stored),
+                  bitmap.stride());
     }
     return bitmap;
 }

@@ -660,7 +660,7 @@ class JpegRowReader final : public RowReader {
     std::vector<const std::uint8_t*> m_pointers;
 };
 
-class JpegRows final : public JpegRowSource {
+class JpegRows final : public PictureRows {
   public:
     JpegRows(std::shared_ptr<const JpegData> data, const JpegSettings& settings, int width,
              int height, bool multipleScans)
@@ -774,8 +774,8 @@ std::span<const std::uint8_t* const> JpegRowReader::nextRows(int count) {
 
 }  // namespace
 
-std::unique_ptr<JpegRowSource> openRows(std::shared_ptr<const JpegData> data,
-                                        const JpegSettings& settings) {
+std::unique_ptr<PictureRows> openRows(std::shared_ptr<const JpegData> data,
+                                      const JpegSettings& settings) {
     Decompressor decompressor;
     decompressor.open(data->bytes);
     const DecodingSetup setup = setUpDecoding(decompressor, settings, false);

@@ -42,8 +42,8 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
 // The picture of `data` as rows decoded while they are read, the pixels decode() gives (24-bit);
 // null when those need the whole picture first (output through a palette, buffered display).
 // Throws as decode() does.
-std::unique_ptr<JpegRowSource> openRows(std::shared_ptr<const JpegData> data,
-                                        const JpegSettings& settings);
+std::unique_ptr<PictureRows> openRows(std::shared_ptr<const JpegData> data,
+                                      const JpegSettings& settings);
 
 // The largest payload of one segment, and the largest ICC profile the APP2 segments can carry.
 inline constexpr std::size_t kSegmentPayloadLimit = 65533;

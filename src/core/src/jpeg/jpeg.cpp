@@ -247,7 +247,7 @@ void JpegImage::assign(const JpegImage& other) {
     }
 }
 
-std::unique_ptr<JpegRowSource> JpegImage::rows() const {
+std::unique_ptr<PictureRows> JpegImage::rows() const {
     return jpegcodec::openRows(m_data, m_settings);
 }
 
