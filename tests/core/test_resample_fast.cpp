@@ -544,15 +544,17 @@ TEST(StreamedPasses, ReadEachRowOnceBandByBand) {
     EXPECT_EQ(fromTheTop.readers(), 1);
 }
 
-// A reader's failure is passed on; when rows fail in several bands, the one met first in row
-// order is, even when a later band fails sooner, as reading the rows in order would have it.
+// A reader's failure is passed on, also from a reader reading ahead on its own thread; when rows
+// fail in several bands, the one met first in row order is, even when a later band fails
+// sooner, as reading the rows in order would have it.
 TEST(StreamedPasses, TheFirstFailingRowInOrderIsReported) {
     std::mt19937 random(6);
     const Bitmap source = randomBitmap(40, 400, random, Content::Noise);
     const KernelEntry& lanczos = kKernelTable[kLanczos3Index];
-    for (const int threads : {1, 2, 3}) {
-        SCOPED_TRACE(threads);
-        DecoderLikeRows rows(source, 0.0);
+    for (const auto& [threads, skipCost] :
+         {std::pair{1, 0.0}, std::pair{2, 0.0}, std::pair{3, 0.0}, std::pair{2, 1.5}}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, skip cost " + std::to_string(skipCost));
+        DecoderLikeRows rows(source, skipCost);
         rows.failAt(350);
         rows.failAt(20, std::chrono::milliseconds(50));
         Bitmap destination(20, 200);

@@ -2,8 +2,12 @@
 #include "resample/passes.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -198,6 +202,104 @@ std::vector<int> bandEnds(int threads, int rows, double skipCost) {
     return ends;
 }
 
+// A band's reader for a source that only one reader reads well (its readers would each decode
+// everything before their first row): the source is read on a thread of its own, a few blocks
+// ahead of the band, so that decoding runs beside the filtering. Blocks come out in the sizes
+// `counts` gives, in order.
+class ReadAhead final : public RowReader {
+  public:
+    ReadAhead(RowSource& source, int first, std::vector<int> counts, std::size_t rowBytes)
+        : m_source(source), m_first(first), m_counts(std::move(counts)), m_rowBytes(rowBytes) {
+        for (Slot& slot : m_slots) {
+            slot.bytes.resize(rowBytes * kBlockRows);
+        }
+        m_thread = std::thread([this] { produce(); });
+    }
+
+    ~ReadAhead() override {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    std::span<const std::uint8_t* const> nextRows(int) override {
+        std::unique_lock lock(m_mutex);
+        if (m_handedOut) {
+            ++m_consumed;  // the block handed out last is done with: its slot may be refilled
+            m_changed.notify_all();
+        }
+        m_changed.wait(lock, [this] { return m_produced > m_consumed || m_failure; });
+        if (m_produced == m_consumed) {
+            std::rethrow_exception(m_failure);
+        }
+        m_handedOut = true;
+        return m_slots[m_consumed % kSlots].rows;
+    }
+
+  private:
+    static constexpr std::size_t kSlots = 4;
+
+    struct Slot {
+        std::vector<std::uint8_t> bytes;
+        std::vector<const std::uint8_t*> rows;
+    };
+
+    void produce() {
+        try {
+            const std::unique_ptr<RowReader> reader = m_source.readerFrom(m_first);
+            for (std::size_t block = 0; block < m_counts.size(); ++block) {
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] { return m_stop || block - m_consumed < kSlots; });
+                    if (m_stop) {
+                        return;
+                    }
+                }
+                // The slot is the producer's alone until the block is counted as produced.
+                Slot& slot = m_slots[block % kSlots];
+                const auto rows = reader->nextRows(m_counts[block]);
+                slot.rows.clear();
+                for (std::size_t r = 0; r < rows.size(); ++r) {
+                    std::uint8_t* row = slot.bytes.data() + r * m_rowBytes;
+                    std::copy_n(rows[r], m_rowBytes, row);
+                    slot.rows.push_back(row);
+                }
+                {
+                    const std::lock_guard lock(m_mutex);
+                    ++m_produced;
+                }
+                m_changed.notify_all();
+            }
+        } catch (...) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_failure = std::current_exception();
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    RowSource& m_source;
+    int m_first;
+    std::vector<int> m_counts;
+    std::size_t m_rowBytes;
+    std::array<Slot, kSlots> m_slots;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_produced = 0;
+    std::size_t m_consumed = 0;
+    bool m_handedOut = false;
+    bool m_stop = false;
+    std::exception_ptr m_failure;
+    std::thread m_thread;  // last: it starts once everything else is set up
+};
+
 // The fast passes' shared facts.
 struct Passes {
     RowSource& source;
@@ -205,6 +307,7 @@ struct Passes {
     const WeightLists& horizontal;
     const WeightLists& vertical;
     bool vector = false;
+    bool readAhead = false;  // one band, its source read ahead on a thread of its own
     // The first band that failed: the bands after it stop at their next block, their work being
     // lost anyway, while those before it go on, so that the error reported is the one the rows
     // in order meet first.
@@ -213,6 +316,15 @@ struct Passes {
     void filter(FilteredRows& filtered, int block, std::span<const std::uint8_t* const> in,
                 ThreadState& state) {
         filtered.fill(block, in, source.width(), horizontal, vector, state);
+    }
+
+    std::unique_ptr<RowReader> readingAhead(const Band& band) const {
+        std::vector<int> counts;
+        for (int block = band.firstBlock; block < band.endBlock; ++block) {
+            counts.push_back(std::min(kBlockRows, source.height() - block * kBlockRows));
+        }
+        return std::make_unique<ReadAhead>(source, band.firstBlock * kBlockRows, std::move(counts),
+                                           bytesPerRow(source.width()));
     }
 
     bool stopped(int part) const { return firstFailed.load(std::memory_order_relaxed) < part; }
@@ -248,7 +360,8 @@ struct Passes {
                  bool shared) {
         std::unique_ptr<RowReader> reader;
         if (!shared && band.firstBlock < band.endBlock) {
-            reader = source.readerFrom(band.firstBlock * kBlockRows);
+            reader =
+                readAhead ? readingAhead(band) : source.readerFrom(band.firstBlock * kBlockRows);
         }
         int next = band.firstBlock;
         for (int i = band.firstRow; i < band.endRow; ++i) {
@@ -300,8 +413,11 @@ void resampleFast(RowSource& source, Bitmap& destination, const WeightLists& hor
     const double skipCost = std::max(source.skipCost(), 0.0);
     int threads = threadsFor(options, multiplyAdds, vertical.size());
     const bool shared = threads > 1 && 2 * span > blocks && skipCost == 0.0;
-    if (!shared && skipCost >= 1.0) {
-        threads = 1;  // every band would read the whole source up to its rows
+    if (!shared && skipCost >= 1.0 && threads > 1) {
+        // Every band would decode the whole source up to its rows: one band instead, while a
+        // second thread decodes.
+        threads = 1;
+        passes.readAhead = true;
     }
 
     std::vector<Band> bands;
