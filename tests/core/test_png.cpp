@@ -228,6 +228,26 @@ std::uint8_t to8Bits(std::uint16_t value, int bitDepth) {
     }
 }
 
+// The picture of a PNG file as openPngRows reads it, rows from `first` on (those above white);
+// nothing when it gives no rows. Throws as reading does.
+std::optional<Bitmap> pictureFromRows(const Bytes& file, int first = 0) {
+    const test::TempDir folder;
+    test::writeFile(folder / "a.png", file);
+    const PngRowSource source = openPngRows(folder / "a.png");
+    if (!source.rows) {
+        return std::nullopt;
+    }
+    Bitmap picture(source.rows->width(), source.rows->height());
+    const std::unique_ptr<RowReader> reader = source.rows->readerFrom(first);
+    for (int top = first; top < picture.height(); top += 8) {
+        const auto block = reader->nextRows(std::min(8, picture.height() - top));
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            std::copy_n(block[r], picture.stride(), picture.row(top + static_cast<int>(r)));
+        }
+    }
+    return picture;
+}
+
 struct ColorTypeRow {
     const char* description;
     int colorType;
@@ -327,6 +347,19 @@ TEST_P(PngColorType, DecodesEveryPixelAsTheFormatDefines) {
     }
     if (row.transparency && row.colorType != kPalette) {
         EXPECT_GE(keyed, 1);
+    }
+    // Read as rows: the same pixels, from the top or from part-way; pictures with alpha and
+    // interlaced ones give none.
+    for (const int first : {0, 3}) {
+        const std::optional<Bitmap> rows = pictureFromRows(buildPng(fields), first);
+        ASSERT_EQ(rows.has_value(), !alpha && !interlaced);
+        if (rows) {
+            Bitmap expected = picture.bitmap;
+            for (int y = 0; y < first; ++y) {
+                std::fill_n(expected.row(y), expected.stride(), std::uint8_t{255});
+            }
+            EXPECT_EQ(*rows, expected) << "rows from " << first;
+        }
     }
     const PictureHeader header = readPngHeader(buildPng(fields));
     EXPECT_EQ(header.width, fields.width);
@@ -479,11 +512,19 @@ void PrintTo(const DamagedFile& row, std::ostream* out) {
 
 class PngDamaged : public ::testing::TestWithParam<DamagedFile> {};
 
+// Also read as rows, when the file gives any: the damage is met on the way.
 TEST_P(PngDamaged, IsRefusedWithAMessageNamingTheProblem) {
     const Bytes file = GetParam().make();
     try {
         decodePng(file);
         ADD_FAILURE() << "no error";
+    } catch (const PngError& error) {
+        EXPECT_STREQ(error.what(), GetParam().message);
+    }
+    try {
+        if (pictureFromRows(file)) {
+            ADD_FAILURE() << "no error from the rows";
+        }
     } catch (const PngError& error) {
         EXPECT_STREQ(error.what(), GetParam().message);
     }

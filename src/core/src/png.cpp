@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <thread>
@@ -182,6 +183,12 @@ class PngReader {
         run([&] { png_read_image(png, rows); });
     }
 
+    // Decodes the next `count` rows of a picture that is not interlaced.
+    void readRows(png_bytepp rows, png_uint_32 count) {
+        png_structp png = m_png;
+        run([&] { png_read_rows(png, rows, nullptr, count); });
+    }
+
   private:
     template <typename Step>
     void run(const Step& step) {
@@ -228,20 +235,94 @@ void checkBackedByData(const ReadInfo& info, std::size_t fileBytes) {
     }
 }
 
-Bitmap allocateBitmap(const ReadInfo& info) {
+// The picture's size, within the job's pixel limit, and its format.
+struct PictureLayout {
+    int width;
+    int height;
+    PixelFormat format;
+};
+
+PictureLayout admittedLayout(const ReadInfo& info) {
     if (info.width > static_cast<png_uint_32>(std::numeric_limits<int>::max()) ||
         info.height > static_cast<png_uint_32>(std::numeric_limits<int>::max())) {
         throw PngError("Invalid PNG file: image too large");
     }
-    const int width = static_cast<int>(info.width);
-    const int height = static_cast<int>(info.height);
-    admitDeclaredSize(width, height);
-    const PixelFormat format = info.alpha ? PixelFormat::Bits32 : PixelFormat::Bits24;
-    Bitmap bitmap(Bitmap::ForOverwrite{}, width, height, format);
-    if (info.rowBytes != bitmap.stride()) {
+    const PictureLayout layout{static_cast<int>(info.width), static_cast<int>(info.height),
+                               info.alpha ? PixelFormat::Bits32 : PixelFormat::Bits24};
+    admitDeclaredSize(layout.width, layout.height);
+    if (info.rowBytes != static_cast<std::size_t>(layout.width) *
+                             static_cast<std::size_t>(bitsPerPixel(layout.format) / 8)) {
         throw PngError("Invalid PNG file: unexpected row layout");
     }
-    return bitmap;
+    return layout;
+}
+
+Bitmap allocateBitmap(const ReadInfo& info) {
+    const PictureLayout layout = admittedLayout(info);
+    return Bitmap(Bitmap::ForOverwrite{}, layout.width, layout.height, layout.format);
+}
+
+// An opaque picture that is not interlaced, decoded row by row as the resampler reads it.
+class PngRows final : public PictureRows {
+  public:
+    PngRows(ByteBuffer bytes, int width, int height)
+        : m_bytes(std::move(bytes)), m_width(width), m_height(height) {}
+
+    int width() const override { return m_width; }
+    int height() const override { return m_height; }
+    // The data before a row must be inflated to reach it.
+    double skipCost() const override { return 1.0; }
+    std::unique_ptr<RowReader> readerFrom(int first) override;
+
+  private:
+    class Reader;
+
+    ByteBuffer m_bytes;
+    int m_width;
+    int m_height;
+};
+
+class PngRows::Reader final : public RowReader {
+  public:
+    Reader(const PngRows& rows, int first)
+        : m_reader(std::span<const std::uint8_t>(rows.m_bytes.data(), rows.m_bytes.size())),
+          m_rowBytes(static_cast<std::size_t>(rows.m_width) * 3) {
+        m_reader.readInfo();
+        for (int y = 0; y < first; y += kRowsAtOnce) {
+            decode(std::min(kRowsAtOnce, first - y));
+        }
+    }
+
+    std::span<const std::uint8_t* const> nextRows(int count) override {
+        decode(count);
+        m_pointers.assign(m_libraryRows.begin(), m_libraryRows.begin() + count);
+        return m_pointers;
+    }
+
+  private:
+    static constexpr int kRowsAtOnce = 8;
+
+    void decode(int count) {
+        const auto rows = static_cast<std::size_t>(count);
+        if (m_libraryRows.size() < rows) {
+            m_decoded.resize(m_rowBytes * rows);
+            m_libraryRows.resize(rows);
+        }
+        for (std::size_t r = 0; r < rows; ++r) {
+            m_libraryRows[r] = m_decoded.data() + r * m_rowBytes;
+        }
+        m_reader.readRows(m_libraryRows.data(), static_cast<png_uint_32>(count));
+    }
+
+    PngReader m_reader;
+    std::size_t m_rowBytes;
+    std::vector<std::uint8_t> m_decoded;
+    std::vector<png_bytep> m_libraryRows;
+    std::vector<const std::uint8_t*> m_pointers;
+};
+
+std::unique_ptr<RowReader> PngRows::readerFrom(int first) {
+    return std::make_unique<Reader>(*this, first);
 }
 
 // ---- Writing ----
@@ -553,6 +634,23 @@ DecodedPicture decodePng(std::span<const std::uint8_t> bytes) {
 
 DecodedPicture loadPngFile(const std::filesystem::path& file) {
     return decodePng(readWholeFile(file));
+}
+
+PngRowSource openPngRows(const std::filesystem::path& file) {
+    ByteBuffer bytes = readWholeFile(file);
+    PngReader reader(bytes);
+    const ReadInfo info = reader.readInfo();
+    checkBackedByData(info, bytes.size());
+    const PictureLayout layout = admittedLayout(info);
+    PngRowSource source;
+    if (info.profile != nullptr) {
+        source.iccProfile.assign(info.profile, info.profile + info.profileLength);
+    }
+    if (info.alpha || info.interlace != PNG_INTERLACE_NONE) {
+        return source;
+    }
+    source.rows = std::make_unique<PngRows>(std::move(bytes), layout.width, layout.height);
+    return source;
 }
 
 std::vector<std::uint8_t> encodePng(const Bitmap& bitmap, std::span<const std::uint8_t> iccProfile,

@@ -320,8 +320,20 @@ SourcePicture decodedSource(const fs::path& source, PictureFormat format,
             noteCompleteness(endedEarly, request, incomplete);
             return decoded;
         }
-        case PictureFormat::Png:
+        case PictureFormat::Png: {
+            PngRowSource png = openPngRows(source);
+            if (png.rows) {
+                SourcePicture decoded;
+                decoded.size = {png.rows->width(), png.rows->height()};
+                if (!keepsItsSize(decoded.size, request)) {
+                    decoded.rows = std::move(png.rows);
+                    decoded.iccProfile = std::move(png.iccProfile);
+                    decoded.lossless = true;
+                    return decoded;
+                }
+            }
             return fromDecoded(loadPngFile(source));
+        }
         case PictureFormat::Webp:
             return fromDecoded(loadWebpFile(source, codecThreads(request) > 1));
         case PictureFormat::Heif:
