@@ -1,7 +1,10 @@
 // libFuzzer target: the JPEG picture's load and decode on arbitrary bytes, with the decoding
-// settings varied on small pictures and the encoder run on what decodes, metadata included.
+// settings varied on small pictures, the encoder run on what decodes, metadata included, and
+// its rows read as the resampler reads them, which must be the decoded picture's.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "tz/errors.h"
@@ -71,6 +74,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reloaded.width() != copy.width() || reloaded.height() != copy.height() ||
             reloaded.metadata().orientation != tz::Orientation::Normal) {
             __builtin_trap();
+        }
+
+        // Its rows, read from the top and from part-way (as a second thread reads them), are
+        // the decoded picture's.
+        if (const std::unique_ptr<tz::PictureRows> rows = picture.rows()) {
+            const tz::Bitmap& decoded = *picture.bitmap();
+            for (const int first : {0, decoded.height() / 2}) {
+                const std::unique_ptr<tz::RowReader> reader = rows->readerFrom(first);
+                for (int top = first; top < decoded.height(); top += 8) {
+                    const auto block = reader->nextRows(std::min(8, decoded.height() - top));
+                    for (std::size_t r = 0; r < block.size(); ++r) {
+                        if (!std::equal(block[r], block[r] + decoded.stride(),
+                                        decoded.row(top + static_cast<int>(r)))) {
+                            __builtin_trap();
+                        }
+                    }
+                }
+            }
         }
 
         tz::JpegImage varied;
