@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <stdexcept>
 
 #include "support/support.h"
@@ -94,6 +95,28 @@ void writePicture(const std::filesystem::path& file, int width, int height) {
     } else {
         throw std::invalid_argument("no picture format for " + file.string());
     }
+}
+
+// ---- Rows ----
+
+Bitmap readRows(RowSource& source, int first) {
+    Bitmap picture(source.width(), source.height());
+    const std::unique_ptr<RowReader> reader = source.readerFrom(first);
+    for (int top = first; top < picture.height(); top += 8) {
+        const auto block = reader->nextRows(std::min(8, picture.height() - top));
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            std::copy_n(block[r], picture.stride(), picture.row(top + static_cast<int>(r)));
+        }
+    }
+    return picture;
+}
+
+Bitmap whiteAbove(const Bitmap& picture, int first) {
+    Bitmap white = picture.to24();
+    for (int y = 0; y < std::min(first, white.height()); ++y) {
+        std::fill_n(white.row(y), white.stride(), std::uint8_t{255});
+    }
+    return white;
 }
 
 // ---- BMP ----

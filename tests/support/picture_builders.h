@@ -13,6 +13,7 @@
 
 #include "tz/bitmap.h"
 #include "tz/jpeg.h"
+#include "tz/resample.h"
 
 namespace tz::test {
 
@@ -40,6 +41,15 @@ Bytes gifBytes(const Bitmap& bitmap);
 // Writes a one-colour picture of that size in the format the file's extension names, in any
 // letter case: ".bmp" red, ".jpg" and ".jpeg" blue, ".gif" green. Throws for other extensions.
 void writePicture(const std::filesystem::path& file, int width, int height);
+
+// ---- Pictures read as rows ----
+
+// The rows of `source` from `first` to the end, read by one reader eight at a time as the
+// resampler reads them, in a 24-bit picture of the source's size whose rows above `first` are
+// white. Throws what the reader throws.
+Bitmap readRows(RowSource& source, int first = 0);
+// `picture` in 24 bits with its rows above `first` white: what readRows gives of its source.
+Bitmap whiteAbove(const Bitmap& picture, int first);
 
 // ---- BMP files byte by byte ----
 
