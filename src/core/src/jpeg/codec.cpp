@@ -636,9 +636,9 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
 
 namespace {
 
-// Starting a reader part-way costs the library's entropy decoding of every row before it: about
-// half of decoding a row, and about a third of decoding and scaling it.
-constexpr double kBaselineSkipCost = 0.35;
+// Starting a reader part-way costs the library's entropy decoding of every row before it: for a
+// 20 MP photograph about 12 µs a row, against 29 µs for decoding and scaling a row.
+constexpr double kBaselineSkipCost = 0.42;
 
 class JpegRows;
 
