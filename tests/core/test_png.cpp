@@ -229,16 +229,16 @@ std::uint8_t to8Bits(std::uint16_t value, int bitDepth) {
     }
 }
 
-// The picture of a PNG file as openPngRows reads it, rows from `first` on (those above white);
-// nothing when it gives no rows. Throws as reading does.
+// The picture of a PNG file as readPngPicture's rows give it, rows from `first` on (those above
+// white); nothing when it gives no rows. Throws as reading does.
 std::optional<Bitmap> pictureFromRows(const Bytes& file, int first = 0) {
     const test::TempDir folder;
     test::writeFile(folder / "a.png", file);
-    const PngRowSource source = openPngRows(folder / "a.png");
-    if (!source.rows) {
+    const PngPicture png = readPngPicture(folder / "a.png");
+    if (!png.rows) {
         return std::nullopt;
     }
-    return test::readRows(*source.rows, first);
+    return test::readRows(*png.rows, first);
 }
 
 struct ColorTypeRow {

@@ -34,6 +34,7 @@ class FileDescriptor {
             ::close(m_fd);
         }
     }
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
@@ -264,24 +265,32 @@ FileVersion versionOf(const struct stat& status) {
             status.st_mtim.tv_nsec};
 }
 
-// One attempt at reading the whole file.
-ByteBuffer readOnce(const fs::path& file, std::size_t maxBytes,
-                    const std::function<void()>& afterReading) {
+// Opens a regular file for reading, its status into `status`. Pipes, devices and folders are
+// refused rather than read, so a stray name can never block the program.
+FileDescriptor openRegularFile(const fs::path& file, struct stat& status) {
     using Cause = FileReadError::Cause;
     // Non-blocking, so that opening a pipe cannot wait for a writer; regular files ignore it.
-    const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         const int error = errno;
         throwReadError("Cannot open", file, std::strerror(error),
                        error == ENOENT || error == ENOTDIR ? Cause::Missing : Cause::Unreadable);
     }
-    struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {
         throwReadError("Cannot read", file, std::strerror(errno), Cause::Unreadable);
     }
     if (!S_ISREG(status.st_mode)) {
         throwReadError("Cannot read", file, "not a regular file", Cause::NotRegular);
     }
+    return fd;
+}
+
+// One attempt at reading the whole file.
+ByteBuffer readOnce(const fs::path& file, std::size_t maxBytes,
+                    const std::function<void()>& afterReading) {
+    using Cause = FileReadError::Cause;
+    struct stat status {};
+    const FileDescriptor fd = openRegularFile(file, status);
     const auto size = static_cast<std::uintmax_t>(status.st_size);
     if (size > maxBytes) {
         throwReadError("Cannot read", file, "the file is too large", Cause::TooLarge);
@@ -372,20 +381,8 @@ ByteBuffer readWholeFile(const fs::path& file, std::size_t maxBytes) {
 }
 
 OpenFile::OpenFile(const fs::path& file) : m_path(file) {
-    using Cause = FileReadError::Cause;
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) {
-        const int error = errno;
-        throwReadError("Cannot open", file, std::strerror(error),
-                       error == ENOENT || error == ENOTDIR ? Cause::Missing : Cause::Unreadable);
-    }
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) {
-        throwReadError("Cannot read", file, std::strerror(errno), Cause::Unreadable);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        throwReadError("Cannot read", file, "not a regular file", Cause::NotRegular);
-    }
+    FileDescriptor fd = openRegularFile(file, status);
     m_size = static_cast<std::uint64_t>(status.st_size);
     m_fd = fd.release();
 }

@@ -636,21 +636,23 @@ DecodedPicture loadPngFile(const std::filesystem::path& file) {
     return decodePng(readWholeFile(file));
 }
 
-PngRowSource openPngRows(const std::filesystem::path& file) {
+PngPicture readPngPicture(const std::filesystem::path& file) {
     ByteBuffer bytes = readWholeFile(file);
     PngReader reader(bytes);
     const ReadInfo info = reader.readInfo();
+    PngPicture png;
+    if (info.alpha || info.interlace != PNG_INTERLACE_NONE) {
+        png.picture = decodePng(bytes);
+        return png;
+    }
     checkBackedByData(info, bytes.size());
     const PictureLayout layout = admittedLayout(info);
-    PngRowSource source;
+    png.picture.lossless = true;
     if (info.profile != nullptr) {
-        source.iccProfile.assign(info.profile, info.profile + info.profileLength);
+        png.picture.iccProfile.assign(info.profile, info.profile + info.profileLength);
     }
-    if (info.alpha || info.interlace != PNG_INTERLACE_NONE) {
-        return source;
-    }
-    source.rows = std::make_unique<PngRows>(std::move(bytes), layout.width, layout.height);
-    return source;
+    png.rows = std::make_unique<PngRows>(std::move(bytes), layout.width, layout.height);
+    return png;
 }
 
 std::vector<std::uint8_t> encodePng(const Bitmap& bitmap, std::span<const std::uint8_t> iccProfile,

@@ -321,18 +321,18 @@ SourcePicture decodedSource(const fs::path& source, PictureFormat format,
             return decoded;
         }
         case PictureFormat::Png: {
-            PngRowSource png = openPngRows(source);
-            if (png.rows) {
-                SourcePicture decoded;
-                decoded.size = {png.rows->width(), png.rows->height()};
-                if (!keepsItsSize(decoded.size, request)) {
-                    decoded.rows = std::move(png.rows);
-                    decoded.iccProfile = std::move(png.iccProfile);
-                    decoded.lossless = true;
-                    return decoded;
-                }
+            PngPicture png = readPngPicture(source);
+            if (!png.rows) {
+                return fromDecoded(std::move(png.picture));
             }
-            return fromDecoded(loadPngFile(source));
+            const Size size{png.rows->width(), png.rows->height()};
+            if (keepsItsSize(size, request)) {
+                return fromDecoded(loadPngFile(source));
+            }
+            SourcePicture decoded = fromDecoded(std::move(png.picture));
+            decoded.rows = std::move(png.rows);
+            decoded.size = size;
+            return decoded;
         }
         case PictureFormat::Webp:
             return fromDecoded(loadWebpFile(source, codecThreads(request) > 1));

@@ -32,18 +32,18 @@ DecodedPicture decodePng(std::span<const std::uint8_t> bytes);
 // cannot be read.
 DecodedPicture loadPngFile(const std::filesystem::path& file);
 
-// An opaque PNG picture that is not interlaced, as rows for resampleRows: decoded as they are
-// read, the pixels decodePng gives. `rows` is null for a picture with alpha (resampled whole,
-// premultiplied) or an interlaced one (no row is whole before the last pass); the profile is
-// there in either case.
-struct PngRowSource {
+// A PNG file's picture, for resizing: an opaque picture that is not interlaced as rows for
+// resampleRows, decoded as they are read (the pixels decodePng gives), with `picture` holding
+// only the profile; any other decoded whole into `picture` (a picture with alpha is resampled
+// whole, premultiplied; an interlaced one has no whole row before its last pass).
+struct PngPicture {
     std::unique_ptr<PictureRows> rows;
-    std::vector<std::uint8_t> iccProfile;
+    DecodedPicture picture;
 };
 
-// Reads a PNG file and checks its header as loadPngFile does, decoding no pixel. Throws as
-// loadPngFile does; a reader throws as decodePng does for damaged image data.
-PngRowSource openPngRows(const std::filesystem::path& file);
+// Reads a PNG file once and checks its header as loadPngFile does. Throws as loadPngFile does; a
+// reader of the rows throws as decodePng does for damaged image data.
+PngPicture readPngPicture(const std::filesystem::path& file);
 
 // A PNG file of the bitmap: 32-bit bitmaps as 8-bit RGBA, all others as 8-bit RGB (indexed ones
 // converted to 24 bits first); not interlaced, each row filtered by the type whose bytes weigh

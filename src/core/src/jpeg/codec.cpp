@@ -576,30 +576,24 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
     decompressor.open(bytes);
     jpeg_decompress_struct& cinfo = decompressor.cinfo();
     const DecodingSetup setup = setUpDecoding(decompressor, settings, true);
-    const Conversion conversion = setup.conversion;
-    const bool indexed = setup.indexed;
-    const bool buffered = setup.buffered;
-    const OutputQuality finalQuality = setup.finalQuality;
-    const int width = setup.width;
-    const int height = setup.height;
-    const PixelFormat format = indexed ? PixelFormat::Bits8 : PixelFormat::Bits24;
+    const PixelFormat format = setup.indexed ? PixelFormat::Bits8 : PixelFormat::Bits24;
 
     decompressor.run([&] { jpeg_start_decompress(&cinfo); });
     // Every row is written below: the library delivers all of them, even from cut-short data.
-    Bitmap bitmap(Bitmap::ForOverwrite{}, width, height, format,
-                  buffered ? std::vector<Rgb>{} : quantizedPalette(cinfo));
-    if (conversion != Conversion::Direct) {
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) *
+    Bitmap bitmap(Bitmap::ForOverwrite{}, setup.width, setup.height, format,
+                  setup.buffered ? std::vector<Rgb>{} : quantizedPalette(cinfo));
+    if (setup.conversion != Conversion::Direct) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(setup.width) *
                                          static_cast<std::size_t>(cinfo.out_color_components) *
                                          kRowsPerCall);
         decompressor.run([&] {
-            readConvertedRows(cinfo, conversion, bitmap, buffer.data());
+            readConvertedRows(cinfo, setup.conversion, bitmap, buffer.data());
             jpeg_finish_decompress(&cinfo);
         });
         reportDataEnd(decompressor, incomplete);
         return bitmap;
     }
-    if (!buffered) {
+    if (!setup.buffered) {
         decompressor.run([&] {
             readRows(cinfo, bitmap);
             jpeg_finish_decompress(&cinfo);
@@ -617,12 +611,12 @@ Bitmap decode(std::span<const std::uint8_t> bytes, const JpegSettings& settings,
             jpeg_finish_output(&cinfo);
         }
     });
-    setOutputQuality(cinfo, finalQuality);
-    if (indexed) {
+    setOutputQuality(cinfo, setup.finalQuality);
+    if (setup.indexed) {
         cinfo.colormap = nullptr;  // a new colour map for the final settings
     }
     decompressor.run([&] { jpeg_start_output(&cinfo, cinfo.input_scan_number); });
-    if (indexed) {
+    if (setup.indexed) {
         bitmap.setColorTable(quantizedPalette(cinfo));
     }
     decompressor.run([&] {
