@@ -1,8 +1,9 @@
-// libFuzzer target: the GIF reader on arbitrary bytes, then rendering, the animation timeline
-// and a write-and-read-back of what was read.
+// libFuzzer target: the GIF reader on arbitrary bytes, then rendering (whole and row by row),
+// the animation timeline and a write-and-read-back of what was read.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "tz/bitmap.h"
@@ -21,6 +22,27 @@ long long pixelsOf(int width, int height) {
     return static_cast<long long>(width) * height;
 }
 
+// The rows drawnRows gives are those draw() gives on a white screen-sized bitmap.
+void expectRowsAsDrawn(const tz::GifImage& gif) {
+    if (gif.width() == 0 || gif.height() == 0) {
+        return;
+    }
+    tz::Bitmap drawn(gif.width(), gif.height());
+    gif.draw(drawn, tz::Rect{0, 0, gif.width(), gif.height()});
+    const std::unique_ptr<tz::PictureRows> rows = tz::drawnRows(gif);
+    const std::unique_ptr<tz::RowReader> reader = rows->readerFrom(0);
+    for (int top = 0; top < drawn.height(); top += 8) {
+        const auto block = reader->nextRows(std::min(8, drawn.height() - top));
+        for (std::size_t r = 0; r < block.size(); ++r) {
+            const std::uint8_t* expected = drawn.row(top + static_cast<int>(r));
+            if (!std::equal(expected, expected + static_cast<std::size_t>(drawn.width()) * 3,
+                            block[r])) {
+                __builtin_trap();
+            }
+        }
+    }
+}
+
 void render(const tz::GifImage& gif) {
     tz::Bitmap canvas(23, 17);
     gif.draw(canvas, tz::Rect{-2, 3, 20, 30});
@@ -29,6 +51,7 @@ void render(const tz::GifImage& gif) {
     }
     tz::Bitmap target;
     gif.assignTo(target);
+    expectRowsAsDrawn(gif);
     tz::GifAnimation animation(gif);
     for (int step = 0; step < kAnimationSteps && animation.advance(); ++step) {
         if (animation.waitMilliseconds() < 0) {

@@ -1164,6 +1164,68 @@ TEST(GifIndependentDecoder, PillowReadsTheWrittenIndices) {
     }
 }
 
+// ---------------------------------------------------------------- rows drawn as read
+
+// drawnRows gives, from any row on, what draw() gives on a white screen-sized bitmap.
+void expectRowsAsDrawn(const GifImage& gif) {
+    Bitmap drawn(gif.width(), gif.height());
+    gif.draw(drawn, Rect{0, 0, gif.width(), gif.height()});
+    const std::unique_ptr<PictureRows> rows = drawnRows(gif);
+    ASSERT_EQ(rows->width(), gif.width());
+    ASSERT_EQ(rows->height(), gif.height());
+    EXPECT_EQ(rows->skipCost(), 0.0);
+    for (const int first : {0, gif.height() / 2, gif.height() - 1}) {
+        EXPECT_EQ(test::readRows(*rows, first), test::whiteAbove(drawn, first))
+            << "from row " << first;
+    }
+    EXPECT_EQ(rows->incomplete(), !gif.empty() && !gif.images().front().complete());
+}
+
+TEST(GifDrawnRows, AreTheRowsDrawOnWhiteGives) {
+    Bytes tall(18 * 37);
+    for (std::size_t i = 0; i < tall.size(); ++i) {
+        tall[i] = static_cast<std::uint8_t>(i * 7 % 5 % 4);
+    }
+    const std::vector<Rgb> two{{255, 0, 0}, {0, 0, 255}};
+    GifBytes offset, taller, beyond, animated, noFrame;
+    offset.header(5, 4, kFour).graphicControl(0, 0, 2).image(2, 1, 2, 2, {0, 1, 2, 3}).trailer();
+    taller.header(20, 40, kFour).graphicControl(0, 0, 3).image(1, 2, 18, 37, tall).trailer();
+    beyond.header(2, 1, two).image(1, 0, 3, 1, {3, 1, 1}).trailer();
+    animated.header(2, 3, kFour).loop(0).graphicControl(1, 5).image(0, 0, 2, 3, {1, 1, 2, 2, 3, 3});
+    animated.graphicControl(1, 5).image(0, 0, 2, 3, {0, 0, 0, 0, 0, 0}).trailer();
+    noFrame.header(3, 2, kFour).trailer();
+    std::vector<std::pair<std::string, Bytes>> files{
+        {"frame at an offset, transparent index", offset.bytes()},
+        {"taller than a block of rows, transparent index", taller.bytes()},
+        {"frame beyond the screen, index outside the table", beyond.bytes()},
+        {"animated", animated.bytes()},
+        {"no frame", noFrame.bytes()}};
+    Bytes pixels(40 * 10);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(1 + i % 3);
+    }
+    GifBytes full;
+    full.header(40, 10, kFour).image(0, 0, 40, 10, pixels).trailer();
+    files.emplace_back("data cut short",
+                       Bytes(full.bytes().begin(), full.bytes().begin() + 13 + 12 + 10 + 60));
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        expectRowsAsDrawn(load(bytes));
+    }
+    EXPECT_FALSE(load(files.back().second).images().front().complete());
+}
+
+TEST(GifDrawnRows, FrameWithoutAnyColorTableFailsBeforeAnyRow) {
+    GifBytes file;
+    file.header(2, 1).image(0, 0, 2, 1, {1, 0}).trailer();
+    try {
+        drawnRows(load(file.bytes()));
+        ADD_FAILURE() << "no error";
+    } catch (const GifError& error) {
+        EXPECT_EQ(std::string(error.what()), "No global or local color table defined");
+    }
+}
+
 // ---------------------------------------------------------------- corpus
 
 using test::CorpusEntry;
@@ -1209,6 +1271,9 @@ TEST_P(GifCorpusFile, GivesTheExpectedOutcome) {
             gif.assignTo(bitmap);
             Bitmap canvas(37, 23);
             gif.draw(canvas, Rect{-3, 2, 40, 20});
+            if (gif.width() > 0 && gif.height() > 0) {
+                expectRowsAsDrawn(gif);
+            }
             GifAnimation animation(gif);
             for (int step = 0; step < 200 && animation.advance(); ++step) {
                 EXPECT_EQ(animation.current().width(), gif.width());

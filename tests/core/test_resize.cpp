@@ -179,6 +179,43 @@ TEST_F(ResizeFileTest, OutputIsTheWholePicturesWithAnyNumberOfThreads) {
     }
 }
 
+// A GIF is drawn a row at a time as the resampler reads it: the output is that of the picture
+// drawn whole over white and resampled, with any number of threads.
+TEST_F(ResizeFileTest, GifOutputIsThatOfTheWholeDrawnPictureWithAnyNumberOfThreads) {
+    // A frame smaller than the screen with a transparent index: white around and through it.
+    std::vector<std::uint8_t> indices(80 * 120);
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        indices[i] = static_cast<std::uint8_t>(i * 7 % 5 % 4);
+    }
+    const std::vector<Rgb> colors{{255, 0, 0}, {0, 128, 0}, {0, 0, 255}, {255, 255, 0}};
+    test::GifBytes file;
+    file.header(97, 131, colors).graphicControl(0, 0, 3).image(9, 5, 80, 120, indices).trailer();
+    writeFile(m_folder / "p.gif", file.bytes());
+
+    ResizeRequest request;
+    request.size = 40;
+    std::vector<std::vector<std::uint8_t>> outputs;
+    for (const int threads : {1, 2, 3}) {
+        request.threadsPerFile = threads;
+        outputs.push_back(resizeToBytes(m_folder / "p.gif", PictureFormat::Gif, request));
+    }
+    GifImage written;
+    written.loadFromBytes(outputs.front());
+    GifImage source;
+    source.loadFromBytes(file.bytes());
+    Bitmap drawn(97, 131);
+    source.draw(drawn, Rect{0, 0, 97, 131});
+    Bitmap target(written.width(), written.height());
+    const KernelEntry& lanczos = kKernelTable[kLanczos3Index];
+    resampleBitmap(drawn, target, lanczos.function, lanczos.support);
+    GifImage expected;
+    expected.assign(target);
+    EXPECT_EQ(written.height(), 40);
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        EXPECT_EQ(outputs[i], expected.saveToBytes()) << i + 1 << " threads";
+    }
+}
+
 TEST_F(ResizeFileTest, GifIsWrittenAsOneWebPaletteFrame) {
     GifImage source;
     source.assign(gradientBitmap(64, 32));

@@ -280,11 +280,16 @@ SourcePicture decodedGif(const fs::path& source, const ResizeRequest& request, b
     // The first frame is the one drawn.
     noteCompleteness(!picture.empty() && !picture.images().front().complete(), request, incomplete);
     // Transparent pixels are not drawn and keep the white of the new raster; an animated
-    // picture draws its first frame.
+    // picture draws its first frame. A picture to be scaled is drawn a row at a time as the
+    // resampler reads it, never as a whole raster.
     SourcePicture decoded;
+    decoded.size = {picture.width(), picture.height()};
+    if (decoded.size.width > 0 && decoded.size.height > 0 && !keepsItsSize(decoded.size, request)) {
+        decoded.rows = drawnRows(std::move(picture));
+        return decoded;
+    }
     decoded.raster = Bitmap(picture.width(), picture.height());
     picture.draw(decoded.raster, Rect{0, 0, decoded.raster.width(), decoded.raster.height()});
-    decoded.size = {decoded.raster.width(), decoded.raster.height()};
     return decoded;
 }
 

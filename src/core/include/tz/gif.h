@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tz/bitmap.h"
+#include "tz/decoded_picture.h"
 
 namespace tz {
 
@@ -231,6 +233,11 @@ class GifImage {
     GifColorTable m_globalTable;
     std::vector<GifFrame> m_images;
 };
+
+// The picture as draw() gives it on a white, screen-sized 24-bit bitmap, each row drawn as the
+// resampler reads it instead of the whole bitmap at once. Throws as draw() does, before any row
+// is read; incomplete() tells whether the first frame's data ended early.
+std::unique_ptr<PictureRows> drawnRows(GifImage picture);
 
 // The 256-entry web palette: entry i < 216 is (51·(i div 36), 51·((i div 6) mod 6),
 // 51·(i mod 6)); entries 216 to 255 are black.
