@@ -117,69 +117,64 @@ namespace detail {
 namespace {
 
 // π in three parts: k·kPiHigh and k·kPiMiddle are exact for k ≤ 3 (40 significant bits each),
-// and the three add up to π within 2⁻¹⁴⁶.
-constexpr long double kPiHigh = 0xc90fdaa221p-38L;
-constexpr long double kPiMiddle = 0xd18469898dp-79L;
-constexpr long double kPiLow = -0xeba3f91f1976b7eep-145L;
+// and the three add up to π within 2⁻¹³³.
+constexpr double kPiHigh = 0xc90fdaa221p-38;
+constexpr double kPiMiddle = 0xd18469898dp-79;
+constexpr double kPiLow = -0xeba3f91f1976b7eep-145;
 
-// The coefficients (−1)ᵐ⁺¹/(2m + 3)! of the sine's series after its first term, to r²⁷.
-constexpr std::array<long double, 13> kSineSeries = [] {
-    std::array<long double, 13> coefficients{};
-    long double factorial = 1.0L;
-    for (int n = 2, m = 0; m < 13; ++n) {
-        factorial *= n;
-        if (n % 2 == 1) {
-            coefficients[static_cast<std::size_t>(m)] = (m % 2 == 0 ? -1.0L : 1.0L) / factorial;
-            ++m;
-        }
+// The coefficients (−1)ᵐ/(2m + 1)! of the series of sin(r)/r, m = 1 … 12: the first left out is
+// below 2⁻⁷⁶ for |r| ≤ π/2.
+constexpr std::array<double, 12> kSineSeries = [] {
+    std::array<double, 12> coefficients{};
+    double factorial = 1.0;
+    for (int m = 1; m <= 12; ++m) {
+        factorial *= (2 * m) * (2 * m + 1);
+        coefficients[static_cast<std::size_t>(m - 1)] = (m % 2 == 0 ? 1.0 : -1.0) / factorial;
     }
     return coefficients;
 }();
 
-// sin(u)/u for a single 0 < u < 3π, to about 2⁻⁶⁰ relative: u − kπ reduced in three exact or
-// nearly exact steps, then the series to the term in r²⁷ (below 2⁻⁶⁷ for |r| ≤ π/2). Its terms
-// from r¹¹ on, below 2⁻¹⁷ of the sum, are summed in double: their rounding stays below 2⁻⁶⁴.
-long double sineOverArgument(float u) {
-    const int k = u < kPi / 2 ? 0 : u < 3 * kPi / 2 ? 1 : u < 5 * kPi / 2 ? 2 : 3;
-    const long double r = ((u - k * kPiHigh) - k * kPiMiddle) - k * kPiLow;
-    const long double square = r * r;
-    const auto squareInDouble = static_cast<double>(square);
-    double tail = 0.0;
-    for (std::size_t m = kSineSeries.size() - 1; m >= 4; --m) {
-        tail = (tail + static_cast<double>(kSineSeries[m])) * squareInDouble;
-    }
-    long double series = tail;
-    for (std::size_t m = 4; m-- > 0;) {
+// sin(u)/u for a single 0 < u < 3π, within 2⁻⁴⁷ relative. u − kπ is exact after the first step
+// (u and kπHigh are multiples of 2⁻³⁸ below 8) and within 2⁻⁵² relative after the two others, as
+// |u − kπ| > 2⁻²⁶ for every single u. The series of sin(r)/r − 1 in Horner's form is within
+// 2⁻⁴⁸ absolute (its terms add up to less than 0.5), and sin(r)/r ≥ 2/π.
+double sineOverArgument(float u) {
+    constexpr double kHalfPi = std::numbers::pi / 2;
+    const int k = u < kHalfPi ? 0 : u < 3 * kHalfPi ? 1 : u < 5 * kHalfPi ? 2 : 3;
+    const double r = ((u - k * kPiHigh) - k * kPiMiddle) - k * kPiLow;
+    const double square = r * r;
+    double series = 0.0;
+    for (std::size_t m = kSineSeries.size(); m-- > 0;) {
         series = (series + kSineSeries[m]) * square;
     }
-    const long double sine = r + r * series;
+    const double sine = r + r * series;
     return (k % 2 != 0 ? -sine : sine) / u;
 }
 
 }  // namespace
 
 // The library's extended sine costs a slow argument reduction for |u| ≥ π/4, and Lanczos3 asks
-// for two per weight. Here sin(u)/u comes from a series accurate to about 2⁻⁶⁰; together with
-// the library sine's own error (within an ulp, 2⁻⁶³) and the division's rounding, the two
-// values lie within 2⁻⁵⁹ of the exact one. Unless the series value lies within 2⁻⁵⁴ of a
-// midpoint between singles, both round to the same single; otherwise sinc decides. The two
-// agree on every single below 3 (FastSinc.AgreesWithSincOnEverySingle, run by hand).
+// for two per weight. Here sin(u)/u comes from a series in double within 2⁻⁴⁷ of the exact
+// value; the library sine's quotient lies within 2⁻⁵⁹ of it. Unless the series value lies within
+// 2⁻⁴⁵ of a midpoint between singles, both round to the same single; otherwise sinc decides
+// (about once in a million calls). The two agree on every single below 3
+// (FastSinc.AgreesWithSincOnEverySingle, run by hand).
 float fastSinc(float x) {
     if (x == 0.0f || !(x < 3.0f)) {
         return sinc(x);
     }
     const float u = toSingle(kPi * x);
-    const long double value = sineOverArgument(u);
-    const float nearest = toSingle(value);
+    const double value = sineOverArgument(u);
+    const auto nearest = static_cast<float>(value);
     if (nearest == 0.0f) {
         return sinc(x);
     }
-    // The midpoints between |nearest| and its two neighbours.
+    // The midpoints between |nearest| and its two neighbours, exact in double.
     const auto bits = std::bit_cast<std::uint32_t>(std::fabs(nearest));
-    const long double magnitude = std::fabs(nearest);
-    const long double upper = (magnitude + std::bit_cast<float>(bits + 1)) / 2;
-    const long double lower = (magnitude + std::bit_cast<float>(bits - 1)) / 2;
-    const long double margin = std::fabs(value) * 0x1p-54L;
+    const double magnitude = std::fabs(nearest);
+    const double upper = (magnitude + std::bit_cast<float>(bits + 1)) / 2;
+    const double lower = (magnitude + std::bit_cast<float>(bits - 1)) / 2;
+    const double margin = std::fabs(value) * 0x1p-45;
     if (std::fabs(std::fabs(value) - upper) <= margin ||
         std::fabs(std::fabs(value) - lower) <= margin) {
         return sinc(x);
