@@ -156,8 +156,8 @@ double sineOverArgument(float u) {
 // The library's extended sine costs a slow argument reduction for |u| ≥ π/4, and Lanczos3 asks
 // for two per weight. Here sin(u)/u comes from a series in double within 2⁻⁴⁷ of the exact
 // value; the library sine's quotient lies within 2⁻⁵⁹ of it. Unless the series value lies within
-// 2⁻⁴⁵ of a midpoint between singles, both round to the same single; otherwise sinc decides
-// (about once in a million calls). The two agree on every single below 3
+// 2⁻⁴⁵ of a midpoint between singles, both round to the same single; otherwise (for about one
+// call in 2²⁰) sinc decides. The two agree on every single below 3
 // (FastSinc.AgreesWithSincOnEverySingle, run by hand).
 float fastSinc(float x) {
     if (x == 0.0f || !(x < 3.0f)) {
