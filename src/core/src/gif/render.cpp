@@ -28,13 +28,18 @@ std::vector<int> frameCoordinates(int first, int last, int rectStart, int rectLe
     return map;
 }
 
+// No pixels, no screen or no rectangle to draw into.
+bool nothingShows(const Rect& rect, int screenWidth, int screenHeight, const GifFrame& frame) {
+    return frame.empty() || screenWidth <= 0 || screenHeight <= 0 || rect.width() <= 0 ||
+           rect.height() <= 0;
+}
+
 }  // namespace
 
 FramePainter::FramePainter(int canvasWidth, int canvasHeight, const Rect& rect, int screenWidth,
                            int screenHeight, const GifFrame& frame, const GifColorTable& table)
     : m_frame(frame) {
-    if (frame.empty() || screenWidth <= 0 || screenHeight <= 0 || rect.width() <= 0 ||
-        rect.height() <= 0) {
+    if (nothingShows(rect, screenWidth, screenHeight, frame)) {
         return;
     }
     m_firstX = std::max(rect.left, 0);
@@ -102,8 +107,7 @@ void FramePainter::paintRow(int y, std::uint8_t* out) const {
 
 void drawFrame(Bitmap& canvas, const Rect& rect, int screenWidth, int screenHeight,
                const GifFrame& frame, const GifColorTable& table) {
-    if (frame.empty() || screenWidth <= 0 || screenHeight <= 0 || rect.width() <= 0 ||
-        rect.height() <= 0) {
+    if (nothingShows(rect, screenWidth, screenHeight, frame)) {
         return;
     }
     canvas.convertTo24();
