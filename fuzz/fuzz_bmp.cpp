@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "read_rows.h"
 #include "tz/bmp.h"
 #include "tz/errors.h"
 
@@ -35,13 +36,9 @@ std::optional<tz::Bitmap> readAsRows(std::span<const std::uint8_t> bytes) {
         return std::nullopt;
     }
     tz::Bitmap picture(rows->width(), rows->height());
-    const std::unique_ptr<tz::RowReader> reader = rows->readerFrom(0);
-    for (int top = 0; top < picture.height(); top += 8) {
-        const auto block = reader->nextRows(std::min(8, picture.height() - top));
-        for (std::size_t r = 0; r < block.size(); ++r) {
-            std::copy_n(block[r], picture.stride(), picture.row(top + static_cast<int>(r)));
-        }
-    }
+    fuzz::readRows(*rows, 0, [&](int y, const std::uint8_t* row) {
+        std::copy_n(row, picture.stride(), picture.row(y));
+    });
     return picture;
 }
 

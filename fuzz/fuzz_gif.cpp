@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 
+#include "read_rows.h"
 #include "tz/bitmap.h"
 #include "tz/errors.h"
 #include "tz/gif.h"
@@ -30,17 +31,11 @@ void expectRowsAsDrawn(const tz::GifImage& gif) {
     tz::Bitmap drawn(gif.width(), gif.height());
     gif.draw(drawn, tz::Rect{0, 0, gif.width(), gif.height()});
     const std::unique_ptr<tz::PictureRows> rows = tz::drawnRows(gif);
-    const std::unique_ptr<tz::RowReader> reader = rows->readerFrom(0);
-    for (int top = 0; top < drawn.height(); top += 8) {
-        const auto block = reader->nextRows(std::min(8, drawn.height() - top));
-        for (std::size_t r = 0; r < block.size(); ++r) {
-            const std::uint8_t* expected = drawn.row(top + static_cast<int>(r));
-            if (!std::equal(expected, expected + static_cast<std::size_t>(drawn.width()) * 3,
-                            block[r])) {
-                __builtin_trap();
-            }
+    fuzz::readRows(*rows, 0, [&](int y, const std::uint8_t* row) {
+        if (!std::equal(row, row + drawn.stride(), drawn.row(y))) {
+            __builtin_trap();
         }
-    }
+    });
 }
 
 void render(const tz::GifImage& gif) {

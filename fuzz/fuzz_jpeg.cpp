@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 
+#include "read_rows.h"
 #include "tz/errors.h"
 #include "tz/jpeg.h"
 #include "tz/orientation.h"
@@ -81,16 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const std::unique_ptr<tz::PictureRows> rows = picture.rows()) {
             const tz::Bitmap& decoded = *picture.bitmap();
             for (const int first : {0, decoded.height() / 2}) {
-                const std::unique_ptr<tz::RowReader> reader = rows->readerFrom(first);
-                for (int top = first; top < decoded.height(); top += 8) {
-                    const auto block = reader->nextRows(std::min(8, decoded.height() - top));
-                    for (std::size_t r = 0; r < block.size(); ++r) {
-                        if (!std::equal(block[r], block[r] + decoded.stride(),
-                                        decoded.row(top + static_cast<int>(r)))) {
-                            __builtin_trap();
-                        }
+                fuzz::readRows(*rows, first, [&](int y, const std::uint8_t* row) {
+                    if (!std::equal(row, row + decoded.stride(), decoded.row(y))) {
+                        __builtin_trap();
                     }
-                }
+                });
             }
         }
 
